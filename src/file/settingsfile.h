@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace veltra {
+
+class SettingsFields;
+
+QString settingsFileMarker(); // "VELTRA設定ファイル"
+
+// The twelve lines of a settings file for the present values, without line ends.
+QStringList settingsFileLines(const SettingsFields &fields);
+
+// Writes the present values as a settings file; the old file stays intact unless every
+// byte of the new one was written. False on any failure.
+bool writeSettingsFile(const QString &path, const SettingsFields &fields);
+
+enum class LoadStatus { Ok, Unreadable, NotSettingsFile, TooShort };
+
+struct LoadedFile
+{
+    LoadStatus status = LoadStatus::Unreadable;
+    QStringList lines; // on Ok: nine entries, line 3 then lines 5..12
+};
+
+// Reads only the first twelve lines, however large the file.
+LoadedFile readSettingsFile(const QString &path);
+
+// Fill the set values of page 0 / circuit page 1..8 from one data line.
+void ParseCommonLine(const QString &line, SettingsFields &fields);
+void ParseCircuitLine(int page, const QString &line, SettingsFields &fields);
+
+} // namespace veltra

@@ -1,0 +1,204 @@
+#include "link/devicelink.h"
+
+#include "link/frames.h"
+#include "link/serialport.h"
+#include "settings/encode.h"
+#include "settings/settingsfields.h"
+
+#include <QEventLoop>
+
+namespace veltra {
+namespace {
+
+// A real line delivers under 3 KB in the 3 s time-out; a runaway peer must not grow the
+// collected text without bound.
+constexpr qsizetype kMaxCollected = 64 * 1024;
+
+QString monitorText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+DeviceLink::DeviceLink(SerialPort &port, SettingsFields &fields, QObject *parent)
+    : QObject(parent), m_port(port), m_fields(fields)
+{
+    m_timer1.setTimerType(Qt::PreciseTimer);
+    m_timer1.setSingleShot(true);
+    m_timer2.setTimerType(Qt::PreciseTimer);
+    m_timer2.setSingleShot(true);
+    connect(&m_timer1, &QTimer::timeout, this, [this] {
+        m_pacingTickFlag = true;
+        wake();
+    });
+    connect(&m_timer2, &QTimer::timeout, this, [this] {
+        m_replyTimedOut = true;
+        wake();
+    });
+    connect(&m_port, &SerialPort::bytesArrived, this, &DeviceLink::wake);
+    connect(&m_port, &SerialPort::lineLost, this, [this] {
+        m_lineLost = true;
+        wake();
+    });
+}
+
+DeviceLink::~DeviceLink() = default;
+
+QString DeviceLink::linkErrorMessage(int linkError)
+{
+    switch (linkError) {
+    case kLinkNoReply:
+        return QStringLiteral(
+            "通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
+    case kLinkDataError:
+        return QStringLiteral("通信データエラーです。再実行してください。");
+    case kLinkPortUnusable:
+        return QStringLiteral("指定のCOMポートは使用できません。");
+    default:
+        return {};
+    }
+}
+
+bool DeviceLink::isPortOpen() const
+{
+    return m_port.isOpen();
+}
+
+void DeviceLink::closePort()
+{
+    m_port.close();
+}
+
+void DeviceLink::abortWaits()
+{
+    m_aborted = true;
+    wake();
+}
+
+void DeviceLink::wake()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+void DeviceLink::sleepUntilWoken()
+{
+    // Every wake source (bytes, timers, a lost line, an abort) is an event, so nothing can
+    // slip in between the caller's last check and exec().
+    QEventLoop loop;
+    m_loop = &loop;
+    loop.exec();
+    m_loop = nullptr;
+}
+
+bool DeviceLink::OpenPort()
+{
+    if (m_port.isOpen())
+        return true;
+    const auto name = systemPortName(m_fields.portText());
+    if (!name)
+        return false;
+    m_port.setPortName(*name);
+    m_port.setLineSettings();
+    m_lineLost = false;
+    if (!m_port.open()) {
+        m_port.close();
+        return false;
+    }
+    return true;
+}
+
+void DeviceLink::setStationCaption()
+{
+    m_fields.setStationCaption(QStringLiteral("局番号=%1H").arg(QLatin1String(kStationAddress)));
+}
+
+void DeviceLink::ReadTransaction(int page)
+{
+    if (!OpenPort()) {
+        m_linkError = kLinkPortUnusable;
+        return;
+    }
+    m_timer1.stop();
+    m_timer2.stop();
+    m_timer1.setInterval(kPacingMs);
+    m_timer2.setInterval(kReplyTimeoutMs);
+    m_pacingTickFlag = false;
+    m_replyTimedOut = false;
+    setStationCaption();
+
+    const QByteArray request = readRequest(page);
+    m_timer2.start();
+    m_fields.setRequestMonitor(monitorText(request));
+    m_port.write(request);
+    // Bytes already waiting belong to no reply of ours.
+    m_port.discardInput();
+    m_lastReply.clear();
+
+    QByteArray collected;
+    bool sawStx = false;
+    bool sawCr = false;
+    auto collect = [&] {
+        const QByteArray chunk = m_port.takeReceived();
+        sawStx = sawStx || chunk.contains(kStx);
+        sawCr = sawCr || chunk.contains(kCr);
+        collected.append(chunk.first(std::min(chunk.size(), kMaxCollected - collected.size())));
+    };
+    auto ended = [&] { return m_replyTimedOut || m_lineLost || m_aborted; };
+
+    collect();
+    while (!sawStx && !ended()) {
+        sleepUntilWoken();
+        collect();
+    }
+    collect();
+    while (!sawCr && !ended()) {
+        sleepUntilWoken();
+        collect();
+    }
+    m_fields.setReplyMonitor(monitorText(collected));
+    m_timer2.stop();
+
+    if (ended() && !(sawStx && sawCr)) {
+        m_replyTimedOut = false;
+        m_linkError = kLinkNoReply;
+        m_port.close();
+        return;
+    }
+    m_lastReply = collected;
+    if (!ReplyChecksumTest(m_lastReply)) {
+        m_linkError = kLinkDataError;
+        m_port.close();
+        return;
+    }
+    m_port.close();
+    pacingPause();
+}
+
+void DeviceLink::pacingPause()
+{
+    m_pacingTickFlag = false;
+    m_timer1.start(kPacingMs);
+    while (!m_pacingTickFlag && !m_aborted)
+        sleepUntilWoken();
+    m_timer1.stop();
+    m_pacingTickFlag = false;
+}
+
+bool DeviceLink::SendWriteFrame(int page)
+{
+    if (!OpenPort()) {
+        m_linkError = kLinkNoReply;
+        return false;
+    }
+    setStationCaption();
+    const QByteArray frame = BuildWriteFrame(page, m_fields);
+    m_fields.setWriteMonitor(monitorText(frame));
+    // No reply is read; the frame must still leave whole before the port closes.
+    m_port.writeAndDrain(frame);
+    m_port.close();
+    return true;
+}
+
+} // namespace veltra

@@ -1,0 +1,76 @@
+#include "link/frames.h"
+
+namespace veltra {
+namespace {
+
+// Positions in the relay's documentation count from 1 at STX.
+constexpr qsizetype kMinReplyLength = 18;
+constexpr qsizetype kEtxPosition = 18;
+
+QByteArray lastTwoHexDigits(unsigned sum)
+{
+    return QByteArray::number(sum, 16).toUpper().right(2);
+}
+
+unsigned sumOfPositions(QByteArrayView text, qsizetype first, qsizetype last)
+{
+    unsigned sum = 0;
+    for (qsizetype pos = first; pos <= last; ++pos)
+        sum += static_cast<unsigned char>(text[pos - 1]);
+    return sum;
+}
+
+} // namespace
+
+QByteArray RequestChecksum(QByteArrayView body)
+{
+    unsigned sum = 0;
+    for (char c : body)
+        sum += static_cast<unsigned char>(c);
+    return lastTwoHexDigits(sum);
+}
+
+QByteArray frameRequest(QByteArrayView body)
+{
+    QByteArray frame;
+    frame.reserve(body.size() + 4);
+    frame.append(kEnq).append(body).append(RequestChecksum(body)).append(kCr);
+    return frame;
+}
+
+QByteArray readRequest(int page)
+{
+    QByteArray body;
+    body.append(kStationAddress).append("AE").append("00").append('0').append(char('0' + page));
+    return frameRequest(body);
+}
+
+bool ReplyChecksumTest(QByteArrayView reply)
+{
+    if (reply.size() < kMinReplyLength)
+        return false;
+    unsigned sum = 0;
+    qsizetype checksumPos = 0;
+    if (reply[kEtxPosition - 1] == kEtx) {
+        sum = sumOfPositions(reply, 2, 18);
+        checksumPos = 19;
+    } else {
+        // Alternative rule: the data fields alone, checksum right after them.
+        sum = sumOfPositions(reply, 6, 17);
+        checksumPos = 18;
+    }
+    const QByteArrayView received =
+        reply.sliced(checksumPos - 1)
+            .first(std::min<qsizetype>(2, reply.size() - (checksumPos - 1)));
+    return lastTwoHexDigits(sum) == received;
+}
+
+QByteArray hexByte(int value)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.append(kDigits[(value >> 4) & 0xF]).append(kDigits[value & 0xF]);
+    return out;
+}
+
+} // namespace veltra

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+namespace veltra {
+
+inline constexpr char kEnq = 0x05;
+inline constexpr char kStx = 0x02;
+inline constexpr char kEtx = 0x03;
+inline constexpr char kCr = 0x0D;
+
+// The relay is always addressed as station FF; the station number setting plays no part.
+inline constexpr QByteArrayView kStationAddress = "FF";
+
+// Last two upper-case hex digits of the sum of the character codes of `body`.
+QByteArray RequestChecksum(QByteArrayView body);
+
+// ENQ + body + checksum + CR.
+QByteArray frameRequest(QByteArrayView body);
+
+// The 12-byte read request for page 0..8, e.g. ENQ "FFAE0000" "D2" CR.
+QByteArray readRequest(int page);
+
+// True when `reply` passes the relay's checksum rule; nothing else of the reply is examined.
+bool ReplyChecksumTest(QByteArrayView reply);
+
+// Two upper-case hex digits of 0..255, high nibble first.
+QByteArray hexByte(int value);
+
+} // namespace veltra

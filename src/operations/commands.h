@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "settings/decode.h"
+
+namespace veltra {
+
+class DeviceLink;
+class SettingsFields;
+class UserPrompts;
+
+// The commands behind the window's buttons. Each runs to its end inside the click; while
+// one waits for the relay, further clicks are ignored.
+class Commands : public QObject
+{
+    Q_OBJECT
+public:
+    Commands(DeviceLink &link, SettingsFields &fields, UserPrompts &prompts,
+             QObject *parent = nullptr);
+
+    // Button `index` (0 read, 1 copy, 2 write) of page 0..8.
+    void pageButton(int page, int index);
+    void ReadAllPages();
+    void WriteAllPages();
+    void CopyAllPresentToSet();
+    void ClearValues();
+    void SaveSettingsFile();
+    void LoadSettingsFile();
+    // The exit button: notice and close when the port is open. False while busy.
+    bool CloseAndExit();
+
+    bool busy() const { return m_busy; }
+    int settingsPage() const { return m_settingsPage; }
+    const DecodedRecords &records() const { return m_records; }
+
+    // The window is closing: end any wait now and show nothing more.
+    void shutDown();
+    bool shuttingDown() const { return m_shuttingDown; }
+
+signals:
+    // A command has ended and nothing runs any more.
+    void idle();
+
+private:
+    template<typename Fn> void runExclusive(Fn &&command);
+
+    void ReadPage(int page);
+    void readPageCommand(int page);
+    void copyPageCommand(int page);
+    void WritePage(int page);
+    bool checkSetValuesBeforeWrite(int firstPage, int lastPage);
+    bool linkCheck();
+    bool sendFrame(int page);
+    void endTransactionCommand();
+    void reportLinkError();
+    int ShowMessage(const QString &text, int style);
+    // The two file commands' bodies (filecommands.cpp).
+    void saveSettingsFileCommand();
+    void loadSettingsFileCommand();
+
+    DeviceLink &m_link;
+    SettingsFields &m_fields;
+    UserPrompts &m_prompts;
+    DecodedRecords m_records;
+    QStringList m_loadedLines; // lines 3 and 5..12 of the last file read
+    int m_settingsPage = 0;
+    int m_invalidValueFlag = 0;
+    bool m_busy = false;
+    bool m_shuttingDown = false;
+};
+
+} // namespace veltra

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace veltra {
+
+// Message box styles and answers as the relay tool has always used them.
+inline constexpr int kStyleNotice = 48;   // exclamation icon, OK
+inline constexpr int kStyleConfirm = 292; // question icon, Yes/No, No is the default
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+
+// Everything that waits on the user. Tests script it; the window shows real boxes.
+class UserPrompts
+{
+public:
+    virtual ~UserPrompts() = default;
+
+    // A modal box titled "確認"; returns the answer code.
+    virtual int ShowMessage(const QString &text, int style) = 0;
+
+    // Save dialog (asks before overwriting) and open dialog; nullopt when cancelled.
+    // Both propose the name chosen last in either dialog.
+    virtual std::optional<QString> saveFileName() = 0;
+    virtual std::optional<QString> openFileName() = 0;
+};
+
+} // namespace veltra

@@ -1,0 +1,106 @@
+#include "settings/encode.h"
+
+#include "link/frames.h"
+#include "settings/items.h"
+#include "settings/settingsfields.h"
+
+namespace veltra {
+namespace {
+
+constexpr char kUnknownCode = 'E';
+
+// The relay takes leakage sensitivities up to 2.0 A although the list stops at 1.0 A;
+// a text beyond the list, typed or copied, is still sent by this table.
+constexpr const char *kLeakageSensitivityWrite[] = {
+    "ﾛｯｸ",    "0.2(A)", "0.3(A)", "0.4(A)", "0.5(A)", "0.6(A)", "0.7(A)",
+    "0.8(A)", "0.9(A)", "1.0(A)", "1.1(A)", "1.2(A)", "1.3(A)", "1.4(A)",
+    "1.5(A)", "1.6(A)", "1.7(A)", "1.8(A)", "1.9(A)", "2.0(A)"};
+constexpr int kLeakageSensitivityItem = 3;
+
+char codeCharacter(int code)
+{
+    return char('0' + code);
+}
+
+char listCode(PageKind kind, int item, const QString &text)
+{
+    if (kind == PageKind::Circuit && item == kLeakageSensitivityItem) {
+        for (int code = 0; code < int(std::size(kLeakageSensitivityWrite)); ++code) {
+            if (text == QString::fromUtf8(kLeakageSensitivityWrite[code]))
+                return codeCharacter(code);
+        }
+        return kUnknownCode;
+    }
+    const auto code = codeOfText(kind, item, text);
+    return code ? codeCharacter(*code) : kUnknownCode;
+}
+
+QByteArray commonData(const SettingsFields &fields)
+{
+    auto text = [&](int item) { return fields.setValue(kCommonPage, item); };
+    QByteArray data;
+    data.append(listCode(PageKind::Common, 0, text(0)));
+    // Items 1 and 2 share one character: item 1 is bit value 2, item 2 bit value 1.
+    const auto insulationReset = codeOfText(PageKind::Common, 1, text(1));
+    const auto ledReset = codeOfText(PageKind::Common, 2, text(2));
+    data.append(insulationReset && ledReset ? codeCharacter(*insulationReset * 2 + *ledReset)
+                                            : kUnknownCode);
+    for (int item = 3; item <= 5; ++item)
+        data.append(listCode(PageKind::Common, item, text(item)));
+    const auto station = stationNumberValue(text(kStationItem));
+    data.append(station ? hexByte(*station) : QByteArray(2, kUnknownCode));
+    data.append("00");
+    return data;
+}
+
+QByteArray circuitData(int page, const SettingsFields &fields)
+{
+    QByteArray data;
+    for (int k = 0; k < kCircuitItemCount; ++k)
+        data.append(listCode(PageKind::Circuit, k, fields.setValue(page, k)));
+    data.append("0000");
+    return data;
+}
+
+QByteArray clearData(const SettingsFields &fields)
+{
+    QByteArray data;
+    data.append(fields.clearOptionSelected(0) ? '1' : '0');
+    data.append(fields.clearOptionSelected(1) ? '1' : '0');
+    data.append("0000000");
+    return data;
+}
+
+} // namespace
+
+std::optional<int> stationNumberValue(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 8)
+        return std::nullopt;
+    int value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (value > kStationMax)
+        return std::nullopt;
+    return value;
+}
+
+QByteArray BuildWriteFrame(int page, const SettingsFields &fields)
+{
+    if (page < kCommonPage || page > kClearPage)
+        return {};
+    QByteArray body(kStationAddress.data(), kStationAddress.size());
+    body.append('B').append(char('0' + page));
+    if (page == kCommonPage)
+        body.append(commonData(fields));
+    else if (page == kClearPage)
+        body.append(clearData(fields));
+    else
+        body.append(circuitData(page, fields));
+    return frameRequest(body);
+}
+
+} // namespace veltra

@@ -1,0 +1,478 @@
+#include "ui/mainwindow.h"
+
+#include "link/devicelink.h"
+#include "link/serialport.h"
+#include "operations/commands.h"
+#include "settings/items.h"
+#include "ui/helpwindow.h"
+#include "ui/messageboxes.h"
+#include "ui/servicewindow.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QTabWidget>
+
+namespace veltra {
+namespace {
+
+// Geometry of the classic form, in pixels.
+constexpr QSize kClientSize(553, 416);
+constexpr QRect kTabRect(15, 80, 523, 329);
+constexpr QSize kTopButtonSize(112, 25);
+constexpr int kPortCount = 10;
+
+struct TopButton
+{
+    const char *name;
+    const char *caption;
+    const char *tooltip;
+    int row;
+    int column;
+};
+
+// In keyboard focus order.
+constexpr TopButton kTopButtons[] = {
+    {"Command12", "全現在設定値取得", "VELTRAの設定値を取得します。", 0, 0},
+    {"Command16", "全現在値⇒設定値", "すべての現在値を設定値にコピーします。", 1, 0},
+    {"Command13", "全設定値書替", "すべての設定値を一度に書き替えます。", 0, 1},
+    {"Command14", "既存設定値取得", "既存の設定ファイルを開きます。", 1, 1},
+    {"Command15", "設定値保存", "VELTRAの現在値を保存します。", 1, 2},
+};
+
+QFont pageFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPointSizeF(9);
+    return font;
+}
+
+QFont boldFont()
+{
+    QFont font = pageFont();
+    font.setPointSizeF(9.75);
+    font.setBold(true);
+    return font;
+}
+
+QString tabCaption(int page)
+{
+    return page == kCommonPage ? QStringLiteral("共通設定") : QStringLiteral("回路 %1").arg(page);
+}
+
+QString pageHeading(int page)
+{
+    if (page == kCommonPage)
+        return QStringLiteral("すべての回路に共通した項目を設定します");
+    return QStringLiteral("回路%1の電気方式・動作感度・動作時限を設定します")
+        .arg(fullWidthDigit(page));
+}
+
+QString readTooltip(int page)
+{
+    if (page == kCommonPage)
+        return QStringLiteral("共通設定値を取得します。");
+    return QStringLiteral("回路%1の設定値を取得します。").arg(fullWidthDigit(page));
+}
+
+QString writeCaption(int page)
+{
+    if (page == kCommonPage)
+        return QStringLiteral("共通設定値書替");
+    return QStringLiteral("回路%1設定値書替").arg(fullWidthDigit(page));
+}
+
+QString writeTooltip(int page)
+{
+    if (page == kCommonPage)
+        return QStringLiteral("共通設定値だけを書き替えます。");
+    return QStringLiteral("回路%1の設定値だけを書き換えます。").arg(fullWidthDigit(page));
+}
+
+// Control array names of the classic form: Text9/Combo1 for the common page, Text n and
+// Combo n+1 for circuit n, Command p+1 for the page's buttons.
+QString presentName(int page, int item)
+{
+    return QStringLiteral("Text%1_%2").arg(page == kCommonPage ? 9 : page).arg(item);
+}
+QString setName(int page, int item)
+{
+    return QStringLiteral("Combo%1_%2").arg(page + 1).arg(item);
+}
+QString pageButtonName(int page, int index)
+{
+    return QStringLiteral("Command%1_%2").arg(page + 1).arg(index);
+}
+
+QPushButton *makeButton(const QString &name, const QString &caption, const QString &tooltip,
+                        QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setToolTip(tooltip);
+    button->setAccessibleName(caption);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QComboBox *makeEditableCombo(QWidget *parent)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setEditable(true);
+    // Typed text stays as typed: no completion to a longer entry, no new entries.
+    combo->setCompleter(nullptr);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    return combo;
+}
+
+} // namespace
+
+MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("VELTRA 設定ソフト Ver.2.1"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(pageFont());
+
+    if (!prompts) {
+        m_ownPrompts = std::make_unique<MessageBoxPrompts>(this);
+        prompts = m_ownPrompts.get();
+    }
+    m_prompts = prompts;
+    m_port = new QtSerialPort(this);
+    m_link = new DeviceLink(*m_port, *this, this);
+    m_commands = new Commands(*m_link, *this, *m_prompts, this);
+    m_service = new ServiceWindow(this);
+    m_service->setFont(pageFont());
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Form1Client"));
+    setCentralWidget(central);
+    buildTopBand(central);
+    buildPages(central);
+    setFixedSize(kClientSize);
+
+    populateLists(initialPort);
+    setTabOrder();
+
+    connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
+    auto *serviceShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+M")), this);
+    connect(serviceShortcut, &QShortcut::activated, this, &MainWindow::showServiceWindow);
+    // A close requested while a command waited takes effect once the command has ended.
+    connect(m_commands, &Commands::idle, this, [this] {
+        if (m_commands->shuttingDown())
+            emit exitRequested();
+    });
+}
+
+MainWindow::~MainWindow()
+{
+    // Widgets go before the seams they call into.
+    delete m_help;
+}
+
+void MainWindow::buildTopBand(QWidget *central)
+{
+    auto *portFrame = new QFrame(central);
+    portFrame->setObjectName(QStringLiteral("PortFrame"));
+    portFrame->setGeometry(8, 8, 156, 34);
+    portFrame->setStyleSheet(QStringLiteral("#PortFrame { border: 1px solid rgb(128,128,128); }"));
+
+    auto *portLabel = new QLabel(QStringLiteral("COMポート"), central);
+    portLabel->setObjectName(QStringLiteral("Label10_0"));
+    portLabel->setFont(boldFont());
+    portLabel->setGeometry(14, 14, 80, 22);
+
+    m_portCombo = makeEditableCombo(central);
+    m_portCombo->setObjectName(QStringLiteral("Combo10"));
+    m_portCombo->setFont(boldFont());
+    m_portCombo->setToolTip(QStringLiteral("パソコンのRS-232のポートを選択します。"));
+    m_portCombo->setAccessibleName(QStringLiteral("COMポート"));
+    m_portCombo->setGeometry(96, 13, 62, 24);
+    portLabel->setBuddy(m_portCombo);
+
+    const QPoint gridOrigin(176, 12);
+    const int columnStep = kTopButtonSize.width() + 8;
+    const int rowStep = kTopButtonSize.height() + 8;
+    auto place = [&](QPushButton *button, int row, int column) {
+        button->setGeometry(
+            QRect(gridOrigin + QPoint(column * columnStep, row * rowStep), kTopButtonSize));
+    };
+    for (const TopButton &def : kTopButtons) {
+        auto *button = makeButton(QString::fromUtf8(def.name), QString::fromUtf8(def.caption),
+                                  QString::fromUtf8(def.tooltip), central);
+        place(button, def.row, def.column);
+        m_topButtons << button;
+    }
+    connect(m_topButtons[0], &QPushButton::clicked, m_commands, &Commands::ReadAllPages);
+    connect(m_topButtons[1], &QPushButton::clicked, m_commands, &Commands::CopyAllPresentToSet);
+    connect(m_topButtons[2], &QPushButton::clicked, m_commands, &Commands::WriteAllPages);
+    connect(m_topButtons[3], &QPushButton::clicked, m_commands, &Commands::LoadSettingsFile);
+    connect(m_topButtons[4], &QPushButton::clicked, m_commands, &Commands::SaveSettingsFile);
+
+    m_helpButton = makeButton(QStringLiteral("Command17"), QStringLiteral("ヘルプ"),
+                              QStringLiteral("ヘルプを表示します。"), central);
+    m_helpButton->setGeometry(8, 48, 156, kTopButtonSize.height());
+    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::showHelp);
+
+    m_exitButton = makeButton(QStringLiteral("Command10"), QStringLiteral("終了"),
+                              QStringLiteral("このソフトを終了します。"), central);
+    m_exitButton->setFont(boldFont());
+    place(m_exitButton, 0, 2);
+    connect(m_exitButton, &QPushButton::clicked, this, &MainWindow::exitButton);
+}
+
+void MainWindow::buildPages(QWidget *central)
+{
+    m_tabs = new QTabWidget(central);
+    m_tabs->setObjectName(QStringLiteral("SSTab1"));
+    m_tabs->setGeometry(kTabRect);
+    m_tabs->setUsesScrollButtons(false);
+    m_tabs->tabBar()->setExpanding(true);
+    // Nine captions in one row on a 523 px control: keep the tabs narrow.
+    m_tabs->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { padding: 4px 6px; margin-right: 1px; border: 1px solid #a0a0a0;"
+        " border-bottom: none; background: #e4e4e4; }"
+        "QTabBar::tab:selected { background: #ffffff; }"));
+    for (int page = 0; page < kPageCount; ++page) {
+        QWidget *widget = buildPage(page);
+        m_tabs->addTab(widget, tabCaption(page));
+    }
+    m_tabs->setCurrentIndex(kCommonPage);
+}
+
+QWidget *MainWindow::buildPage(int page)
+{
+    auto *widget = new QWidget;
+    widget->setObjectName(QStringLiteral("Page%1").arg(page));
+    widget->setAccessibleName(tabCaption(page));
+    const PageKind kind = pageKind(page);
+    PageWidgets &w = m_pages[std::size_t(page)];
+
+    auto *heading = new QLabel(pageHeading(page), widget);
+    heading->setObjectName(QStringLiteral("Heading%1").arg(page));
+    QFont headingFont = boldFont();
+    headingFont.setUnderline(true);
+    heading->setFont(headingFont);
+    heading->setStyleSheet(QStringLiteral("color: rgb(0,0,255);"));
+    heading->setGeometry(12, 8, 490, 20);
+
+    constexpr int labelX = 10, presentX = 180, buttonX = 292, setX = 410;
+    constexpr int fieldWidth = 96, setWidth = 100, firstRowY = 58, rowStep = 30;
+    auto *presentHeading = new QLabel(QStringLiteral("現在値"), widget);
+    presentHeading->setGeometry(presentX, 34, fieldWidth, 18);
+    presentHeading->setAlignment(Qt::AlignCenter);
+    auto *setHeading = new QLabel(QStringLiteral("設定値"), widget);
+    setHeading->setGeometry(setX, 34, setWidth, 18);
+    setHeading->setAlignment(Qt::AlignCenter);
+
+    const int count = itemCount(kind);
+    for (int item = 0; item < count; ++item) {
+        w.present << nullptr;
+        w.set << nullptr;
+    }
+    for (int row = 0; row < count; ++row) {
+        const int item = itemAtScreenRow(kind, row);
+        const int y = firstRowY + row * rowStep;
+        const QString label = rowLabel(kind, item);
+        auto *caption = new QLabel(label, widget);
+        caption->setGeometry(labelX, y, presentX - labelX - 4, 22);
+
+        auto *present = new QLineEdit(notLoadedText(), widget);
+        present->setObjectName(presentName(page, item));
+        present->setReadOnly(true);
+        present->setAccessibleName(label + QStringLiteral(" 現在値"));
+        present->setGeometry(presentX, y, fieldWidth, 22);
+        w.present[item] = present;
+
+        QComboBox *set = makeEditableCombo(widget);
+        set->setObjectName(setName(page, item));
+        set->setAccessibleName(label + QStringLiteral(" 設定値"));
+        set->setGeometry(setX, y, setWidth, 22);
+        set->setEditText(notLoadedText());
+        w.set[item] = set;
+    }
+
+    // Copy, write and read, stacked between the two columns.
+    w.buttons[1] = makeButton(pageButtonName(page, 1), QStringLiteral("現在値⇒設定値"),
+                              QStringLiteral("現在値を設定値にコピーします。"), widget);
+    w.buttons[2] =
+        makeButton(pageButtonName(page, 2), writeCaption(page), writeTooltip(page), widget);
+    w.buttons[0] = makeButton(pageButtonName(page, 0), QStringLiteral("現在設定値取得"),
+                              readTooltip(page), widget);
+    const int buttonY[3] = {firstRowY + 2 * 40, firstRowY, firstRowY + 40};
+    for (int index = 0; index < 3; ++index) {
+        w.buttons[std::size_t(index)]->setGeometry(buttonX, buttonY[index], 108, 26);
+        connect(w.buttons[std::size_t(index)], &QPushButton::clicked, m_commands,
+                [this, page, index] { m_commands->pageButton(page, index); });
+    }
+    // Shown once the lists are filled.
+    w.buttons[0]->hide();
+    return widget;
+}
+
+void MainWindow::populateLists(const QString &initialPort)
+{
+    for (int n = 1; n <= kPortCount; ++n)
+        m_portCombo->addItem(QString::number(n));
+    m_portCombo->setEditText(initialPort.isEmpty() ? QStringLiteral("1") : initialPort);
+
+    for (int page = 0; page < kPageCount; ++page) {
+        const PageKind kind = pageKind(page);
+        for (int item = 0; item < itemCount(kind); ++item) {
+            QComboBox *combo = m_pages[std::size_t(page)].set[item];
+            combo->addItems(valueList(kind, item));
+            combo->setCurrentIndex(-1);
+            combo->setEditText(notLoadedText());
+        }
+    }
+    for (PageWidgets &w : m_pages)
+        w.buttons[0]->show();
+}
+
+void MainWindow::setTabOrder()
+{
+    QList<QWidget *> order{m_portCombo};
+    order << m_topButtons[0] << m_topButtons[1] << m_topButtons[2] << m_topButtons[3]
+          << m_topButtons[4] << m_helpButton << m_exitButton << m_tabs;
+    for (int page = 0; page < kPageCount; ++page) {
+        const PageWidgets &w = m_pages[std::size_t(page)];
+        order << w.buttons[1] << w.buttons[2];
+        for (int row = 0; row < w.set.size(); ++row)
+            order << w.set[itemAtScreenRow(pageKind(page), row)];
+    }
+    for (int page = 0; page < kPageCount; ++page) {
+        const PageWidgets &w = m_pages[std::size_t(page)];
+        for (int row = 0; row < w.present.size(); ++row)
+            order << w.present[itemAtScreenRow(pageKind(page), row)];
+    }
+    for (const PageWidgets &w : m_pages)
+        order << w.buttons[0];
+    for (int i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+QString MainWindow::presentValue(int page, int item) const
+{
+    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
+        return {};
+    return m_pages[std::size_t(page)].present[item]->text();
+}
+
+void MainWindow::setPresentValue(int page, int item, const QString &text)
+{
+    if (isSettingsPage(page) && item >= 0 && item < itemCount(page))
+        m_pages[std::size_t(page)].present[item]->setText(text);
+}
+
+QString MainWindow::setValue(int page, int item) const
+{
+    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
+        return {};
+    return m_pages[std::size_t(page)].set[item]->currentText();
+}
+
+void MainWindow::setSetValue(int page, int item, const QString &text)
+{
+    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
+        return;
+    QComboBox *combo = m_pages[std::size_t(page)].set[item];
+    // The field takes the text as it stands, list entry or not.
+    combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    combo->setEditText(text);
+}
+
+bool MainWindow::clearOptionSelected(int index) const
+{
+    return (index == 0 || index == 1) && m_service->clearOption(index)->isChecked();
+}
+
+QString MainWindow::portText() const
+{
+    return m_portCombo->currentText();
+}
+
+void MainWindow::setRequestMonitor(const QString &text)
+{
+    m_service->requestMonitor()->setText(text);
+}
+
+void MainWindow::setReplyMonitor(const QString &text)
+{
+    m_service->replyMonitor()->setText(text);
+}
+
+void MainWindow::setWriteMonitor(const QString &text)
+{
+    m_service->writeMonitor()->setText(text);
+}
+
+void MainWindow::setStationCaption(const QString &text)
+{
+    m_service->stationCaption()->setText(text);
+}
+
+void MainWindow::setBusyPointer(bool busy)
+{
+    if (busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+void MainWindow::showHelp()
+{
+    if (!m_help) {
+        m_help = new HelpWindow;
+        m_help->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
+
+void MainWindow::showServiceWindow()
+{
+    m_service->show();
+    m_service->raise();
+    m_service->activateWindow();
+}
+
+void MainWindow::exitButton()
+{
+    if (!m_commands->CloseAndExit())
+        return;
+    m_exiting = true;
+    hide();
+    emit exitRequested();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    if (m_commands->busy()) {
+        // The command is inside a wait further up this stack: end the wait, and leave once
+        // the command has unwound.
+        event->ignore();
+        hide();
+        m_commands->shutDown();
+        return;
+    }
+    m_exiting = true;
+    event->accept();
+    emit exitRequested();
+}
+
+} // namespace veltra

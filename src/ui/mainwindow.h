@@ -1,0 +1,101 @@
+#pragma once
+
+#include "settings/settingsfields.h"
+#include "ui/helpwindow.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+namespace veltra {
+
+class Commands;
+class DeviceLink;
+class QtSerialPort;
+class ServiceWindow;
+class UserPrompts;
+
+// Form1: the whole working surface. It owns every setting value; the core reaches the
+// fields through SettingsFields.
+class MainWindow final : public QMainWindow, public SettingsFields
+{
+    Q_OBJECT
+public:
+    // `prompts` shows messages and file dialogs; null uses real message boxes and dialogs.
+    explicit MainWindow(UserPrompts *prompts = nullptr, const QString &initialPort = {},
+                        QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    QString presentValue(int page, int item) const override;
+    void setPresentValue(int page, int item, const QString &text) override;
+    QString setValue(int page, int item) const override;
+    void setSetValue(int page, int item, const QString &text) override;
+    bool clearOptionSelected(int index) const override;
+    QString portText() const override;
+    void setRequestMonitor(const QString &text) override;
+    void setReplyMonitor(const QString &text) override;
+    void setWriteMonitor(const QString &text) override;
+    void setStationCaption(const QString &text) override;
+    void setBusyPointer(bool busy) override;
+
+    Commands &commands() { return *m_commands; }
+    DeviceLink &link() { return *m_link; }
+    const QtSerialPort &serialPort() const { return *m_port; }
+    // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
+    ServiceWindow &serviceWindow() { return *m_service; }
+    HelpWindow *helpWindow() const { return m_help; }
+
+signals:
+    // The program should end now (exit button, or the window closed).
+    void exitRequested();
+
+public slots:
+    void showHelp();
+    void showServiceWindow();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct PageWidgets
+    {
+        QList<QLineEdit *> present;
+        QList<QComboBox *> set;
+        std::array<QPushButton *, 3> buttons{}; // read, copy, write
+    };
+
+    void buildTopBand(QWidget *central);
+    void buildPages(QWidget *central);
+    QWidget *buildPage(int page);
+    void populateLists(const QString &initialPort);
+    void setTabOrder();
+    void exitButton();
+
+    std::unique_ptr<UserPrompts> m_ownPrompts;
+    UserPrompts *m_prompts = nullptr;
+    QtSerialPort *m_port = nullptr;
+    DeviceLink *m_link = nullptr;
+    Commands *m_commands = nullptr;
+    QComboBox *m_portCombo = nullptr;
+    QTabWidget *m_tabs = nullptr;
+    std::array<PageWidgets, 9> m_pages;
+    QList<QPushButton *> m_topButtons;
+    QPushButton *m_helpButton = nullptr;
+    QPushButton *m_exitButton = nullptr;
+    ServiceWindow *m_service = nullptr;
+    QPointer<HelpWindow> m_help;
+    bool m_exiting = false;
+};
+
+} // namespace veltra

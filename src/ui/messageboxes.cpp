@@ -1,0 +1,110 @@
+#include "ui/messageboxes.h"
+
+#include <QEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <cmath>
+
+namespace veltra {
+namespace {
+
+constexpr int kCornerOffset = 50;
+constexpr int kShortTextLimit = 30;
+constexpr int kPixelsPerCharacter = 12;
+constexpr int kLongTextIndent = 40;
+
+// Halves go to the even neighbour, as the placement has always rounded.
+int roundHalfEven(double value)
+{
+    return int(std::nearbyint(value));
+}
+
+// Window managers may place a box after move(); put it back once it is shown.
+class StayAt final : public QObject
+{
+public:
+    StayAt(QWidget *box, QPoint position) : QObject(box), m_position(position) {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            static_cast<QWidget *>(watched)->move(m_position);
+        return false;
+    }
+
+private:
+    QPoint m_position;
+};
+
+} // namespace
+
+std::optional<QPoint> ComputeMessageBoxPosition(const QRect &frameGeometry, const QSize &clientSize,
+                                                const QString &text)
+{
+    if (clientSize.width() <= 0 || clientSize.height() <= 0)
+        return std::nullopt;
+    const double left = frameGeometry.left();
+    const double top = frameGeometry.top();
+    int x = roundHalfEven(left + frameGeometry.width() / 2.0 - kCornerOffset);
+    const int y = roundHalfEven(top + frameGeometry.height() / 2.0 - kCornerOffset);
+    const qsizetype length = text.size();
+    if (length <= kShortTextLimit)
+        x -= int(length) * kPixelsPerCharacter / 2;
+    else
+        x = roundHalfEven(left + kLongTextIndent);
+    return QPoint(x, y);
+}
+
+MessageBoxPrompts::MessageBoxPrompts(QWidget *mainWindow) : m_mainWindow(mainWindow) {}
+
+int MessageBoxPrompts::ShowMessage(const QString &text, int style)
+{
+    const bool confirm = style == kStyleConfirm;
+    QMessageBox box(confirm ? QMessageBox::Question : QMessageBox::Warning, QStringLiteral("確認"),
+                    text, confirm ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                    m_mainWindow);
+    if (confirm) {
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
+    const auto position = ComputeMessageBoxPosition(
+        m_mainWindow->frameGeometry(), m_mainWindow->isMinimized() ? QSize() : m_mainWindow->size(),
+        text);
+    if (position) {
+        box.move(*position);
+        box.installEventFilter(new StayAt(&box, *position));
+    }
+    const int answer = box.exec();
+    if (!confirm)
+        return kAnswerOk;
+    return answer == QMessageBox::Yes ? kAnswerYes : kAnswerNo;
+}
+
+std::optional<QString> MessageBoxPrompts::runFileDialog(bool save)
+{
+    QFileDialog dialog(m_mainWindow);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // The open dialog takes any name, as the old one did; reading then decides.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(
+        {QStringLiteral("データー ファイル (*.DT)"), QStringLiteral("すべてのファイル (*.*)")});
+    if (!m_lastFileName.isEmpty())
+        dialog.selectFile(m_lastFileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    m_lastFileName = dialog.selectedFiles().constFirst();
+    return m_lastFileName;
+}
+
+std::optional<QString> MessageBoxPrompts::saveFileName()
+{
+    return runFileDialog(true);
+}
+
+std::optional<QString> MessageBoxPrompts::openFileName()
+{
+    return runFileDialog(false);
+}
+
+} // namespace veltra

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "operations/userprompts.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace veltra {
+
+// Where a message box's top-left corner goes: 50 px up and left of the main window's
+// centre, shifted left 6 px a character for short texts, or 40 px in from the window's
+// left edge for long ones. Nothing when the client area has no extent (minimised).
+std::optional<QPoint> ComputeMessageBoxPosition(const QRect &frameGeometry, const QSize &clientSize,
+                                                const QString &text);
+
+// Real message boxes placed over the main window, and the two file dialogs.
+class MessageBoxPrompts final : public UserPrompts
+{
+public:
+    explicit MessageBoxPrompts(QWidget *mainWindow);
+
+    int ShowMessage(const QString &text, int style) override;
+    std::optional<QString> saveFileName() override;
+    std::optional<QString> openFileName() override;
+
+private:
+    std::optional<QString> runFileDialog(bool save);
+
+    QWidget *m_mainWindow;
+    QString m_lastFileName; // proposed by both dialogs for the rest of the run
+};
+
+} // namespace veltra

@@ -1,0 +1,69 @@
+#include "ui/servicewindow.h"
+
+#include <QButtonGroup>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace veltra {
+namespace {
+
+QLineEdit *monitorField(const QString &name, const QString &caption, QWidget *parent)
+{
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setReadOnly(true);
+    field->setAccessibleName(caption);
+    field->setMinimumWidth(360);
+    return field;
+}
+
+} // namespace
+
+ServiceWindow::ServiceWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("ServiceWindow"));
+    setWindowTitle(QStringLiteral("VELTRA 通信モニタ"));
+
+    const QString requestCaption = QStringLiteral("送信ｺﾏﾝﾄﾞ(現在値の取得)");
+    const QString writeCaption = QStringLiteral("送信ｺﾏﾝﾄﾞ(設定値書換)");
+    const QString replyCaption = QStringLiteral("受信ﾃﾞｰﾀ");
+    m_text10 = monitorField(QStringLiteral("Text10"), requestCaption, this);
+    m_text12 = monitorField(QStringLiteral("Text12"), writeCaption, this);
+    m_text11 = monitorField(QStringLiteral("Text11"), replyCaption, this);
+    m_station = new QLabel(QStringLiteral("局番号="), this);
+    m_station->setObjectName(QStringLiteral("Label10_2"));
+
+    auto *monitor = new QFormLayout;
+    monitor->addRow(requestCaption, m_text10);
+    monitor->addRow(writeCaption, m_text12);
+    monitor->addRow(replyCaption, m_text11);
+    monitor->addRow(QString(), m_station);
+
+    auto *clearBox = new QGroupBox(this);
+    auto *group = new QButtonGroup(this);
+    const QString optionTexts[2] = {QStringLiteral("動作値ﾃﾞｰﾀｸﾘｱ"),
+                                    QStringLiteral("最大値ﾃﾞｰﾀｸﾘｱ")};
+    auto *clearRow = new QHBoxLayout(clearBox);
+    for (int i = 0; i < 2; ++i) {
+        m_options[i] = new QRadioButton(optionTexts[i], clearBox);
+        m_options[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+        group->addButton(m_options[i], i);
+        clearRow->addWidget(m_options[i]);
+    }
+    m_command11 = new QPushButton(QStringLiteral("ｸﾘｱ実行"), clearBox);
+    m_command11->setObjectName(QStringLiteral("Command11"));
+    m_command11->setAccessibleName(m_command11->text());
+    clearRow->addWidget(m_command11);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(monitor);
+    layout->addWidget(clearBox);
+}
+
+} // namespace veltra

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace veltra {
+
+// The communications monitor and the clear controls. The main window has no room for
+// them, so they live here, opened with Ctrl+Shift+M and closed by default.
+class ServiceWindow final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ServiceWindow(QWidget *parent = nullptr);
+
+    QLineEdit *requestMonitor() const { return m_text10; }
+    QLineEdit *replyMonitor() const { return m_text11; }
+    QLineEdit *writeMonitor() const { return m_text12; }
+    QLabel *stationCaption() const { return m_station; }
+    QRadioButton *clearOption(int index) const { return m_options[index]; }
+    QPushButton *clearButton() const { return m_command11; }
+
+private:
+    QLineEdit *m_text10;
+    QLineEdit *m_text11;
+    QLineEdit *m_text12;
+    QLabel *m_station;
+    QRadioButton *m_options[2];
+    QPushButton *m_command11;
+};
+
+} // namespace veltra

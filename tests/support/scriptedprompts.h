@@ -1,0 +1,53 @@
+#pragma once
+
+#include "operations/userprompts.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+
+namespace veltra::test {
+
+// The user, scripted: records every message and answers confirmations from a queue
+// (No when the queue is empty), so no test ever waits on a modal box.
+class ScriptedPrompts final : public UserPrompts
+{
+public:
+    struct Message
+    {
+        QString text;
+        int style = 0;
+    };
+
+    int ShowMessage(const QString &text, int style) override
+    {
+        messages.append({text, style});
+        if (style == kStyleConfirm)
+            return answers.isEmpty() ? kAnswerNo : answers.dequeue();
+        return kAnswerOk;
+    }
+    std::optional<QString> saveFileName() override { return takeName(saveNames); }
+    std::optional<QString> openFileName() override { return takeName(openNames); }
+
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const Message &m : messages)
+            list << m.text;
+        return list;
+    }
+    void clear() { messages.clear(); }
+
+    QList<Message> messages;
+    QQueue<int> answers;                      // confirmation answers
+    QQueue<std::optional<QString>> saveNames; // nullopt: the dialog is cancelled
+    QQueue<std::optional<QString>> openNames;
+
+private:
+    static std::optional<QString> takeName(QQueue<std::optional<QString>> &queue)
+    {
+        return queue.isEmpty() ? std::nullopt : queue.dequeue();
+    }
+};
+
+} // namespace veltra::test

@@ -1,0 +1,226 @@
+#include "link/frames.h"
+#include "settings/decode.h"
+
+#include <QTest>
+
+using namespace veltra;
+
+namespace {
+
+// A reply as the relay sends it: STX, four characters, 12 data characters, ETX, the
+// checksum over everything after STX up to ETX, CR.
+QByteArray reply(QByteArray data)
+{
+    QByteArray body = "FFAE" + data + kEtx;
+    return kStx + body + RequestChecksum(body) + kCr;
+}
+
+} // namespace
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readRequests_data();
+    void readRequests();
+    void checksum_data();
+    void checksum();
+    void acceptance_data();
+    void acceptance();
+    void commonDecoding_data();
+    void commonDecoding();
+    void circuitDecoding_data();
+    void circuitDecoding();
+    void readings_data();
+    void readings();
+    void decodingKeepsRecordsAndIgnoresOtherPages();
+};
+
+void TestProtocol::readRequests_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("common") << 0 << QByteArray::fromHex("05464641453030303044320D");
+    QTest::newRow("circuit 8") << 8 << QByteArray::fromHex("05464641453030303844410D");
+    QTest::newRow("circuit 1") << 1
+                               << QByteArray("\x05"
+                                             "FFAE0001D3\r");
+    QTest::newRow("circuit 7") << 7
+                               << QByteArray("\x05"
+                                             "FFAE0007D9\r");
+}
+
+void TestProtocol::readRequests()
+{
+    QFETCH(int, page);
+    QFETCH(QByteArray, frame);
+    QCOMPARE(readRequest(page), frame);
+}
+
+void TestProtocol::checksum_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("checksum");
+    QTest::newRow("read page 0") << QByteArray("FFAE0000") << QByteArray("D2");
+    QTest::newRow("write common") << QByteArray("FFB0000000100") << QByteArray("AF");
+    QTest::newRow("clear") << QByteArray("FFB9100000000") << QByteArray("B8");
+    QTest::newRow("sum under 0x10 keeps one digit") << QByteArray("\x01\x02") << QByteArray("3");
+}
+
+void TestProtocol::checksum()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, checksum);
+    QCOMPARE(RequestChecksum(body), checksum);
+}
+
+void TestProtocol::acceptance_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<bool>("accepted");
+
+    const QByteArray good = reply("010201000107");
+    QTest::newRow("well formed") << good << true;
+    QTest::newRow("without CR") << good.chopped(1) << true; // CR's place is never examined
+    QByteArray lower = reply("0A0B0C0D0E0F");
+    const QByteArray sum = lower.sliced(18, 2);
+    QVERIFY(sum != sum.toLower()); // the case must matter for this row
+    lower.replace(18, 2, sum.toLower());
+    QTest::newRow("lower-case checksum") << lower << false;
+    QByteArray bad = good;
+    bad[18] = bad[18] == '0' ? '1' : '0';
+    QTest::newRow("wrong checksum") << bad << false;
+    QTest::newRow("stray character before STX") << QByteArray("x" + good) << false;
+    QTest::newRow("17 characters") << good.first(17) << false;
+    QTest::newRow("ETX at 18 but sum cut off") << good.first(19) << false;
+    QByteArray otherStation = good;
+    otherStation.replace(1, 4, "1234");
+    QByteArray body = otherStation.sliced(1, 17);
+    otherStation.replace(18, 2, RequestChecksum(body));
+    QTest::newRow("other station and header") << otherStation << true;
+
+    // No ETX at 18: the data alone is summed, its checksum at 18-19.
+    QByteArray data = "010201000107";
+    QByteArray alt = "\x02"
+                     "FFAE" +
+                     data + RequestChecksum(data) + "\r";
+    QTest::newRow("alternative rule") << alt << true;
+    alt[17] = alt[17] == '0' ? '1' : '0';
+    QTest::newRow("alternative rule, wrong") << alt << false;
+}
+
+void TestProtocol::acceptance()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(bool, accepted);
+    QCOMPARE(ReplyChecksumTest(received), accepted);
+}
+
+void TestProtocol::commonDecoding_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("example 01 02 01 00 01 7F")
+        << QByteArray("01020100017F")
+        << QStringList{"60Hz", "手動", "自動", "手動", "無し", "有り", "127"};
+    QTest::newRow("only bit 0 of the frequency")
+        << QByteArray("030000000000")
+        << QStringList{"60Hz", "自動", "自動", "自動", "無し", "無し", "000"};
+    QTest::newRow("reset bits 01")
+        << QByteArray("000100000080")
+        << QStringList{"50Hz", "自動", "手動", "自動", "無し", "無し", "128"};
+    QTest::newRow("reset bits 03, lower-case hex")
+        << QByteArray("0003ff0101ff")
+        << QStringList{"50Hz", "手動", "手動", "手動", "有り", "有り", "255"};
+    QTest::newRow("unreadable fields read as 0")
+        << QByteArray("zz  -- ??G.x")
+        << QStringList{"50Hz", "自動", "自動", "自動", "無し", "無し", "000"};
+}
+
+void TestProtocol::commonDecoding()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QStringList, texts);
+    DecodedRecords records;
+    QCOMPARE(decodePage(0, reply(data.first(12)), records), texts);
+}
+
+void TestProtocol::circuitDecoding_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("all zero") << QByteArray("000000000000")
+                              << QStringList{"ﾛｯｸ", "ﾛｯｸ", "5(秒)", "ﾛｯｸ", "0.3(秒)"};
+    QTest::newRow("last entries") << QByteArray("050F04090B00")
+                                  << QStringList{"3φ3Dw", "100(mA)", "40(秒)", "1.0(A)", "2.0(秒)"};
+    QTest::newRow("10 at 6 is decimal ten")
+        << QByteArray("100100010000")
+        << QStringList{"ERROR", "30(mA)", "5(秒)", "0.2(A)", "0.3(秒)"};
+    QTest::newRow("10 and 0a at 8 are no code")
+        << QByteArray("0110000a0000") << QStringList{"1φ2W", "ERROR", "5(秒)", "ERROR", "0.3(秒)"};
+    QTest::newRow("leak sensitivity 0A")
+        << QByteArray("0000000A0000") << QStringList{"ﾛｯｸ", "ﾛｯｸ", "5(秒)", "ERROR", "0.3(秒)"};
+    QTest::newRow("blank skipped in decimal")
+        << QByteArray(" 201 3000000") << QStringList{"1φ3W", "30(mA)", "30(秒)", "ﾛｯｸ", "0.3(秒)"};
+    QTest::newRow("positions 16-17 ignored")
+        << QByteArray("0201020304ZZ")
+        << QStringList{"1φ3W", "30(mA)", "20(秒)", "0.4(A)", "0.7(秒)"};
+    QTest::newRow("blank in a code field")
+        << QByteArray("02010203 400") << QStringList{"1φ3W", "30(mA)", "20(秒)", "0.4(A)", "ERROR"};
+}
+
+void TestProtocol::circuitDecoding()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QStringList, texts);
+    DecodedRecords records;
+    QCOMPARE(decodePage(3, reply(data.first(12)), records), texts);
+}
+
+void TestProtocol::readings_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<int>("hex");
+    QTest::addColumn<int>("decimal");
+    QTest::addColumn<int>("code");
+    QTest::newRow("00") << QByteArray("00") << 0 << 0 << 0;
+    QTest::newRow("0F") << QByteArray("0F") << 15 << 0 << 15;
+    QTest::newRow("0f") << QByteArray("0f") << 15 << 0 << 21;
+    QTest::newRow("10") << QByteArray("10") << 16 << 10 << 21;
+    QTest::newRow("FF") << QByteArray("FF") << 255 << 0 << 21;
+    QTest::newRow("G1") << QByteArray("G1") << 0 << 0 << 21;
+    QTest::newRow("1G") << QByteArray("1G") << 1 << 1 << 21;
+    QTest::newRow(" 7") << QByteArray(" 7") << 0 << 7 << 21;
+    QTest::newRow("empty") << QByteArray() << 0 << 0 << 21;
+    QTest::newRow("one char") << QByteArray("5") << 5 << 5 << 21;
+}
+
+void TestProtocol::readings()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(int, hex);
+    QFETCH(int, decimal);
+    QFETCH(int, code);
+    QCOMPARE(hexReading(field), hex);
+    QCOMPARE(decimalReading(field), decimal);
+    QCOMPARE(HexCodeValue(field), code);
+}
+
+void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
+{
+    DecodedRecords records;
+    decodePage(0, reply("01020100017F"), records);
+    QCOMPARE(records.common.stationNumber, 127);
+    QCOMPARE(records.common.resetModeBits, 2);
+    decodePage(4, reply("0310000a0000"), records);
+    QCOMPARE(records.circuits[3].codes[0], 3);
+    QCOMPARE(records.circuits[3].codes[1], 21);
+    QCOMPARE(records.circuits[3].codes[3], 21);
+    const DecodedRecords before = records;
+    QVERIFY(decodePage(9, reply("000000000000"), records).isEmpty());
+    QVERIFY(decodePage(-1, reply("000000000000"), records).isEmpty());
+    QCOMPARE(records.circuits[3].codes, before.circuits[3].codes);
+}
+
+QTEST_APPLESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"

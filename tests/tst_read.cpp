@@ -1,0 +1,309 @@
+#include "endtoend.h"
+#include "link/frames.h"
+#include "link/serialport.h"
+#include "operations/commands.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace veltra;
+using namespace veltra::test;
+
+namespace {
+
+const QString kNoReply =
+    QStringLiteral("通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
+const QString kDataError = QStringLiteral("通信データエラーです。再実行してください。");
+const QString kPortUnusable = QStringLiteral("指定のCOMポートは使用できません。");
+const QString kAllRead = QStringLiteral("設定値の読み込みが終了しました。");
+
+} // namespace
+
+class TestRead : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readOnePage_data();
+    void readOnePage();
+    void readAll();
+    void linkFaults_data();
+    void linkFaults();
+    void portCannotBeOpened_data();
+    void portCannotBeOpened();
+    void portHeldByAnotherProgram();
+    void dataErrorDuringReadAllKeepsEarlierPages();
+    void lineLostMidReply();
+    void clickDuringWaitIsIgnored();
+    void closingTheWindowDuringWaitEndsCleanly();
+    void lineSettings();
+    void portFieldChangeTakesEffectNextTime();
+};
+
+void TestRead::readOnePage_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("common") << 0 << "共通設定値の読み込みが終了しました。";
+    QTest::newRow("circuit 3") << 3 << "回路３設定値の読み込みが終了しました。";
+    QTest::newRow("circuit 8") << 8 << "回路８設定値の読み込みが終了しました。";
+}
+
+void TestRead::readOnePage()
+{
+    QFETCH(int, page);
+    QFETCH(QString, message);
+    Bench bench;
+    QVERIFY(bench.start());
+    pageButton(bench.w(), page, 0)->click();
+
+    QCOMPARE(bench.prompts.texts(), QStringList{message});
+    QCOMPARE(bench.prompts.messages.first().style, kStyleNotice);
+    QCOMPARE(presentTexts(bench.w(), page), expectedTexts(sim::defaultSettings(), page));
+    for (int other = 0; other < kPageCount; ++other) {
+        if (other != page)
+            QCOMPARE(presentTexts(bench.w(), other), placeholders(other));
+        QCOMPARE(setTexts(bench.w(), other), placeholders(other)); // set values untouched
+    }
+    QCOMPARE(bench.requestMonitor(), QString::fromLatin1(readRequest(page)));
+    QCOMPARE(bench.replyMonitor(), QString::fromLatin1(sim::RelayModel().replyFrame(page)));
+    QCOMPARE(bench.w().serviceWindow().stationCaption()->text(), QStringLiteral("局番号=FFH"));
+    QCOMPARE(bench.w().commands().settingsPage(), page);
+    QVERIFY(!bench.w().link().isPortOpen());
+    QCOMPARE(bench.w().link().linkError(), 0);
+    QCOMPARE(receivedFrames(bench.sim), QStringList{QString::fromLatin1(readRequest(page))});
+}
+
+void TestRead::readAll()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    button(bench.w(), "Command12")->click();
+
+    QCOMPARE(bench.prompts.texts(), QStringList{kAllRead});
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(presentTexts(bench.w(), page), expectedTexts(sim::defaultSettings(), page));
+    const QList<QJsonObject> frames = bench.sim.frames();
+    QCOMPARE(frames.size(), kPageCount);
+    for (int page = 0; page < kPageCount; ++page) {
+        QCOMPARE(frames[page].value("page").toInt(), page);
+        QVERIFY(frames[page].value("accepted").toBool());
+        // Each accepted reply is followed by the 100 ms pause.
+        if (page > 0)
+            QVERIFY2(frames[page].value("t_ms").toDouble() -
+                             frames[page - 1].value("t_ms").toDouble() >=
+                         99.0,
+                     qPrintable(QStringLiteral("page %1").arg(page)));
+    }
+    QCOMPARE(bench.w().commands().settingsPage(), 0); // read-all leaves the page alone
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+    QVERIFY(!bench.w().link().isPortOpen());
+}
+
+void TestRead::linkFaults_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("waitsForTimeout");
+    QTest::addColumn<QString>("replyStart"); // what Text11 shows first
+
+    QTest::newRow("no reply") << QStringList{"--fault", "no-reply"} << kNoReply << true << "";
+    QTest::newRow("no CR") << QStringList{"--fault", "no-cr"} << kNoReply << true << "\x02";
+    QTest::newRow("bad checksum") << QStringList{"--fault", "bad-checksum"} << kDataError << false
+                                  << "\x02";
+    QTest::newRow("lower-case checksum")
+        << QStringList{"--fault", "lowercase-checksum"} << kDataError << false << "\x02";
+    QTest::newRow("stray character")
+        << QStringList{"--fault", "stray-before-stx"} << kDataError << false << "";
+}
+
+void TestRead::linkFaults()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QString, message);
+    QFETCH(bool, waitsForTimeout);
+    QFETCH(QString, replyStart);
+    Bench bench;
+    QVERIFY(bench.start(simArgs));
+    QElapsedTimer clock;
+    clock.start();
+    pageButton(bench.w(), 2, 0)->click();
+    const qint64 elapsed = clock.elapsed();
+
+    QCOMPARE(bench.prompts.texts(), QStringList{message});
+    QCOMPARE(presentTexts(bench.w(), 2), placeholders(2));
+    if (waitsForTimeout)
+        QVERIFY2(elapsed >= 2950 && elapsed < 6000, qPrintable(QString::number(elapsed)));
+    else
+        QVERIFY2(elapsed < 2500, qPrintable(QString::number(elapsed)));
+    QVERIFY(bench.replyMonitor().startsWith(replyStart));
+    if (QTest::currentDataTag() == QByteArrayLiteral("no CR")) {
+        QVERIFY(bench.replyMonitor().size() > 10); // the partial reply is there to see
+        QVERIFY(!bench.replyMonitor().contains('\r'));
+    }
+    QVERIFY(!bench.w().link().isPortOpen());
+    QCOMPARE(bench.w().link().linkError(), 0); // reset once reported
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestRead::portCannotBeOpened_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::newRow("missing device") << "/dev/veltra-no-such-port";
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("zero") << "0";
+    QTest::newRow("empty") << "";
+}
+
+void TestRead::portCannotBeOpened()
+{
+    QFETCH(QString, port);
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts, port.isEmpty() ? QStringLiteral("x") : port);
+    if (port.isEmpty())
+        w.findChild<QComboBox *>("Combo10")->setEditText(QString());
+    w.serviceWindow().requestMonitor()->setText("before");
+    QElapsedTimer clock;
+    clock.start();
+    pageButton(w, 1, 0)->click();
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(prompts.texts(), QStringList{kPortUnusable});
+    QCOMPARE(w.serviceWindow().requestMonitor()->text(), QStringLiteral("before"));
+    QVERIFY(!w.link().isPortOpen());
+
+    // Read all stops at the first page with the same single message.
+    prompts.clear();
+    button(w, "Command12")->click();
+    QCOMPARE(prompts.texts(), QStringList{kPortUnusable});
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestRead::portHeldByAnotherProgram()
+{
+    RelaySim sim;
+    QVERIFY(sim.start());
+    // Another program holds the line (Qt's serial layer locks the device).
+    QSerialPort other;
+    other.setPortName(sim.portPath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts, sim.portPath());
+    pageButton(w, 0, 0)->click();
+    QCOMPARE(prompts.texts(), QStringList{kPortUnusable});
+    QVERIFY(sim.frames().isEmpty());
+    other.close();
+
+    prompts.clear();
+    pageButton(w, 0, 0)->click();
+    QCOMPARE(prompts.texts(), QStringList{"共通設定値の読み込みが終了しました。"});
+}
+
+void TestRead::dataErrorDuringReadAllKeepsEarlierPages()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "bad-checksum", "--fault-page", "4"}));
+    button(bench.w(), "Command12")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kDataError});
+    for (int page = 0; page < 4; ++page)
+        QCOMPARE(presentTexts(bench.w(), page), expectedTexts(sim::defaultSettings(), page));
+    for (int page = 4; page < kPageCount; ++page)
+        QCOMPARE(presentTexts(bench.w(), page), placeholders(page));
+    QCOMPARE(bench.sim.frames().size(), 5); // pages after the failure are not asked for
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(bench.w().link().linkError(), 0);
+}
+
+void TestRead::lineLostMidReply()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "hangup"}));
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuBefore = processCpuMs();
+    pageButton(bench.w(), 1, 0)->click();
+    const qint64 elapsed = clock.elapsed();
+    const double cpu = processCpuMs() - cpuBefore;
+
+    QCOMPARE(bench.prompts.texts(), QStringList{kNoReply});
+    QVERIFY(!bench.w().link().isPortOpen());
+    QCOMPARE(presentTexts(bench.w(), 1), placeholders(1));
+    // A lost line ends the wait at once, not after the time-out, and never spins.
+    QVERIFY2(elapsed < 2500, qPrintable(QString::number(elapsed)));
+    QVERIFY2(cpu < 0.5 * double(elapsed) + 100, qPrintable(QString::number(cpu)));
+
+    // Idle afterwards: nothing left firing.
+    const double idleBefore = processCpuMs();
+    QTest::qWait(500);
+    QVERIFY(processCpuMs() - idleBefore < 100);
+    QCOMPARE(bench.prompts.messages.size(), 1);
+}
+
+void TestRead::clickDuringWaitIsIgnored()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "no-reply"}));
+    int clicksDone = 0;
+    QTimer::singleShot(300, [&] {
+        pageButton(bench.w(), 0, 0)->click();
+        button(bench.w(), "Command12")->click();
+        button(bench.w(), "Command16")->click();
+        ++clicksDone;
+    });
+    pageButton(bench.w(), 5, 0)->click();
+    QCOMPARE(clicksDone, 1);
+    QCOMPARE(bench.prompts.texts(), QStringList{kNoReply});
+    QCOMPARE(bench.sim.frames().size(), 1);
+    QCOMPARE(bench.w().commands().settingsPage(), 5);
+}
+
+void TestRead::closingTheWindowDuringWaitEndsCleanly()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "no-reply"}));
+    QSignalSpy exit(bench.window.get(), &MainWindow::exitRequested);
+    QTimer::singleShot(300, [&] { bench.w().close(); });
+    QElapsedTimer clock;
+    clock.start();
+    button(bench.w(), "Command12")->click();
+    QVERIFY(clock.elapsed() < 2500);
+    QCOMPARE(exit.count(), 1);
+    QVERIFY(bench.prompts.messages.isEmpty());
+    QVERIFY(!bench.w().isVisible());
+    QVERIFY(!bench.w().link().isPortOpen());
+}
+
+void TestRead::lineSettings()
+{
+    RelaySim sim;
+    QVERIFY(sim.start());
+    QtSerialPort port;
+    port.setPortName(sim.portPath());
+    port.setLineSettings();
+    QVERIFY(port.open());
+    // A pty runs 8N1 whatever is set: the settings are checked where they are kept.
+    QCOMPARE(port.device().baudRate(), 9600);
+    QCOMPARE(port.device().dataBits(), QSerialPort::Data7);
+    QCOMPARE(port.device().parity(), QSerialPort::EvenParity);
+    QCOMPARE(port.device().stopBits(), QSerialPort::OneStop);
+    QCOMPARE(port.device().flowControl(), QSerialPort::NoFlowControl);
+    port.close();
+}
+
+void TestRead::portFieldChangeTakesEffectNextTime()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    auto *field = bench.w().findChild<QComboBox *>("Combo10");
+    field->setEditText("/dev/veltra-no-such-port");
+    pageButton(bench.w(), 0, 0)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kPortUnusable});
+    field->setEditText(bench.sim.portPath());
+    bench.prompts.clear();
+    pageButton(bench.w(), 0, 0)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{"共通設定値の読み込みが終了しました。"});
+}
+
+QTEST_MAIN(TestRead)
+#include "tst_read.moc"
