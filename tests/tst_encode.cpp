@@ -1,0 +1,182 @@
+#include "link/frames.h"
+#include "scriptedprompts.h"
+#include "settings/encode.h"
+#include "ui/mainwindow.h"
+#include "ui/servicewindow.h"
+
+#include <QRadioButton>
+#include <QTest>
+
+using namespace veltra;
+using veltra::test::ScriptedPrompts;
+
+class TestEncode : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commonFrames_data();
+    void commonFrames();
+    void circuitFrames_data();
+    void circuitFrames();
+    void clearFrames_data();
+    void clearFrames();
+    void stationNumbers_data();
+    void stationNumbers();
+
+private:
+    ScriptedPrompts m_prompts;
+};
+
+namespace {
+
+QByteArray framed(const QByteArray &bodyAndChecksum)
+{
+    return "\x05" + bodyAndChecksum + "\r";
+}
+
+void setPage(MainWindow &w, int page, const QStringList &texts)
+{
+    for (int item = 0; item < texts.size(); ++item)
+        w.setSetValue(page, item, texts[item]);
+}
+
+} // namespace
+
+void TestEncode::commonFrames_data()
+{
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QByteArray>("data");
+    const QStringList base{"50Hz", "自動", "自動", "自動", "無し", "無し", "001"};
+    QTest::newRow("documented") << base << QByteArray("000000100");
+    QStringList t = base;
+    t[1] = "手動";
+    QTest::newRow("item 1 manual") << t << QByteArray("020000100");
+    t = base;
+    t[2] = "手動";
+    QTest::newRow("item 2 manual") << t << QByteArray("010000100");
+    t = QStringList{"60Hz", "手動", "手動", "手動", "有り", "有り", "128"};
+    QTest::newRow("all ones") << t << QByteArray("131118000");
+    t = base;
+    t[1] = "ERROR";
+    QTest::newRow("item 1 unknown") << t << QByteArray("0E0000100");
+    t = base;
+    t[2] = "自動 ";
+    QTest::newRow("item 2 trailing blank") << t << QByteArray("0E0000100");
+    t = base;
+    t[0] = "60hz";
+    QTest::newRow("frequency lower case") << t << QByteArray("E00000100");
+    t = base;
+    t[6] = "300";
+    QTest::newRow("station out of range") << t << QByteArray("00000EE00");
+}
+
+void TestEncode::commonFrames()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(QByteArray, data);
+    MainWindow w(&m_prompts);
+    setPage(w, 0, texts);
+    const QByteArray frame = BuildWriteFrame(0, w);
+    QCOMPARE(frame.size(), 17);
+    QCOMPARE(frame.sliced(1, 13), "FFB0" + data);
+    QCOMPARE(frame.first(1), QByteArray("\x05"));
+    QCOMPARE(frame.back(), '\r');
+    if (QTest::currentDataTag() == QByteArrayLiteral("documented"))
+        QCOMPARE(frame, framed("FFB0000000100AF"));
+    QCOMPARE(w.setValue(0, 0), texts[0]); // the encoder changes no field
+}
+
+void TestEncode::circuitFrames_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QByteArray>("frame");
+    const QStringList zero{"ﾛｯｸ", "ﾛｯｸ", "5(秒)", "ﾛｯｸ", "0.3(秒)"};
+    QTest::newRow("circuit 1 all zero") << 1 << zero << framed("FFB1000000000AF");
+    QTest::newRow("circuit 8 all zero") << 8 << zero << framed("FFB8000000000B6");
+    const QStringList last{"1φ2W", "100(mA)", "40(秒)", "2.0(A)", "1.8(秒)"};
+    QByteArray body = "FFB31?4C:0000";
+    QTest::newRow("documented data") << 3 << last << framed(body + RequestChecksum(body));
+    QStringList t = zero;
+    t[0] = "ﾛｯｸ ";
+    body = "FFB2E00000000";
+    QTest::newRow("trailing blank is E") << 2 << t << framed(body + RequestChecksum(body));
+    t = zero;
+    t[0] = "ロック";
+    QTest::newRow("full-width katakana is E") << 2 << t << framed(body + RequestChecksum(body));
+    t = zero;
+    t[1] = "30mA";
+    body = "FFB20E0000000";
+    QTest::newRow("no parentheses is E") << 2 << t << framed(body + RequestChecksum(body));
+    t = zero;
+    t[3] = "1.1(A)";
+    body = "FFB5000:00000";
+    QTest::newRow("write-only 1.1(A)") << 5 << t << framed(body + RequestChecksum(body));
+    t = zero;
+    t[2] = "* * * *";
+    body = "FFB500E000000";
+    QTest::newRow("placeholder is E") << 5 << t << framed(body + RequestChecksum(body));
+}
+
+void TestEncode::circuitFrames()
+{
+    QFETCH(int, page);
+    QFETCH(QStringList, texts);
+    QFETCH(QByteArray, frame);
+    MainWindow w(&m_prompts);
+    setPage(w, page, texts);
+    QCOMPARE(BuildWriteFrame(page, w), frame);
+}
+
+void TestEncode::clearFrames_data()
+{
+    QTest::addColumn<int>("option");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("operation values") << 0 << framed("FFB9100000000B8");
+    QTest::newRow("maximum values") << 1 << framed("FFB9010000000B8");
+    QTest::newRow("none") << -1 << framed("FFB9000000000B7");
+}
+
+void TestEncode::clearFrames()
+{
+    QFETCH(int, option);
+    QFETCH(QByteArray, frame);
+    MainWindow w(&m_prompts);
+    setPage(w, 0, {"60Hz"}); // set values play no part
+    if (option >= 0)
+        w.serviceWindow().clearOption(option)->setChecked(true);
+    QCOMPARE(BuildWriteFrame(9, w), frame);
+}
+
+void TestEncode::stationNumbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("hex"); // empty: no frame form
+    QTest::newRow("001") << "001" << QByteArray("01");
+    QTest::newRow("010 is hex 0A") << "010" << QByteArray("0A");
+    QTest::newRow("128") << "128" << QByteArray("80");
+    QTest::newRow("255") << "255" << QByteArray("FF");
+    QTest::newRow("000") << "000" << QByteArray("00");
+    QTest::newRow("7 typed") << "7" << QByteArray("07");
+    QTest::newRow("256") << "256" << QByteArray();
+    QTest::newRow("-1") << "-1" << QByteArray();
+    QTest::newRow("1.5") << "1.5" << QByteArray();
+    QTest::newRow("blank") << " 12" << QByteArray();
+    QTest::newRow("no digits") << "abc" << QByteArray();
+    QTest::newRow("empty") << "" << QByteArray();
+    QTest::newRow("full-width digits") << "１２" << QByteArray();
+    QTest::newRow("huge") << "99999999999999999999" << QByteArray();
+}
+
+void TestEncode::stationNumbers()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, hex);
+    const auto value = stationNumberValue(text);
+    QCOMPARE(value.has_value(), !hex.isEmpty());
+    if (value)
+        QCOMPARE(hexByte(*value), hex);
+}
+
+QTEST_MAIN(TestEncode)
+#include "tst_encode.moc"

@@ -1,0 +1,403 @@
+#include "endtoend.h"
+#include "link/frames.h"
+#include "operations/commands.h"
+#include "settings/encode.h"
+
+#include <QRadioButton>
+#include <QTimer>
+
+using namespace veltra;
+using namespace veltra::test;
+
+namespace {
+
+const QString kInvalidSet =
+    QStringLiteral("設定値が読み込まれていないか、正常値ではありません。再設定してください。");
+const QString kInvalidPresent =
+    QStringLiteral("現在値が読み込まれていないか、正常値ではありません。再読み込みしてください。");
+const QString kNoReply =
+    QStringLiteral("通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
+const QString kPortUnusable = QStringLiteral("指定のCOMポートは使用できません。");
+const QString kWritten = QStringLiteral("設定値の書き込みが終了しました。");
+const QString kWriteAllConfirm =
+    QStringLiteral("VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？");
+
+// Read everything and take it over as the values to write.
+void readAndCopyAll(Bench &bench)
+{
+    button(bench.w(), "Command12")->click();
+    button(bench.w(), "Command16")->click();
+    bench.prompts.clear();
+}
+
+} // namespace
+
+class TestWrite : public QObject
+{
+    Q_OBJECT
+private slots:
+    void copyRightAfterStartUp();
+    void copyKeepsInvalidItemsAndCopiesTheRest();
+    void copyTwiceEqualsOnce();
+    void copyAllWithOnlyCommonRead();
+    void invalidSetValuesAreRefused_data();
+    void invalidSetValuesAreRefused();
+    void answeringNoSendsNothing();
+    void relayAbsent();
+    void writeCircuit3();
+    void writeAll();
+    void portUnusableAtSendStopsTheWrite();
+    void roundTrip();
+    void clear_data();
+    void clear();
+    void clearNo();
+    void clearWithoutChoice();
+    void clearRelayAbsent();
+};
+
+void TestWrite::copyRightAfterStartUp()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    pageButton(w, 2, 1)->click();
+    QCOMPARE(prompts.texts(), QStringList{kInvalidPresent});
+    QCOMPARE(setTexts(w, 2), placeholders(2));
+    QCOMPARE(w.commands().settingsPage(), 2);
+    prompts.clear();
+    button(w, "Command16")->click();
+    QCOMPARE(prompts.texts(), QStringList{kInvalidPresent}); // once for all nine pages
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(setTexts(w, page), placeholders(page));
+}
+
+void TestWrite::copyKeepsInvalidItemsAndCopiesTheRest()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    const QStringList present{"ﾛｯｸ", "ERROR", "10(秒)", "0.2(A)", "0.3(秒)"};
+    for (int k = 0; k < 5; ++k)
+        w.setPresentValue(5, k, present[k]);
+    w.setSetValue(5, 1, "50(mA)");
+    pageButton(w, 5, 1)->click();
+    QCOMPARE(prompts.texts(), QStringList{kInvalidPresent});
+    QCOMPARE(setTexts(w, 5), (QStringList{"ﾛｯｸ", "50(mA)", "10(秒)", "0.2(A)", "0.3(秒)"}));
+
+    // An empty text and a lower-case "error" are values like any other.
+    prompts.clear();
+    for (int k = 0; k < 5; ++k)
+        w.setPresentValue(4, k, k == 0 ? QString() : QStringLiteral("error"));
+    pageButton(w, 4, 1)->click();
+    QVERIFY(prompts.messages.isEmpty());
+    QCOMPARE(setTexts(w, 4), (QStringList{"", "error", "error", "error", "error"}));
+}
+
+void TestWrite::copyTwiceEqualsOnce()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    button(bench.w(), "Command12")->click();
+    bench.prompts.clear();
+    button(bench.w(), "Command16")->click();
+    QStringList once;
+    for (int page = 0; page < kPageCount; ++page)
+        once << setTexts(bench.w(), page);
+    button(bench.w(), "Command16")->click();
+    QStringList twice;
+    for (int page = 0; page < kPageCount; ++page)
+        twice << setTexts(bench.w(), page);
+    QCOMPARE(twice, once);
+    QVERIFY(bench.prompts.messages.isEmpty());
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(setTexts(bench.w(), page), presentTexts(bench.w(), page));
+}
+
+void TestWrite::copyAllWithOnlyCommonRead()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    pageButton(bench.w(), 0, 0)->click();
+    bench.prompts.clear();
+    button(bench.w(), "Command16")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kInvalidPresent});
+    QCOMPARE(setTexts(bench.w(), 0), expectedTexts(sim::defaultSettings(), 0));
+    for (int page = 1; page < kPageCount; ++page)
+        QCOMPARE(setTexts(bench.w(), page), placeholders(page));
+}
+
+void TestWrite::invalidSetValuesAreRefused_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("circuit 8 placeholder, write all") << "Command13" << 8 << 4 << "* * * *";
+    QTest::newRow("circuit 8 ERROR, write circuit 8") << "Command9_2" << 8 << 0 << "ERROR";
+    QTest::newRow("common placeholder") << "Command1_2" << 0 << 3 << "* * * *";
+    QTest::newRow("station 300") << "Command1_2" << 0 << 6 << "300";
+    QTest::newRow("station -1, write all") << "Command13" << 0 << 6 << "-1";
+    QTest::newRow("station 1.5") << "Command1_2" << 0 << 6 << "1.5";
+    QTest::newRow("station letters") << "Command1_2" << 0 << 6 << "abc";
+}
+
+void TestWrite::invalidSetValuesAreRefused()
+{
+    QFETCH(QString, button);
+    QFETCH(int, page);
+    QFETCH(int, item);
+    QFETCH(QString, text);
+    Bench bench;
+    QVERIFY(bench.start());
+
+    // Right after start-up nothing is valid.
+    veltra::test::button(bench.w(), button)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kInvalidSet});
+
+    readAndCopyAll(bench);
+    const int framesBefore = bench.sim.frames().size();
+    bench.w().setSetValue(page, item, text);
+    bench.prompts.answers.enqueue(kAnswerYes);
+    veltra::test::button(bench.w(), button)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kInvalidSet}); // no confirmation
+    QCOMPARE(bench.sim.frames().size(), framesBefore);         // nothing on the line
+}
+
+void TestWrite::answeringNoSendsNothing()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    const int framesBefore = bench.sim.frames().size();
+    bench.prompts.answers.enqueue(kAnswerNo);
+    pageButton(bench.w(), 5, 2)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{"回路５の設定を書き換えます。よろしいですか？"});
+    QCOMPARE(bench.prompts.messages.first().style, kStyleConfirm);
+    QCOMPARE(bench.w().commands().settingsPage(), 5);
+    bench.prompts.clear();
+    bench.prompts.answers.enqueue(kAnswerNo);
+    button(bench.w(), "Command13")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kWriteAllConfirm});
+    QTest::qWait(150);
+    QCOMPARE(bench.sim.frames().size(), framesBefore);
+    QVERIFY(bench.writeMonitor().isEmpty());
+}
+
+void TestWrite::relayAbsent()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "no-reply", "--fault-count", "100", "--fault-page", "0"}));
+    for (int page = 1; page < kPageCount; ++page)
+        pageButton(bench.w(), page, 0)->click(); // circuits answer, the common page does not
+    pageButton(bench.w(), 3, 1)->click();
+    bench.prompts.clear();
+    const int framesBefore = bench.sim.frames().size();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    pageButton(bench.w(), 3, 2)->click();
+    QCOMPARE(bench.prompts.texts(),
+             (QStringList{"回路３の設定を書き換えます。よろしいですか？", kNoReply}));
+    const QStringList commands = receivedCommands(bench.sim).mid(framesBefore);
+    QCOMPARE(commands, QStringList{"AE0"}); // the link check only
+    QVERIFY(bench.writeMonitor().isEmpty());
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(bench.w().link().linkError(), 0);
+}
+
+void TestWrite::writeCircuit3()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    const QStringList values{"3φ3Y", "75(mA)", "20(秒)", "0.9(A)", "1.5(秒)"};
+    for (int k = 0; k < 5; ++k)
+        bench.w().setSetValue(3, k, values[k]);
+    const QByteArray expected = BuildWriteFrame(3, bench.w());
+    const int framesBefore = bench.sim.frames().size();
+    bench.w().setPresentValue(0, 0, "marker");
+    bench.prompts.answers.enqueue(kAnswerYes);
+    pageButton(bench.w(), 3, 2)->click();
+    QCOMPARE(bench.w().presentValue(0, 0), QStringLiteral("marker")); // the check decodes nothing
+
+    QCOMPARE(bench.prompts.texts(),
+             (QStringList{"回路３の設定を書き換えます。よろしいですか？", kWritten}));
+    QVERIFY(bench.sim.waitForFrames(framesBefore + 2));
+    QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), (QStringList{"AE0", "B33"}));
+    QCOMPARE(bench.sim.frames().last().value("frame").toString(), QString::fromLatin1(expected));
+    QVERIFY(bench.sim.frames().last().value("accepted").toBool());
+    QCOMPARE(bench.writeMonitor(), QString::fromLatin1(expected));
+    QVERIFY(!bench.w().link().isPortOpen());
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+    // The relay holds it: reading back shows what was written.
+    bench.prompts.clear();
+    pageButton(bench.w(), 3, 0)->click();
+    QCOMPARE(presentTexts(bench.w(), 3), values);
+}
+
+void TestWrite::writeAll()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    const int framesBefore = bench.sim.frames().size();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command13")->click();
+
+    QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kWritten}));
+    QVERIFY(bench.sim.waitForFrames(framesBefore + 10));
+    const QList<QJsonObject> frames = bench.sim.frames().mid(framesBefore);
+    QCOMPARE(frames.size(), 10);
+    QCOMPARE(frames[0].value("command").toString(), QStringLiteral("AE"));
+    for (int page = 0; page < kPageCount; ++page) {
+        const QJsonObject &frame = frames[page + 1];
+        QCOMPARE(frame.value("command").toString(), QStringLiteral("B%1").arg(page));
+        QVERIFY(frame.value("accepted").toBool()); // whole and valid
+        QCOMPARE(frame.value("frame").toString().size(), 17);
+        if (page > 0)
+            QVERIFY(frame.value("t_ms").toDouble() - frames[page].value("t_ms").toDouble() >= 99.0);
+    }
+    QCOMPARE(bench.writeMonitor(), frames.last().value("frame").toString());
+    QCOMPARE(bench.w().commands().settingsPage(), 8);
+    QVERIFY(!bench.w().link().isPortOpen());
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestWrite::portUnusableAtSendStopsTheWrite()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--delay", "200"}));
+    readAndCopyAll(bench);
+    const int framesBefore = bench.sim.frames().size();
+    // The port field changes while the link check waits: the check passes on the old port,
+    // the frames cannot be sent on the new one.
+    QTimer::singleShot(100, [&] {
+        bench.w().findChild<QComboBox *>("Combo10")->setEditText("/dev/veltra-no-such-port");
+    });
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command13")->click();
+    QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kPortUnusable}));
+    QTest::qWait(200);
+    QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), QStringList{"AE0"});
+    QCOMPARE(bench.w().link().linkError(), 0);
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestWrite::roundTrip()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    // Changes on several pages, one of them a typed station number.
+    bench.w().setSetValue(0, 0, "60Hz");
+    bench.w().setSetValue(0, 1, "手動");
+    bench.w().setSetValue(0, 2, "自動");
+    bench.w().setSetValue(0, 6, "100");
+    bench.w().setSetValue(2, 1, "95(mA)");
+    bench.w().setSetValue(5, 0, "ﾛｯｸ");
+    bench.w().setSetValue(8, 4, "2.0(秒)");
+    QStringList wanted;
+    for (int page = 0; page < kPageCount; ++page)
+        wanted << setTexts(bench.w(), page);
+    QByteArrayList expectedFrames;
+    for (int page = 0; page < kPageCount; ++page)
+        expectedFrames << BuildWriteFrame(page, bench.w());
+
+    const int framesBefore = bench.sim.frames().size();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command13")->click();
+    QVERIFY(bench.sim.waitForFrames(framesBefore + 10));
+    bench.prompts.clear();
+    button(bench.w(), "Command12")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{"設定値の読み込みが終了しました。"});
+
+    QStringList present;
+    for (int page = 0; page < kPageCount; ++page)
+        present << presentTexts(bench.w(), page);
+    QCOMPARE(present, wanted);
+    QStringList expectedLog{QString::fromLatin1(readRequest(0))};
+    for (const QByteArray &frame : expectedFrames)
+        expectedLog << QString::fromLatin1(frame);
+    for (int page = 0; page < kPageCount; ++page)
+        expectedLog << QString::fromLatin1(readRequest(page));
+    QCOMPARE(receivedFrames(bench.sim).mid(framesBefore), expectedLog);
+}
+
+void TestWrite::clear_data()
+{
+    QTest::addColumn<int>("option");
+    QTest::addColumn<QString>("confirmation");
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("frame");
+    QTest::newRow("operation values") << 0 << "動作値をクリアします。よろしいですか？"
+                                      << "動作値のクリアを送信しました。"
+                                      << "\x05"
+                                         "FFB9100000000B8\r";
+    QTest::newRow("maximum values") << 1 << "最大値をクリアします。よろしいですか？"
+                                    << "最大値のクリアを送信しました。"
+                                    << "\x05"
+                                       "FFB9010000000B8\r";
+}
+
+void TestWrite::clear()
+{
+    QFETCH(int, option);
+    QFETCH(QString, confirmation);
+    QFETCH(QString, report);
+    QFETCH(QString, frame);
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.w().showServiceWindow();
+    bench.w().serviceWindow().clearOption(option)->click();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command11")->click();
+
+    QCOMPARE(bench.prompts.texts(), (QStringList{confirmation, report}));
+    QCOMPARE(bench.prompts.messages[0].style, kStyleConfirm);
+    QCOMPARE(bench.prompts.messages[1].style, kStyleNotice);
+    QVERIFY(bench.sim.waitForFrames(2));
+    QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B99"}));
+    QCOMPARE(receivedFrames(bench.sim).last(), frame);
+    QVERIFY(bench.sim.frames().last().value("accepted").toBool());
+    QCOMPARE(bench.writeMonitor(), frame);
+    QCOMPARE(bench.w().commands().settingsPage(), 9);
+    QVERIFY(bench.w().clearOptionSelected(option)); // the choice stays
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestWrite::clearNo()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.w().serviceWindow().clearOption(0)->click();
+    bench.prompts.answers.enqueue(kAnswerNo);
+    button(bench.w(), "Command11")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{"動作値をクリアします。よろしいですか？"});
+    QTest::qWait(150);
+    QVERIFY(bench.sim.frames().isEmpty());
+    QCOMPARE(bench.w().commands().settingsPage(), 9);
+}
+
+void TestWrite::clearWithoutChoice()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command11")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{"クリアするデータを選択してください。"});
+    QCOMPARE(bench.prompts.messages.first().style, kStyleNotice);
+    QTest::qWait(150);
+    QVERIFY(bench.sim.frames().isEmpty());
+}
+
+void TestWrite::clearRelayAbsent()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "no-reply"}));
+    bench.w().serviceWindow().clearOption(1)->click();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command11")->click();
+    QCOMPARE(bench.prompts.texts(),
+             (QStringList{"最大値をクリアします。よろしいですか？", kNoReply}));
+    QCOMPARE(receivedCommands(bench.sim), QStringList{"AE0"});
+    QVERIFY(bench.writeMonitor().isEmpty());
+}
+
+QTEST_MAIN(TestWrite)
+#include "tst_write.moc"
