@@ -24,7 +24,8 @@ struct LoadedFile
     QStringList lines; // on Ok: nine entries, line 3 then lines 5..12
 };
 
-// Reads only the first twelve lines, however large the file.
+// Reads only the first twelve lines, however large the file, and keeps at most 64 KiB of any
+// line. Lines end at CR LF or a lone CR.
 LoadedFile readSettingsFile(const QString &path);
 
 // Fill the set values of page 0 / circuit page 1..8 from one data line.

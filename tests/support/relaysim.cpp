@@ -1,1 +1,104 @@
-// being written
+#include "relaysim.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTest>
+
+namespace veltra::test {
+namespace {
+
+constexpr int kStartTimeoutMs = 5000;
+constexpr int kStopTimeoutMs = 3000;
+
+} // namespace
+
+bool RelaySim::start(const QStringList &extraArgs)
+{
+    stop();
+    m_error.clear();
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder for the log");
+        return false;
+    }
+    QFile::remove(logPath());
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(VELTRA_RELAY_SIM),
+                    extraArgs + QStringList{QStringLiteral("--log"), logPath()});
+    if (!m_process.waitForStarted(kStartTimeoutMs)) {
+        m_error = m_process.errorString();
+        return false;
+    }
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!m_process.canReadLine()) {
+        if (deadline.hasExpired() || !m_process.waitForReadyRead(int(deadline.remainingTime()))) {
+            m_error = QStringLiteral("the simulator gave no line path within %1 ms (%2)")
+                          .arg(kStartTimeoutMs)
+                          .arg(m_process.errorString());
+            stop();
+            return false;
+        }
+    }
+    m_portPath = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    return !m_portPath.isEmpty();
+}
+
+void RelaySim::stop()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(kStopTimeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished(kStopTimeoutMs);
+        }
+    }
+    m_portPath.clear();
+}
+
+QString RelaySim::logPath() const
+{
+    return m_dir.filePath(QStringLiteral("relay-sim.jsonl"));
+}
+
+QList<QJsonObject> RelaySim::logLines() const
+{
+    QList<QJsonObject> lines;
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    const QByteArray text = file.readAll();
+    // A line still being written has no newline yet; it is left for the next call.
+    const qsizetype end = text.lastIndexOf('\n');
+    for (const QByteArray &line : text.first(end + 1).split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (doc.isObject())
+            lines.append(doc.object());
+    }
+    return lines;
+}
+
+QList<QJsonObject> RelaySim::frames() const
+{
+    QList<QJsonObject> frames;
+    for (const QJsonObject &line : logLines()) {
+        if (line.contains(QStringLiteral("frame")))
+            frames.append(line);
+    }
+    return frames;
+}
+
+bool RelaySim::waitForFrames(int count, int timeoutMs) const
+{
+    return QTest::qWaitFor([&] { return frames().size() >= count; }, timeoutMs);
+}
+
+int RelaySim::waitForExit(int timeoutMs)
+{
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+} // namespace veltra::test

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace veltra::test {
+
+// The simulated relay as a child process, logging into its own temporary folder.
+class RelaySim
+{
+public:
+    RelaySim() = default;
+    RelaySim(const RelaySim &) = delete;
+    RelaySim &operator=(const RelaySim &) = delete;
+    ~RelaySim() { stop(); }
+
+    // Starts the simulator with `extraArgs` (e.g. {"--fault", "no-reply"}) and waits up to 5 s
+    // for the path of its line. False, with errorString(), when it does not come up.
+    bool start(const QStringList &extraArgs = {});
+    void stop();
+
+    QString portPath() const { return m_portPath; }
+    QString logPath() const;
+    QString errorString() const { return m_error; }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
+
+    // Every frame logged so far, in order of arrival (event lines left out).
+    QList<QJsonObject> frames() const;
+    // Every log line, frames and events ("hangup", "flood", "stop") alike.
+    QList<QJsonObject> logLines() const;
+    // Waits, processing events, until the log holds at least `count` frames.
+    bool waitForFrames(int count, int timeoutMs = 5000) const;
+    // Waits for the simulator to end by itself (after a hang-up); its exit code, or -1.
+    int waitForExit(int timeoutMs = 5000);
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_portPath;
+    QString m_error;
+};
+
+} // namespace veltra::test
