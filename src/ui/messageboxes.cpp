@@ -64,6 +64,8 @@ int MessageBoxPrompts::ShowMessage(const QString &text, int style)
     QMessageBox box(confirm ? QMessageBox::Question : QMessageBox::Warning, QStringLiteral("確認"),
                     text, confirm ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                     m_mainWindow);
+    // A file path is text, never markup.
+    box.setTextFormat(Qt::PlainText);
     if (confirm) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
