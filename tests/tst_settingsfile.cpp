@@ -1,5 +1,6 @@
 #include "file/settingsfile.h"
 #include "file/sjis.h"
+#include "relaysim.h"
 #include "scriptedprompts.h"
 #include "settings/items.h"
 #include "ui/mainwindow.h"
@@ -291,6 +292,7 @@ private slots:
     void parseCircuitLine();
 
     void saveWritesKnownBytes();
+    void relayReadBackSavesTheSameBytes();
     void saveThenLoad();
     void saveRefused_data();
     void saveRefused();
@@ -589,6 +591,26 @@ void TestSettingsFile::saveWritesKnownBytes()
     QCOMPARE(prompts.texts(), QStringList());
     QCOMPARE(setValues(window), startUp());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"relay.DT"});
+}
+
+void TestSettingsFile::relayReadBackSavesTheSameBytes()
+{
+    // A relay set up from the known file, read over the line and saved again.
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source.DT"));
+    const QString saved = dir.filePath(QStringLiteral("saved.DT"));
+    QVERIFY(writeBytes(source, kKnownFile));
+    test::RelaySim sim;
+    QVERIFY2(sim.start({QStringLiteral("--settings"), source}), qPrintable(sim.errorString()));
+    ScriptedPrompts prompts;
+    MainWindow window(&prompts, sim.portPath());
+    click(window, "Command12");
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
+    prompts.clear();
+    prompts.saveNames << saved;
+    click(window, "Command15");
+    QCOMPARE(prompts.texts(), QStringList());
+    QCOMPARE(readBytes(saved), kKnownFile);
 }
 
 void TestSettingsFile::saveThenLoad()
