@@ -8,6 +8,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltra-settings"));
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
+    // Ties the window to its desktop entry (icon and name) where the desktop asks.
+    QGuiApplication::setDesktopFileName(QStringLiteral("veltra-settings"));
     // The main window decides when the program ends, whatever other windows are open.
     QApplication::setQuitOnLastWindowClosed(false);
 
