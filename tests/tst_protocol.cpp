@@ -105,6 +105,15 @@ void TestProtocol::acceptance_data()
                      "FFAE" +
                      data + RequestChecksum(data) + "\r";
     QTest::newRow("alternative rule") << alt << true;
+    // Sums below 0x10 have one digit; one received character must not pass for it.
+    QTest::newRow("one-digit sum, 18 characters") << QByteArray("\x02"
+                                                                "FF00" +
+                                                                QByteArray(12, '\0') + "0")
+                                                  << false;
+    QTest::newRow("one-digit sum, ETX rule") << QByteArray("\x02" + QByteArray(16, '\0') +
+                                                           "\x03"
+                                                           "3")
+                                             << false;
     alt[17] = alt[17] == '0' ? '1' : '0';
     QTest::newRow("alternative rule, wrong") << alt << false;
 }

@@ -59,10 +59,10 @@ bool ReplyChecksumTest(QByteArrayView reply)
         sum = sumOfPositions(reply, 6, 17);
         checksumPos = 18;
     }
-    const QByteArrayView received =
-        reply.sliced(checksumPos - 1)
-            .first(std::min<qsizetype>(2, reply.size() - (checksumPos - 1)));
-    return lastTwoHexDigits(sum) == received;
+    // Two received characters against the sum's last two digits: a checksum cut short, or a
+    // sum below 0x10 (one digit), never matches.
+    const QByteArrayView received = reply.sliced(checksumPos - 1);
+    return received.size() >= 2 && lastTwoHexDigits(sum) == received.first(2);
 }
 
 QByteArray hexByte(int value)
