@@ -1,6 +1,7 @@
 #include "link/frames.h"
 #include "scriptedprompts.h"
 #include "settings/encode.h"
+#include "settings/items.h"
 #include "ui/mainwindow.h"
 #include "ui/servicewindow.h"
 

@@ -1,4 +1,5 @@
 #include "endtoend.h"
+#include "expectedtexts.h"
 #include "operations/commands.h"
 
 #include <QCoreApplication>
@@ -12,14 +13,9 @@
 
 using namespace veltra;
 using namespace veltra::test;
+using namespace veltra::test::text;
 
 namespace {
-
-const QString kNoReply =
-    QStringLiteral("通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
-const QString kDataError = QStringLiteral("通信データエラーです。再実行してください。");
-const QString kPortUnusable = QStringLiteral("指定のCOMポートは使用できません。");
-const QString kWritten = QStringLiteral("設定値の書き込みが終了しました。");
 
 enum class Operation { ReadPage, ReadAll, WritePage, WriteAll, Clear };
 

@@ -1,4 +1,5 @@
 #include "endtoend.h"
+#include "expectedtexts.h"
 #include "link/frames.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
@@ -10,16 +11,7 @@
 
 using namespace veltra;
 using namespace veltra::test;
-
-namespace {
-
-const QString kNoReply =
-    QStringLiteral("通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
-const QString kDataError = QStringLiteral("通信データエラーです。再実行してください。");
-const QString kPortUnusable = QStringLiteral("指定のCOMポートは使用できません。");
-const QString kAllRead = QStringLiteral("設定値の読み込みが終了しました。");
-
-} // namespace
+using namespace veltra::test::text;
 
 class TestRead : public QObject
 {

@@ -1,3 +1,4 @@
+#include "expectedtexts.h"
 #include "file/settingsfile.h"
 #include "file/sjis.h"
 #include "relaysim.h"
@@ -35,8 +36,6 @@ const QString kNotSettingsFile =
     QStringLiteral("VELTRA設定ファイルではありません。読み込みを終了します。");
 const QString kUnreadable = QStringLiteral("設定ファイルを読み込めませんでした。");
 const QString kLoaded = QStringLiteral("設定値が読み込まれました。");
-const QString kWriteRefused =
-    QStringLiteral("設定値が読み込まれていないか、正常値ではありません。再設定してください。");
 constexpr qsizetype kHugeFileBytes = 50 * 1024 * 1024;
 
 const QStringList kKnownLines = {
@@ -772,7 +771,7 @@ void TestSettingsFile::load_data()
     QList<QByteArray> error = lines;
     error[5].replace("\xDB\xAF\xB8,100", "ERROR,100");
     QTest::newRow("ERROR in the file")
-        << joined(error) << kAnswerYes << (done + QStringList{kWriteRefused})
+        << joined(error) << kAnswerYes << (done + QStringList{test::text::kInvalidSet})
         << with(known, 2, QStringList{"ERROR"} + known[2].mid(1)) << 2;
     QTest::newRow("no such file") << QByteArray() << kAnswerYes << QStringList{kUnreadable}
                                   << startUp() << -1;

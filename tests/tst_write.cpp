@@ -1,4 +1,5 @@
 #include "endtoend.h"
+#include "expectedtexts.h"
 #include "link/frames.h"
 #include "operations/commands.h"
 #include "settings/encode.h"
@@ -8,19 +9,9 @@
 
 using namespace veltra;
 using namespace veltra::test;
+using namespace veltra::test::text;
 
 namespace {
-
-const QString kInvalidSet =
-    QStringLiteral("設定値が読み込まれていないか、正常値ではありません。再設定してください。");
-const QString kInvalidPresent =
-    QStringLiteral("現在値が読み込まれていないか、正常値ではありません。再読み込みしてください。");
-const QString kNoReply =
-    QStringLiteral("通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
-const QString kPortUnusable = QStringLiteral("指定のCOMポートは使用できません。");
-const QString kWritten = QStringLiteral("設定値の書き込みが終了しました。");
-const QString kWriteAllConfirm =
-    QStringLiteral("VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？");
 
 // Read everything and take it over as the values to write.
 void readAndCopyAll(Bench &bench)

@@ -2,7 +2,6 @@
 
 #include "link/devicelink.h"
 #include "operations/userprompts.h"
-#include "settings/encode.h"
 #include "settings/items.h"
 #include "settings/settingsfields.h"
 #include "settings/validation.h"

@@ -73,21 +73,6 @@ QByteArray clearData(const SettingsFields &fields)
 
 } // namespace
 
-std::optional<int> stationNumberValue(const QString &text)
-{
-    if (text.isEmpty() || text.size() > 8)
-        return std::nullopt;
-    int value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-    }
-    if (value > kStationMax)
-        return std::nullopt;
-    return value;
-}
-
 QByteArray BuildWriteFrame(int page, const SettingsFields &fields)
 {
     if (page < kCommonPage || page > kClearPage)

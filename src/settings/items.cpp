@@ -142,17 +142,7 @@ std::optional<int> codeOfText(PageKind kind, int item, const QString &text)
 {
     if (isStation(kind, item)) {
         // Three decimal digits, as the relay's numbers are shown.
-        if (text.size() != 3)
-            return std::nullopt;
-        int value = 0;
-        for (QChar c : text) {
-            if (c < u'0' || c > u'9')
-                return std::nullopt;
-            value = value * 10 + (c.unicode() - u'0');
-        }
-        if (value > kStationMax)
-            return std::nullopt;
-        return value;
+        return text.size() == 3 ? stationNumberValue(text) : std::nullopt;
     }
     const ItemDef *def = itemDef(kind, item);
     if (!def)
@@ -162,6 +152,22 @@ std::optional<int> codeOfText(PageKind kind, int item, const QString &text)
             return int(code);
     }
     return std::nullopt;
+}
+
+std::optional<int> stationNumberValue(const QString &text)
+{
+    // Eight digits cannot overflow; more is no number a relay knows anyway.
+    if (text.isEmpty() || text.size() > 8)
+        return std::nullopt;
+    int value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (value > kStationMax)
+        return std::nullopt;
+    return value;
 }
 
 QString textOfCode(PageKind kind, int item, int code)

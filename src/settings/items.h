@@ -39,6 +39,8 @@ int itemAtScreenRow(PageKind kind, int row);
 QStringList valueList(PageKind kind, int item);
 // Exact, case-sensitive lookup. The station number's code is its decimal value.
 std::optional<int> codeOfText(PageKind kind, int item, const QString &text);
+// A station number as it can be written: a whole decimal number 0..255, else nothing.
+std::optional<int> stationNumberValue(const QString &text);
 // The list entry at `code`, or "ERROR"; a station number as three digits.
 QString textOfCode(PageKind kind, int item, int code);
 
