@@ -1,0 +1,55 @@
+#pragma once
+
+// What every benchmark program prints: rows of one markdown table
+// (measure | value | floor/target | ratio | verdict) and definition lines starting "- ",
+// which scripts/bench gathers into a single report.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace veltra::bench {
+
+inline double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
+inline double maximum(const std::vector<double> &values)
+{
+    return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
+}
+
+inline std::string format(const char *pattern, double a, double b = 0.0, double c = 0.0)
+{
+    const int size = std::snprintf(nullptr, 0, pattern, a, b, c);
+    std::string text(std::size_t(std::max(size, 0)), '\0');
+    std::snprintf(text.data(), text.size() + 1, pattern, a, b, c);
+    return text;
+}
+
+inline void row(const std::string &measure, const std::string &value, const std::string &target,
+                const std::string &ratio, const std::string &verdict)
+{
+    std::printf("| %s | %s | %s | %s | %s |\n", measure.c_str(), value.c_str(), target.c_str(),
+                ratio.c_str(), verdict.c_str());
+    std::fflush(stdout);
+}
+
+inline void definition(const std::string &text)
+{
+    std::printf("- %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+inline const char *verdict(bool pass)
+{
+    return pass ? "pass" : "FAIL";
+}
+
+} // namespace veltra::bench
