@@ -212,7 +212,11 @@ void TestFaults::lineFaults()
     QVERIFY2(cpu < 0.25 * double(elapsed) + 150, qPrintable(QString::number(cpu)));
     QVERIFY2(bench.replyMonitor().size() <= 64 * 1024,
              qPrintable(QString::number(bench.replyMonitor().size())));
+#ifndef __SANITIZE_ADDRESS__ // its quarantine keeps freed memory resident on purpose
     QVERIFY2(residentKb() - rssBefore < 32 * 1024, "memory grew while the line misbehaved");
+#else
+    Q_UNUSED(rssBefore);
+#endif
     // Nothing but the link check went out.
     const QStringList commands = receivedCommands(bench.sim);
     QVERIFY(!commands.isEmpty());
