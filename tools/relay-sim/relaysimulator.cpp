@@ -295,14 +295,14 @@ void RelaySimulator::armTimer()
 {
     if (m_timerFd < 0)
         return;
-    itimerspec spec{};
+    itimerspec deadline{};
     if (!m_queue.empty()) {
         // A deadline in the past fires at once; zero would disarm, so never use it.
         const qint64 due = std::max<qint64>(m_queue.front().dueNs, 1);
-        spec.it_value.tv_sec = due / 1'000'000'000;
-        spec.it_value.tv_nsec = due % 1'000'000'000;
+        deadline.it_value.tv_sec = due / 1'000'000'000;
+        deadline.it_value.tv_nsec = due % 1'000'000'000;
     }
-    ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &deadline, nullptr);
 }
 
 void RelaySimulator::hangUp(const QString &why, int exitCode)
