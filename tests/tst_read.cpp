@@ -29,7 +29,6 @@ private slots:
     void lineLostMidReply();
     void clickDuringWaitIsIgnored();
     void closingTheWindowDuringWaitEndsCleanly();
-    void lineSettings();
     void portFieldChangeTakesEffectNextTime();
 };
 
@@ -264,23 +263,6 @@ void TestRead::closingTheWindowDuringWaitEndsCleanly()
     QVERIFY(bench.prompts.messages.isEmpty());
     QVERIFY(!bench.w().isVisible());
     QVERIFY(!bench.w().link().isPortOpen());
-}
-
-void TestRead::lineSettings()
-{
-    RelaySim sim;
-    QVERIFY(sim.start());
-    QtSerialPort port;
-    port.setPortName(sim.portPath());
-    port.setLineSettings();
-    QVERIFY(port.open());
-    // A pty runs 8N1 whatever is set: the settings are checked where they are kept.
-    QCOMPARE(port.device().baudRate(), 9600);
-    QCOMPARE(port.device().dataBits(), QSerialPort::Data7);
-    QCOMPARE(port.device().parity(), QSerialPort::EvenParity);
-    QCOMPARE(port.device().stopBits(), QSerialPort::OneStop);
-    QCOMPARE(port.device().flowControl(), QSerialPort::NoFlowControl);
-    port.close();
 }
 
 void TestRead::portFieldChangeTakesEffectNextTime()

@@ -291,7 +291,9 @@ private slots:
     void parseCircuitLine();
 
     void saveWritesKnownBytes();
+#ifndef Q_OS_WIN // the simulated relay runs as a child process on Linux only
     void relayReadBackSavesTheSameBytes();
+#endif
     void saveThenLoad();
     void saveRefused_data();
     void saveRefused();
@@ -592,6 +594,7 @@ void TestSettingsFile::saveWritesKnownBytes()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"relay.DT"});
 }
 
+#ifndef Q_OS_WIN
 void TestSettingsFile::relayReadBackSavesTheSameBytes()
 {
     // A relay set up from the known file, read over the line and saved again.
@@ -611,6 +614,7 @@ void TestSettingsFile::relayReadBackSavesTheSameBytes()
     QCOMPARE(prompts.texts(), QStringList());
     QCOMPARE(readBytes(saved), kKnownFile);
 }
+#endif
 
 void TestSettingsFile::saveThenLoad()
 {

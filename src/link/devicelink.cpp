@@ -131,9 +131,11 @@ void DeviceLink::ReadTransaction(int page)
     const QByteArray request = readRequest(page);
     m_timer2.start();
     m_fields.setRequestMonitor(monitorText(request));
-    m_port.write(request);
-    // Bytes already waiting belong to no reply of ours.
+    // Bytes already waiting belong to no reply of ours. Dropped before the request goes, so
+    // that a relay answering at once is never dropped with them, whether or not write()
+    // returns before the request has left.
     m_port.discardInput();
+    m_port.write(request);
     m_lastReply.clear();
 
     QByteArray collected;

@@ -1,23 +1,8 @@
 #include "link/serialport.h"
 
-#include <QDeadlineTimer>
-#include <QSerialPort>
-
-#ifdef Q_OS_UNIX
-#include <termios.h>
-#endif
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+#include <algorithm>
 
 namespace veltra {
-namespace {
-
-// Generous bound for 17 characters at 9600 baud (about 18 ms): a stuck driver must
-// not hang the window.
-constexpr int kDrainTimeoutMs = 2000;
-
-} // namespace
 
 std::optional<QString> systemPortName(const QString &fieldText)
 {
@@ -37,103 +22,6 @@ std::optional<QString> systemPortName(const QString &fieldText)
 #endif
     }
     return fieldText;
-}
-
-QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), m_port(new QSerialPort(this))
-{
-    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::bytesArrived);
-    connect(m_port, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { onError(int(error)); });
-}
-
-QtSerialPort::~QtSerialPort() = default;
-
-void QtSerialPort::setPortName(const QString &systemName)
-{
-    m_port->setPortName(systemName);
-}
-
-void QtSerialPort::setLineSettings()
-{
-    m_port->setBaudRate(QSerialPort::Baud9600);
-    m_port->setParity(QSerialPort::EvenParity);
-    m_port->setDataBits(QSerialPort::Data7);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-}
-
-bool QtSerialPort::open()
-{
-    if (!m_port->open(QIODevice::ReadWrite))
-        return false;
-    // Qt 6.4 may hand back bytes that were waiting before the open.
-    m_port->clear(QSerialPort::AllDirections);
-    return true;
-}
-
-bool QtSerialPort::isOpen() const
-{
-    return m_port->isOpen();
-}
-
-void QtSerialPort::close()
-{
-    if (m_port->isOpen())
-        m_port->close();
-}
-
-void QtSerialPort::write(QByteArrayView bytes)
-{
-    if (m_port->isOpen())
-        m_port->write(bytes.data(), bytes.size());
-}
-
-bool QtSerialPort::writeAndDrain(QByteArrayView bytes)
-{
-    if (!m_port->isOpen())
-        return false;
-    if (m_port->write(bytes.data(), bytes.size()) != bytes.size())
-        return false;
-    // write() only queues: closing now would drop the frame.
-    QDeadlineTimer deadline(kDrainTimeoutMs);
-    while (m_port->isOpen() && m_port->bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!m_port->waitForBytesWritten(int(deadline.remainingTime())))
-            break;
-    }
-    if (!m_port->isOpen() || m_port->bytesToWrite() > 0)
-        return false;
-#ifdef Q_OS_UNIX
-    // The kernel's queue must reach the wire too before the descriptor goes.
-    ::tcdrain(int(m_port->handle()));
-#endif
-#ifdef Q_OS_WIN
-    ::FlushFileBuffers(m_port->handle());
-#endif
-    return true;
-}
-
-QByteArray QtSerialPort::takeReceived()
-{
-    return m_port->isOpen() ? m_port->readAll() : QByteArray();
-}
-
-void QtSerialPort::discardInput()
-{
-    if (m_port->isOpen())
-        m_port->clear(QSerialPort::Input);
-}
-
-void QtSerialPort::onError(int error)
-{
-    // A successful open reports NoError; a lost line repeats its error endlessly while
-    // the port stays open, so close on the first one and say it once.
-    const bool lost = error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
-                      error == QSerialPort::ResourceError || error == QSerialPort::UnknownError;
-    if (!lost || !m_port->isOpen())
-        return;
-    m_port->clearError();
-    m_port->close();
-    emit lineLost();
 }
 
 } // namespace veltra

@@ -7,12 +7,24 @@
 
 #include <optional>
 
-class QSerialPort;
-
 namespace veltra {
 
-// The serial line exactly as the link uses it. One implementation over QSerialPort;
-// tests put the simulated relay on the other side of a pseudo-terminal.
+// What the open device actually holds; a pseudo-terminal runs 8N1 whatever is set, so tests
+// check the settings here rather than on the wire.
+struct LineSettings
+{
+    int baudRate = 0;
+    int dataBits = 0;
+    char parity = 'N'; // 'N', 'E' or 'O'
+    int stopBits = 0;
+    bool flowControl = true;
+
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};
+
+// The serial line exactly as the link uses it: over QSerialPort on Linux, over the Win32
+// communications API on Windows. Tests put the simulated relay on the other side of a
+// pseudo-terminal (under Wine, mapped to a COM port).
 class SerialPort : public QObject
 {
     Q_OBJECT
@@ -25,12 +37,14 @@ public:
     virtual bool open() = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
-    // Queues bytes; they leave while the event loop runs.
+    // Sends bytes without waiting for them to reach the wire.
     virtual void write(QByteArrayView bytes) = 0;
     // Writes and returns only when every byte has left the UART (or the line failed).
     virtual bool writeAndDrain(QByteArrayView bytes) = 0;
     virtual QByteArray takeReceived() = 0;
     virtual void discardInput() = 0;
+    // Nothing while the port is closed.
+    virtual std::optional<LineSettings> appliedLineSettings() const = 0;
 
 signals:
     void bytesArrived();
@@ -43,29 +57,7 @@ signals:
 // /dev/ttyS2), any other non-empty text is a device name as it stands.
 std::optional<QString> systemPortName(const QString &fieldText);
 
-class QtSerialPort final : public SerialPort
-{
-    Q_OBJECT
-public:
-    explicit QtSerialPort(QObject *parent = nullptr);
-    ~QtSerialPort() override;
-
-    void setPortName(const QString &systemName) override;
-    void setLineSettings() override;
-    bool open() override;
-    bool isOpen() const override;
-    void close() override;
-    void write(QByteArrayView bytes) override;
-    bool writeAndDrain(QByteArrayView bytes) override;
-    QByteArray takeReceived() override;
-    void discardInput() override;
-
-    const QSerialPort &device() const { return *m_port; }
-
-private:
-    void onError(int error);
-
-    QSerialPort *m_port;
-};
+// The platform's serial line.
+SerialPort *createSerialPort(QObject *parent);
 
 } // namespace veltra

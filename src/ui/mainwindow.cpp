@@ -148,7 +148,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
         prompts = m_ownPrompts.get();
     }
     m_prompts = prompts;
-    m_port = new QtSerialPort(this);
+    m_port = createSerialPort(this);
     m_link = new DeviceLink(*m_port, *this, this);
     m_commands = new Commands(*m_link, *this, *m_prompts, this);
     m_service = new ServiceWindow(this);

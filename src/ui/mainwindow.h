@@ -22,7 +22,7 @@ namespace veltra {
 
 class Commands;
 class DeviceLink;
-class QtSerialPort;
+class SerialPort;
 class ServiceWindow;
 class UserPrompts;
 
@@ -51,7 +51,7 @@ public:
 
     Commands &commands() { return *m_commands; }
     DeviceLink &link() { return *m_link; }
-    const QtSerialPort &serialPort() const { return *m_port; }
+    const SerialPort &serialPort() const { return *m_port; }
     // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
     ServiceWindow &serviceWindow() { return *m_service; }
     HelpWindow *helpWindow() const { return m_help; }
@@ -84,7 +84,7 @@ private:
 
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;
-    QtSerialPort *m_port = nullptr;
+    SerialPort *m_port = nullptr;
     DeviceLink *m_link = nullptr;
     Commands *m_commands = nullptr;
     QComboBox *m_portCombo = nullptr;

@@ -13,6 +13,40 @@ constexpr int kStopTimeoutMs = 3000;
 
 } // namespace
 
+#ifdef Q_OS_WIN
+
+bool RelaySim::start(const QStringList &extraArgs)
+{
+    m_error.clear();
+    const QString running = qEnvironmentVariable("VELTRA_SIM_ARGS");
+    m_portPath = qEnvironmentVariable("VELTRA_SIM_PORT");
+    if (m_portPath.isEmpty() || running != extraArgs.join(u' ')) {
+        m_error = QStringLiteral("run this test through tests/windows/serial-seam, with the "
+                                 "simulator started with \"%1\" (it has \"%2\")")
+                      .arg(extraArgs.join(u' '), running);
+        m_portPath.clear();
+        return false;
+    }
+    return true;
+}
+
+void RelaySim::stop()
+{
+    m_portPath.clear();
+}
+
+QString RelaySim::logPath() const
+{
+    return qEnvironmentVariable("VELTRA_SIM_LOG");
+}
+
+int RelaySim::waitForExit(int)
+{
+    return -1; // the simulator is not our child here
+}
+
+#else
+
 bool RelaySim::start(const QStringList &extraArgs)
 {
     stop();
@@ -60,6 +94,15 @@ QString RelaySim::logPath() const
     return m_dir.filePath(QStringLiteral("relay-sim.jsonl"));
 }
 
+int RelaySim::waitForExit(int timeoutMs)
+{
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+#endif
+
 QList<QJsonObject> RelaySim::logLines() const
 {
     QList<QJsonObject> lines;
@@ -92,13 +135,6 @@ QList<QJsonObject> RelaySim::frames() const
 bool RelaySim::waitForFrames(int count, int timeoutMs) const
 {
     return QTest::qWaitFor([&] { return frames().size() >= count; }, timeoutMs);
-}
-
-int RelaySim::waitForExit(int timeoutMs)
-{
-    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
-        return -1;
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 } // namespace veltra::test

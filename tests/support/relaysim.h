@@ -10,6 +10,12 @@
 namespace veltra::test {
 
 // The simulated relay as a child process, logging into its own temporary folder.
+//
+// A Windows test runs under Wine, which cannot start the simulator and keep hold of it; there
+// tests/windows/serial-seam starts it with the options a test needs, maps a COM port to its
+// line and names port, log and options in VELTRA_SIM_PORT, VELTRA_SIM_LOG and VELTRA_SIM_ARGS.
+// start() then checks that the running simulator has the options asked for, and fails, saying
+// which, when it has not.
 class RelaySim
 {
 public:

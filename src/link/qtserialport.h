@@ -1,0 +1,34 @@
+#pragma once
+
+#include "link/serialport.h"
+
+class QSerialPort;
+
+namespace veltra {
+
+// The serial line over Qt SerialPort (Linux and other POSIX systems).
+class QtSerialPort final : public SerialPort
+{
+    Q_OBJECT
+public:
+    explicit QtSerialPort(QObject *parent = nullptr);
+    ~QtSerialPort() override;
+
+    void setPortName(const QString &systemName) override;
+    void setLineSettings() override;
+    bool open() override;
+    bool isOpen() const override;
+    void close() override;
+    void write(QByteArrayView bytes) override;
+    bool writeAndDrain(QByteArrayView bytes) override;
+    QByteArray takeReceived() override;
+    void discardInput() override;
+    std::optional<LineSettings> appliedLineSettings() const override;
+
+private:
+    void onError(int error);
+
+    QSerialPort *m_port;
+};
+
+} // namespace veltra
