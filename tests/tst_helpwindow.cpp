@@ -93,7 +93,10 @@ void TestHelpWindow::quotedLinesAreVerbatim_data()
         "必ず、VELTRA本体とパソコンをRS-232ケーブルで接続してご使用ください。",
         " 　[注意]",
         " 　動作環境",
-        "Windows XP,Windows Vista および Windows 7(x86)",
+        // What the tool runs on, and the repository's license, as they really are.
+        "Windows 10,Windows 11(64ビット版) および Linux",
+        "・本ソフトウエアはMITライセンスです。営利・非営利を問わず、著作権表示と本許諾表示を残す限り"
+        "、自由に使用、変更、再配布することができます。",
         " 　接続方法",
         "１．VELTRA本体とパソコンをRS-232ケーブルで接続します。",
         "RS-232ケーブルは、９ピン(D-SUB)ストレートケーブルをご使用ください。",
@@ -296,7 +299,7 @@ void TestHelpWindow::latinWordsAreOnlyKnownOnes()
         QStringLiteral("Port"),   QStringLiteral("LPT"),     QStringLiteral("FUNC"),
         QStringLiteral("AC"),     QStringLiteral("V"),       QStringLiteral("DT"),
         QStringLiteral("Ver"),    QStringLiteral("Windows"), QStringLiteral("XP"),
-        QStringLiteral("Vista"),  QStringLiteral("x")};
+        QStringLiteral("Linux"),  QStringLiteral("MIT")};
     static const QRegularExpression word(QStringLiteral("[A-Za-zＡ-Ｚａ-ｚ]+"));
     auto it = word.globalMatch(HelpWindow::helpText());
     while (it.hasNext()) {
