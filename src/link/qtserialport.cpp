@@ -98,7 +98,7 @@ void QtSerialPort::discardInput()
         m_port->clear(QSerialPort::Input);
 }
 
-std::optional<LineSettings> QtSerialPort::appliedLineSettings() const
+std::optional<LineSettings> QtSerialPort::lineSettings() const
 {
     if (!m_port->isOpen())
         return std::nullopt;

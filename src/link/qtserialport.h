@@ -23,7 +23,7 @@ public:
     bool writeAndDrain(QByteArrayView bytes) override;
     QByteArray takeReceived() override;
     void discardInput() override;
-    std::optional<LineSettings> appliedLineSettings() const override;
+    std::optional<LineSettings> lineSettings() const override;
 
 private:
     void onError(int error);

@@ -9,7 +9,7 @@
 
 namespace veltra {
 
-// What the open device actually holds; a pseudo-terminal runs 8N1 whatever is set, so tests
+// The settings a port was set up with. A pseudo-terminal runs 8N1 whatever is set, so tests
 // check the settings here rather than on the wire.
 struct LineSettings
 {
@@ -43,8 +43,8 @@ public:
     virtual bool writeAndDrain(QByteArrayView bytes) = 0;
     virtual QByteArray takeReceived() = 0;
     virtual void discardInput() = 0;
-    // Nothing while the port is closed.
-    virtual std::optional<LineSettings> appliedLineSettings() const = 0;
+    // What the open port was set up with; nothing while it is closed.
+    virtual std::optional<LineSettings> lineSettings() const = 0;
 
 signals:
     void bytesArrived();

@@ -98,6 +98,7 @@ bool WinSerialPort::configure()
 {
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
+    // Only a serial line has a device control block.
     if (!GetCommState(m_handle, &dcb))
         return false;
     if (m_lineSettingsWanted) {
@@ -120,8 +121,13 @@ bool WinSerialPort::configure()
         // power from the handshake lines behave the same on both systems.
         dcb.fDtrControl = DTR_CONTROL_ENABLE;
         dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        if (!SetCommState(m_handle, &dcb))
-            return false;
+        m_dcb = dcb;
+        // A driver may refuse part of it (a pseudo-terminal under Wine cannot hold 7 data
+        // bits). As with any other failure of the line within an exchange, the relay's
+        // answers then decide: no reply, or a reply that fails its checksum.
+        SetCommState(m_handle, &dcb);
+    } else {
+        m_dcb = dcb;
     }
     return setReadTimeouts(kWaitForByte);
 }
@@ -277,7 +283,7 @@ void WinSerialPort::discardInput()
     }
 }
 
-std::optional<LineSettings> WinSerialPort::appliedLineSettings() const
+std::optional<LineSettings> WinSerialPort::lineSettings() const
 {
     const std::optional<DCB> dcb = deviceControlBlock();
     if (!dcb)
@@ -300,11 +306,7 @@ std::optional<DCB> WinSerialPort::deviceControlBlock() const
 {
     if (!isOpen())
         return std::nullopt;
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(m_handle, &dcb))
-        return std::nullopt;
-    return dcb;
+    return m_dcb;
 }
 
 void WinSerialPort::loseLine()

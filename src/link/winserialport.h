@@ -28,9 +28,9 @@ public:
     bool writeAndDrain(QByteArrayView bytes) override;
     QByteArray takeReceived() override;
     void discardInput() override;
-    std::optional<LineSettings> appliedLineSettings() const override;
+    std::optional<LineSettings> lineSettings() const override;
 
-    // The handshake lines and framing as the driver holds them; nothing while closed.
+    // The framing and handshake lines the open port was set up with; nothing while closed.
     std::optional<DCB> deviceControlBlock() const;
 
     // The path CreateFileW opens: "COM3" becomes "\\.\COM3", so COM10 and above work too.
@@ -51,6 +51,7 @@ private:
     HANDLE m_readEvent = nullptr;
     HANDLE m_drainEvent = nullptr;
     HANDLE m_writeEvent = nullptr;
+    DCB m_dcb{};
     OVERLAPPED m_readOverlapped{};
     char m_firstByte = 0;
     bool m_readPending = false;
