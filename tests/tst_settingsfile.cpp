@@ -193,9 +193,11 @@ QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The path as the system writes it: C:\folder\file.DT on Windows.
 QString confirmation(const QString &absolutePath)
 {
-    return absolutePath + u'\n' + QStringLiteral("のVELTRA設定ファイルを読み込みます。");
+    return QDir::toNativeSeparators(absolutePath) + u'\n' +
+           QStringLiteral("のVELTRA設定ファイルを読み込みます。");
 }
 
 // How far the peak resident memory rose while `run` ran, in KiB; nullopt where the kernel

@@ -1,0 +1,57 @@
+# Windows: the program laid out as the installer and the portable zip carry it, with exactly
+# the runtime it loads beside it (the cross toolchain has no windeployqt). scripts/windows
+# installs this tree, then wraps it with NSIS and as a zip.
+
+# Qt's own folders, from the package found; the MinGW runtime, from the compiler.
+get_filename_component(VELTRA_QT_PREFIX "${Qt6_DIR}/../../.." ABSOLUTE)
+set(VELTRA_QT_PLUGIN_DIR ${VELTRA_QT_PREFIX}/plugins)
+set(VELTRA_RUNTIME_DIRS ${VELTRA_QT_PREFIX}/bin)
+foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
+                    OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${_path}" OR NOT EXISTS "${_path}")
+        message(FATAL_ERROR "the MinGW runtime ${_dll} was not found (${_path})")
+    endif()
+    get_filename_component(_dir "${_path}" DIRECTORY)
+    get_filename_component(_dir "${_dir}" REALPATH)
+    list(APPEND VELTRA_RUNTIME_DIRS ${_dir})
+endforeach()
+list(REMOVE_DUPLICATES VELTRA_RUNTIME_DIRS)
+find_program(VELTRA_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+list(JOIN VELTRA_RUNTIME_DIRS "," _search)
+
+# The window needs the platform plugin and the native style; nothing else is loaded.
+set(VELTRA_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
+set(_deploy ${PROJECT_SOURCE_DIR}/cmake/deploy-windows-runtime.cmake)
+
+install(TARGETS veltra-settings RUNTIME DESTINATION .)
+install(CODE "
+    set(EXECUTABLES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/veltra-settings.exe\")
+    set(DEST \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(QT_PLUGIN_DIR \"${VELTRA_QT_PLUGIN_DIR}\")
+    set(PLUGINS \"${VELTRA_WINDOWS_PLUGINS}\")
+    set(SEARCH_DIRS \"${VELTRA_RUNTIME_DIRS}\")
+    set(OBJDUMP \"${VELTRA_OBJDUMP}\")
+    set(STRIP \"\")
+    if(CMAKE_INSTALL_DO_STRIP)
+        set(STRIP \"${CMAKE_STRIP}\")
+    endif()
+    include(\"${_deploy}\")
+")
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+
+# The build folder runs the same way, the tests with it (their offscreen platform too), so
+# that Wine finds every DLL beside the programs and none from elsewhere.
+add_custom_target(windows_runtime ALL
+    COMMAND ${CMAKE_COMMAND}
+        -DEXE_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+        -DDEST=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+        -DQT_PLUGIN_DIR=${VELTRA_QT_PLUGIN_DIR}
+        "-DPLUGINS=platforms/qwindows.dll,platforms/qoffscreen.dll,styles/qwindowsvistastyle.dll"
+        "-DSEARCH_DIRS=${_search}"
+        -DOBJDUMP=${VELTRA_OBJDUMP}
+        -P ${_deploy}
+    COMMENT "Copying the Qt and MinGW runtime beside the programs"
+    VERBATIM)
+get_property(_programs GLOBAL PROPERTY VELTRA_WINDOWS_PROGRAMS)
+add_dependencies(windows_runtime veltra-settings ${_programs})
