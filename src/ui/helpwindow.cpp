@@ -1,5 +1,7 @@
 #include "helpwindow.h"
 
+#include "fonts.h"
+
 #include <QFile>
 #include <QFont>
 #include <QPlainTextEdit>
@@ -58,8 +60,7 @@ HelpWindow::HelpWindow(QWidget *parent)
     // The text is laid out for a Japanese fixed-pitch font: full-width characters count as
     // two columns in the rulers and indents. Linux desktops seldom have the Windows one.
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")});
+    font.setFamilies(fixedPitchFontFamilies());
     font.setStyleHint(QFont::TypeWriter);
     font.setPointSizeF(9.75);
     font.setWeight(QFont::Normal);

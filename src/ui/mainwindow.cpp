@@ -4,6 +4,7 @@
 #include "link/serialport.h"
 #include "operations/commands.h"
 #include "settings/items.h"
+#include "ui/fonts.h"
 #include "ui/helpwindow.h"
 #include "ui/messageboxes.h"
 #include "ui/servicewindow.h"
@@ -48,8 +49,7 @@ constexpr TopButton kTopButtons[] = {
 QFont pageFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")});
+    font.setFamilies(windowFontFamilies());
     font.setPointSizeF(9);
     return font;
 }

@@ -89,6 +89,11 @@ std::optional<QString> MessageBoxPrompts::runFileDialog(bool save)
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // The open dialog takes any name, as the old one did; reading then decides.
     dialog.setFileMode(QFileDialog::AnyFile);
+#ifdef Q_OS_WIN
+    // Windows' own dialog adds the first filter's suffix to a name typed without one
+    // (QTBUG-31381); Qt's dialog keeps a typed name as it is, as the tool always has.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
     dialog.setNameFilters(
         {QStringLiteral("データー ファイル (*.DT)"), QStringLiteral("すべてのファイル (*.*)")});
     if (!m_lastFileName.isEmpty())
