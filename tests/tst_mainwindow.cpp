@@ -81,6 +81,7 @@ private slots:
     void portField();
     void portOptionReplacesInitialText();
     void tabsAndHeadings();
+    void pagesUseTheWindowFont();
     void commonRowsInScreenOrder();
     void pageButtons_data();
     void pageButtons();
@@ -236,6 +237,31 @@ void TestMainWindow::tabsAndHeadings()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     for (int i = 0; i < tabs->count(); ++i)
         QVERIFY(tabs->tabBar()->rect().contains(tabs->tabBar()->tabRect(i)));
+}
+
+void TestMainWindow::pagesUseTheWindowFont()
+{
+    // Every label, field and button shows the window's Japanese font, on every page: a style
+    // sheet on the tabs must not cut the pages off from the window's font.
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    const QString first = w.font().families().value(0);
+    QCOMPARE(first, QStringLiteral("ＭＳ ゴシック"));
+    auto *tabs = child<QTabWidget>(w, "SSTab1");
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page);
+        int checked = 0;
+        for (const QWidget *widget : w.findChildren<QWidget *>()) {
+            if (widget->window() != &w || !widget->isVisible())
+                continue;
+            ++checked;
+            QVERIFY2(widget->font().families().value(0) == first,
+                     qPrintable(widget->objectName() + u' ' + widget->metaObject()->className() +
+                                u' ' + widget->font().families().join(u',')));
+        }
+        QVERIFY(checked > 30);
+    }
 }
 
 void TestMainWindow::commonRowsInScreenOrder()

@@ -254,6 +254,9 @@ QWidget *MainWindow::buildPage(int page)
 {
     auto *widget = new QWidget;
     widget->setObjectName(QStringLiteral("Page%1").arg(page));
+    // Made without a parent and styled through the tabs' style sheet, a page would take the
+    // system's font rather than the window's.
+    widget->setFont(pageFont());
     widget->setAccessibleName(tabCaption(page));
     const PageKind kind = pageKind(page);
     PageWidgets &w = m_pages[std::size_t(page)];
