@@ -110,6 +110,7 @@ private slots:
     void readRequestIsAnswered_data();
     void readRequestIsAnswered();
     void lateReplyWakesOnFirstByte();
+    void replyArrivingByTheCharacter();
     void drainedFrameLeavesWholeBeforeClose();
     void discardDropsStaleBytes();
     void reopenAfterClose();
@@ -186,6 +187,19 @@ void TestSerialPort::lateReplyWakesOnFirstByte()
              qPrintable(QString::number(exchange.firstByteMs)));
     QVERIFY2(exchange.wakeUps <= exchange.reply.size(), qPrintable(QString::number(exchange.wakeUps)));
     QVERIFY2(cpuUsed < 150, qPrintable(QStringLiteral("%1 ms of CPU in a 500 ms wait").arg(cpuUsed)));
+}
+
+void TestSerialPort::replyArrivingByTheCharacter()
+{
+    // As a real line delivers it: one character every 1.04 ms.
+    RelaySim sim;
+    QVERIFY2(sim.start({QStringLiteral("--wire-time")}), qPrintable(sim.errorString()));
+    const std::unique_ptr<SerialPort> port = openPort(sim.portPath());
+    QVERIFY(port);
+    for (int page = 0; page < 9; ++page) {
+        const Exchange exchange = transact(*port, readRequest(page));
+        QCOMPARE(exchange.reply, sim::RelayModel().replyFrame(page));
+    }
 }
 
 void TestSerialPort::drainedFrameLeavesWholeBeforeClose()

@@ -2,6 +2,7 @@
 
 #include <QWinEventNotifier>
 
+#include <algorithm>
 #include <array>
 
 #include <string>
@@ -13,10 +14,6 @@ namespace {
 // Generous bound for a 17-character frame at 9600 baud (about 18 ms): a stuck driver must
 // not hang the window.
 constexpr DWORD kWriteTimeoutMs = 2000;
-// ReadIntervalTimeout values: wait for the first byte however long it takes; or return at
-// once with whatever is queued.
-constexpr DWORD kWaitForByte = 0;
-constexpr DWORD kReturnAtOnce = MAXDWORD;
 
 HANDLE newManualResetEvent()
 {
@@ -129,13 +126,14 @@ bool WinSerialPort::configure()
     } else {
         m_dcb = dcb;
     }
-    return setReadTimeouts(kWaitForByte);
+    return setTimeouts();
 }
 
-bool WinSerialPort::setReadTimeouts(DWORD interval)
+bool WinSerialPort::setTimeouts()
 {
+    // Reads wait for every byte asked for, however long it takes; writes end within a bound.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = interval;
+    timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
@@ -145,10 +143,10 @@ bool WinSerialPort::setReadTimeouts(DWORD interval)
 
 bool WinSerialPort::armRead()
 {
-    // With timeouts {0, 0, 0} this read ends only when a byte has come. Other ways to wait
-    // were measured and rejected: "return when any byte arrives" ({MAXDWORD, MAXDWORD, N})
-    // never completes under Wine, and a pending WaitCommEvent(EV_RXCHAR) there completes at
-    // once with no event, again and again.
+    // With read timeouts {0, 0, 0} this read ends only when a byte has come. Other ways to
+    // wait were measured and rejected: "return when any byte arrives" ({MAXDWORD, MAXDWORD,
+    // N}) never completes under Wine, and a pending WaitCommEvent(EV_RXCHAR) there completes
+    // at once with no event, again and again.
     m_readOverlapped = OVERLAPPED{};
     m_readOverlapped.hEvent = m_readEvent;
     ResetEvent(m_readEvent);
@@ -163,22 +161,29 @@ bool WinSerialPort::armRead()
 
 bool WinSerialPort::readQueued()
 {
-    if (!setReadTimeouts(kReturnAtOnce))
-        return false;
+    // Exactly as many bytes as the driver holds, so the read never waits. (Timeouts
+    // {MAXDWORD, 0, 0}, documented to return at once, wait for a byte under Wine on a pty
+    // when none is queued: after a reply's last character that would be forever.)
     std::array<char, 512> buffer;
-    DWORD got = 0;
-    do {
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(m_handle, &errors, &status))
+            return false;
+        if (status.cbInQue == 0)
+            return true;
+        const DWORD wanted = std::min<DWORD>(status.cbInQue, DWORD(buffer.size()));
         OVERLAPPED overlapped{};
         overlapped.hEvent = m_drainEvent;
         ResetEvent(m_drainEvent);
-        if (!ReadFile(m_handle, buffer.data(), DWORD(buffer.size()), nullptr, &overlapped) &&
+        DWORD got = 0;
+        if (!ReadFile(m_handle, buffer.data(), wanted, nullptr, &overlapped) &&
             GetLastError() != ERROR_IO_PENDING)
             return false;
         if (!GetOverlappedResult(m_handle, &overlapped, &got, TRUE))
             return false;
         m_received.append(buffer.data(), qsizetype(got));
-    } while (got == buffer.size());
-    return setReadTimeouts(kWaitForByte);
+    }
 }
 
 void WinSerialPort::onReadCompleted()

@@ -38,7 +38,7 @@ public:
 
 private:
     bool configure();
-    bool setReadTimeouts(DWORD interval);
+    bool setTimeouts();
     bool armRead();
     bool readQueued();
     void onReadCompleted();
