@@ -1,0 +1,89 @@
+; The Windows installer: per machine into Program Files\VELTRA Settings, a Start-menu entry,
+; and an uninstaller registered in Apps & features that removes exactly what was installed.
+; "/S" installs and uninstalls silently.
+;
+; scripts/windows builds it from the installed tree:
+;   makensis -INPUTCHARSET UTF8 -DVERSION=2.1.0 -DSTAGE=<tree> -DFILES=<install list>
+;            -DUNFILES=<removal list> -DSIZE_KB=<size> -DICON=<.ico> -DOUTFILE=<exe> installer.nsi
+; A 64-bit installer: the program is 64-bit, and a 32-bit stub would need 32-bit Windows
+; support that not every system running it has.
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+ManifestDPIAware true
+
+!include "MUI2.nsh"
+!include "x64.nsh"
+
+!define PRODUCT "VELTRA 設定ソフト"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VELTRA Settings"
+!define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+!define PUBLISHER "VELTRA settings tool developers"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\VELTRA Settings"
+RequestExecutionLevel admin
+BrandingText "${PRODUCT} ${VERSION}"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1041 "ProductName" "VELTRA Settings"
+VIAddVersionKey /LANG=1041 "FileDescription" "${PRODUCT} インストーラー"
+VIAddVersionKey /LANG=1041 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1041 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1041 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1041 "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}, MIT License"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_FINISHPAGE_RUN "$INSTDIR\veltra-settings.exe"
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Japanese"
+
+Function .onInit
+    SetShellVarContext all
+    SetRegView 64
+    ${IfNot} ${RunningX64}
+        MessageBox MB_ICONSTOP "このソフトは64ビット版のWindowsが必要です。"
+        Abort
+    ${EndIf}
+FunctionEnd
+
+Function un.onInit
+    SetShellVarContext all
+    SetRegView 64
+FunctionEnd
+
+Section "${PRODUCT}"
+    !include "${FILES}"
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+    CreateShortcut "${SHORTCUT}" "$INSTDIR\veltra-settings.exe" "" "$INSTDIR\veltra-settings.exe" 0
+
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\veltra-settings.exe"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
+SectionEnd
+
+Section "Uninstall"
+    ; Only what the installer put there: a folder the user chose may hold other files.
+    !include "${UNFILES}"
+    Delete "$INSTDIR\uninstall.exe"
+    Delete "${SHORTCUT}"
+    RMDir "$INSTDIR"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
