@@ -4,6 +4,7 @@
 #include "link/serialport.h"
 #include "operations/commands.h"
 #include "settings/items.h"
+#include "ui/changemarks.h"
 #include "ui/fonts.h"
 #include "ui/helpwindow.h"
 #include "ui/messageboxes.h"
@@ -163,6 +164,10 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
 
     populateLists(initialPort);
     setTabOrder();
+    QList<ChangeMarks::Page> markedPages;
+    for (const PageWidgets &w : m_pages)
+        markedPages.append({w.present, w.set});
+    m_marks = new ChangeMarks(m_tabs, markedPages, this);
 
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
     auto *serviceShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+M")), this);
@@ -233,7 +238,7 @@ void MainWindow::buildTopBand(QWidget *central)
 
 void MainWindow::buildPages(QWidget *central)
 {
-    m_tabs = new QTabWidget(central);
+    m_tabs = new DottedTabWidget(central);
     m_tabs->setObjectName(QStringLiteral("SSTab1"));
     m_tabs->setGeometry(kTabRect);
     m_tabs->setUsesScrollButtons(false);

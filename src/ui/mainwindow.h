@@ -20,6 +20,8 @@ class QTabWidget;
 
 namespace veltra {
 
+class ChangeMarks;
+class DottedTabWidget;
 class Commands;
 class DeviceLink;
 class SerialPort;
@@ -50,6 +52,7 @@ public:
     void setBusyPointer(bool busy) override;
 
     Commands &commands() { return *m_commands; }
+    const ChangeMarks &changeMarks() const { return *m_marks; }
     DeviceLink &link() { return *m_link; }
     const SerialPort &serialPort() const { return *m_port; }
     // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
@@ -88,12 +91,13 @@ private:
     DeviceLink *m_link = nullptr;
     Commands *m_commands = nullptr;
     QComboBox *m_portCombo = nullptr;
-    QTabWidget *m_tabs = nullptr;
+    DottedTabWidget *m_tabs = nullptr;
     std::array<PageWidgets, 9> m_pages;
     QList<QPushButton *> m_topButtons;
     QPushButton *m_helpButton = nullptr;
     QPushButton *m_exitButton = nullptr;
     ServiceWindow *m_service = nullptr;
+    ChangeMarks *m_marks = nullptr;
     QPointer<HelpWindow> m_help;
     bool m_exiting = false;
 };

@@ -1,0 +1,155 @@
+#include "ui/changemarks.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPainter>
+
+namespace veltra {
+namespace {
+
+constexpr qreal kDotDiameter = 6;
+constexpr qreal kDotInset = 3;
+const QColor kPendingBackground(255, 243, 194); // a soft yellow behind a pending value
+const QColor kPendingDot(230, 145, 0);
+const QColor kWarningText(192, 0, 0);
+
+void paintField(QComboBox *field, FieldMark mark)
+{
+    // The page's own font, bold for a pending change; set whole, because fields under the
+    // tabs' style sheet do not fall back to the page's font.
+    QFont font = field->parentWidget()->font();
+    font.setBold(mark == FieldMark::Pending);
+    QPalette palette = field->parentWidget()->palette();
+    if (mark == FieldMark::Pending)
+        palette.setColor(QPalette::Base, kPendingBackground);
+    else if (mark == FieldMark::Warning)
+        palette.setColor(QPalette::Text, kWarningText);
+    for (QWidget *widget : {static_cast<QWidget *>(field), static_cast<QWidget *>(field->lineEdit())}) {
+        if (!widget)
+            continue;
+        widget->setFont(font);
+        widget->setPalette(palette);
+    }
+}
+
+} // namespace
+
+void DottedTabBar::setDot(int index, const QColor &color)
+{
+    if (index < 0 || index >= m_dots.size() || m_dots[index] == color)
+        return;
+    m_dots[index] = color;
+    update(tabRect(index));
+}
+
+void DottedTabBar::tabInserted(int index)
+{
+    m_dots.insert(index, QColor());
+    QTabBar::tabInserted(index);
+}
+
+void DottedTabBar::tabRemoved(int index)
+{
+    m_dots.remove(index);
+    QTabBar::tabRemoved(index);
+}
+
+void DottedTabBar::paintEvent(QPaintEvent *event)
+{
+    QTabBar::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    for (int index = 0; index < m_dots.size(); ++index) {
+        if (!m_dots[index].isValid())
+            continue;
+        const QRectF tab = tabRect(index);
+        painter.setBrush(m_dots[index]);
+        painter.drawEllipse(QRectF(tab.right() - kDotInset - kDotDiameter, tab.top() + kDotInset,
+                                   kDotDiameter, kDotDiameter));
+    }
+}
+
+DottedTabWidget::DottedTabWidget(QWidget *parent)
+    : QTabWidget(parent), m_bar(new DottedTabBar(this))
+{
+    // The name Qt gives a tab widget's own bar, so it is found as before.
+    m_bar->setObjectName(QStringLiteral("qt_tabwidget_tabbar"));
+    setTabBar(m_bar);
+}
+
+QColor ChangeMarks::pendingDotColor()
+{
+    return kPendingDot;
+}
+
+QColor ChangeMarks::warningDotColor()
+{
+    return kWarningText;
+}
+
+ChangeMarks::ChangeMarks(DottedTabWidget *tabs, const QList<Page> &pages, QObject *parent)
+    : QObject(parent), m_tabs(tabs), m_pages(pages)
+{
+    for (int page = 0; page < m_pages.size(); ++page) {
+        const Page &p = m_pages[page];
+        m_marks << QList<FieldMark>(p.set.size(), FieldMark::None);
+        for (int item = 0; item < p.set.size(); ++item) {
+            connect(p.present[item], &QLineEdit::textChanged, this,
+                    [this, page, item] { refresh(page, item); });
+            connect(p.set[item], &QComboBox::editTextChanged, this,
+                    [this, page, item] { refresh(page, item); });
+            refresh(page, item);
+        }
+        refreshTab(page);
+    }
+}
+
+FieldMark ChangeMarks::mark(int page, int item) const
+{
+    if (page < 0 || page >= m_marks.size() || item < 0 || item >= m_marks[page].size())
+        return FieldMark::None;
+    return m_marks[page][item];
+}
+
+FieldMark ChangeMarks::pageMark(int page) const
+{
+    FieldMark worst = FieldMark::None;
+    for (FieldMark m : m_marks.value(page)) {
+        if (m == FieldMark::Warning)
+            return m;
+        if (m == FieldMark::Pending)
+            worst = m;
+    }
+    return worst;
+}
+
+void ChangeMarks::refresh(int page, int item)
+{
+    QComboBox *field = m_pages[page].set[item];
+    const FieldState state =
+        fieldState(page, item, m_pages[page].present[item]->text(), field->currentText());
+    field->setToolTip(state.explanation);
+    field->setAccessibleDescription(state.explanation);
+    if (state.mark == m_marks[page][item])
+        return;
+    m_marks[page][item] = state.mark;
+    paintField(field, state.mark);
+    refreshTab(page);
+}
+
+void ChangeMarks::refreshTab(int page)
+{
+    // The caption stays as it is; the dot says there is something to look at.
+    const FieldMark worst = pageMark(page);
+    m_tabs->dottedTabBar()->setDot(page, worst == FieldMark::Warning   ? kWarningText
+                                         : worst == FieldMark::Pending ? kPendingDot
+                                                                       : QColor());
+    m_tabs->setTabToolTip(page, worst == FieldMark::Warning
+                                    ? QStringLiteral("書き込みできない値があります。")
+                                : worst == FieldMark::Pending
+                                    ? QStringLiteral("書き込むと変わる値があります。")
+                                    : QString());
+}
+
+} // namespace veltra

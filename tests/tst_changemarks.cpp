@@ -1,0 +1,251 @@
+#include "endtoend.h"
+#include "operations/commands.h"
+#include "settings/changes.h"
+#include "ui/changemarks.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace veltra;
+using namespace veltra::test;
+
+// Marks of pending changes and unwritable values, on the real window.
+namespace {
+
+QComboBox *setField(MainWindow &w, int page, int item)
+{
+    const QString name = page == kCommonPage ? QStringLiteral("Combo1_%1").arg(item)
+                                             : QStringLiteral("Combo%1_%2").arg(page + 1).arg(item);
+    return w.findChild<QComboBox *>(name);
+}
+
+DottedTabBar *tabBar(MainWindow &w)
+{
+    return w.findChild<DottedTabWidget *>(QStringLiteral("SSTab1"))->dottedTabBar();
+}
+
+// Every field of every page as a relay would have it, both columns equal.
+void fillEqual(MainWindow &w)
+{
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item) {
+            const QString text = textOfCode(pageKind(page), item, 1);
+            w.setPresentValue(page, item, text);
+            w.setSetValue(page, item, text);
+        }
+}
+
+} // namespace
+
+class TestChangeMarks : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fieldStates_data();
+    void fieldStates();
+    void startUpWarnsEveryPage();
+    void marksFollowEditsAtOnce();
+    void pendingLooksAndReads();
+    void copyAndLoadClearOrSetMarks();
+    void readFromRelayUpdatesMarks();
+};
+
+void TestChangeMarks::fieldStates_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("present");
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<int>("mark");
+    QTest::addColumn<QString>("explanation"); // a part of it
+    const int none = int(FieldMark::None), pending = int(FieldMark::Pending),
+              warning = int(FieldMark::Warning);
+    QTest::newRow("equal") << 3 << 1 << "30(mA)"
+                           << "30(mA)" << none << "";
+    QTest::newRow("changed") << 3 << 1 << "45(mA)"
+                             << "50(mA)" << pending << "書込で 45(mA) → 50(mA) に変わります。";
+    QTest::newRow("nothing read yet") << 3 << 1 << "* * * *"
+                                      << "50(mA)" << none << "";
+    QTest::newRow("read ERROR, set a value") << 0 << 0 << "ERROR"
+                                             << "60Hz" << pending << "ERROR → 60Hz";
+    QTest::newRow("set not chosen") << 3 << 1 << "45(mA)"
+                                    << "* * * *" << warning << "書き込みできません";
+    QTest::newRow("set ERROR") << 3 << 1 << "45(mA)"
+                               << "ERROR" << warning << "書き込みできません";
+    QTest::newRow("typed, not listed") << 3 << 1 << "45(mA)"
+                                       << "47(mA)" << warning << "\"E\" として送られます";
+    QTest::newRow("a value of another item") << 3 << 1 << "45(mA)"
+                                             << "0.3(秒)" << warning << "一覧にない値";
+    QTest::newRow("trailing blank") << 0 << 0 << "60Hz"
+                                    << "60Hz " << warning << "一覧にない値";
+    QTest::newRow("station typed 000") << 0 << 6 << "012"
+                                       << "000" << pending << "012 → 000";
+    QTest::newRow("station 255") << 0 << 6 << "012"
+                                 << "255" << pending << "";
+    QTest::newRow("station 256") << 0 << 6 << "012"
+                                 << "256" << warning << "000～255";
+    QTest::newRow("station 12 is 012") << 0 << 6 << "012"
+                                       << "12" << none << "";
+    QTest::newRow("station letters") << 0 << 6 << "012"
+                                     << "0C" << warning << "000～255";
+    QTest::newRow("page out of range") << 9 << 0 << "a"
+                                       << "b" << none << "";
+    QTest::newRow("item out of range") << 1 << 5 << "a"
+                                       << "b" << none << "";
+}
+
+void TestChangeMarks::fieldStates()
+{
+    QFETCH(int, page);
+    QFETCH(int, item);
+    QFETCH(QString, present);
+    QFETCH(QString, set);
+    QFETCH(int, mark);
+    QFETCH(QString, explanation);
+    const FieldState state = fieldState(page, item, present, set);
+    QCOMPARE(int(state.mark), mark);
+    QVERIFY2(state.explanation.contains(explanation), qPrintable(state.explanation));
+    QCOMPARE(state.explanation.isEmpty(), mark == int(FieldMark::None));
+}
+
+void TestChangeMarks::startUpWarnsEveryPage()
+{
+    // Nothing chosen yet refuses a write: every page says so, and the captions stay.
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    for (int page = 0; page < kPageCount; ++page) {
+        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::Warning);
+        QCOMPARE(tabBar(w)->dot(page), ChangeMarks::warningDotColor());
+    }
+    QCOMPARE(tabBar(w)->tabText(1), QStringLiteral("回路 1"));
+    fillEqual(w);
+    for (int page = 0; page < kPageCount; ++page) {
+        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None);
+        QVERIFY(!tabBar(w)->dot(page).isValid());
+        QVERIFY(tabBar(w)->tabToolTip(page).isEmpty());
+    }
+}
+
+void TestChangeMarks::marksFollowEditsAtOnce()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    fillEqual(w);
+    QComboBox *field = setField(w, 4, 3);
+    const QString present = w.presentValue(4, 3);
+
+    // Choosing another entry from the list.
+    field->setCurrentIndex(field->findText(textOfCode(PageKind::Circuit, 3, 4)));
+    QCOMPARE(w.changeMarks().mark(4, 3), FieldMark::Pending);
+    QCOMPARE(tabBar(w)->dot(4), ChangeMarks::pendingDotColor());
+    QVERIFY(!tabBar(w)->dot(3).isValid());
+
+    // Typing: every keystroke counts.
+    field->lineEdit()->selectAll();
+    QTest::keyClicks(field->lineEdit(), QStringLiteral("9.9(A)"));
+    QCOMPARE(field->currentText(), QStringLiteral("9.9(A)"));
+    QCOMPARE(w.changeMarks().mark(4, 3), FieldMark::Warning);
+    QCOMPARE(tabBar(w)->dot(4), ChangeMarks::warningDotColor());
+    QVERIFY(field->toolTip().contains(QStringLiteral("\"E\"")));
+
+    // Back to the present value: nothing left to show.
+    field->lineEdit()->selectAll();
+    QTest::keyClicks(field->lineEdit(), present);
+    QCOMPARE(w.changeMarks().mark(4, 3), FieldMark::None);
+    QVERIFY(!tabBar(w)->dot(4).isValid());
+    QVERIFY(field->toolTip().isEmpty());
+    QVERIFY(field->accessibleDescription().isEmpty());
+
+    // A change of the present value alone marks the row too.
+    w.setPresentValue(4, 3, textOfCode(PageKind::Circuit, 3, 7));
+    QCOMPARE(w.changeMarks().mark(4, 3), FieldMark::Pending);
+}
+
+void TestChangeMarks::pendingLooksAndReads()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    fillEqual(w);
+    QComboBox *pending = setField(w, 3, 1);
+    QComboBox *warned = setField(w, 3, 2);
+    QComboBox *plain = setField(w, 3, 0);
+    w.setPresentValue(3, 1, QStringLiteral("45(mA)"));
+    w.setSetValue(3, 1, QStringLiteral("50(mA)"));
+    w.setSetValue(3, 2, QStringLiteral("ERROR"));
+
+    const QString tip = QStringLiteral("書込で 45(mA) → 50(mA) に変わります。");
+    QCOMPARE(pending->toolTip(), tip);
+    QCOMPARE(pending->accessibleDescription(), tip); // what a screen reader says
+    QVERIFY(pending->lineEdit()->font().bold());
+    QVERIFY(!plain->lineEdit()->font().bold());
+    QVERIFY(pending->lineEdit()->palette().color(QPalette::Base) !=
+            plain->lineEdit()->palette().color(QPalette::Base));
+    QCOMPARE(warned->lineEdit()->palette().color(QPalette::Text), QColor(192, 0, 0));
+    QVERIFY(!warned->lineEdit()->font().bold());
+    QVERIFY(!warned->accessibleDescription().isEmpty());
+    // The mark keeps the window's font family.
+    QCOMPARE(pending->lineEdit()->font().families().value(0), QStringLiteral("ＭＳ ゴシック"));
+    QCOMPARE(tabBar(w)->tabToolTip(3), QStringLiteral("書き込みできない値があります。"));
+
+    // Cleared, the field looks as its neighbours again.
+    w.setSetValue(3, 1, QStringLiteral("45(mA)"));
+    QVERIFY(!pending->lineEdit()->font().bold());
+    QCOMPARE(pending->lineEdit()->palette().color(QPalette::Base),
+             plain->lineEdit()->palette().color(QPalette::Base));
+}
+
+void TestChangeMarks::copyAndLoadClearOrSetMarks()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            w.setPresentValue(page, item, textOfCode(pageKind(page), item, 0));
+    button(w, QStringLiteral("Command16"))->click(); // copy all
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None);
+
+    // A file with other values: every differing row is pending at once.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("other.DT"));
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            w.setPresentValue(page, item, textOfCode(pageKind(page), item, 1));
+    prompts.saveNames << path;
+    button(w, QStringLiteral("Command15"))->click(); // save the present values
+    QVERIFY(QFile::exists(path));
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            w.setPresentValue(page, item, textOfCode(pageKind(page), item, 0));
+    prompts.openNames << path;
+    prompts.answers.enqueue(kAnswerYes);
+    button(w, QStringLiteral("Command14"))->click(); // load
+    QCOMPARE(prompts.texts().constLast(), QStringLiteral("設定値が読み込まれました。"));
+    for (int page = 0; page < kPageCount; ++page) {
+        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::Pending);
+        QCOMPARE(tabBar(w)->dot(page), ChangeMarks::pendingDotColor());
+    }
+}
+
+void TestChangeMarks::readFromRelayUpdatesMarks()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    MainWindow &w = bench.w();
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            w.setSetValue(page, item, expectedTexts(sim::defaultSettings(), page).at(item));
+    w.setSetValue(2, 4, QStringLiteral("2.0(秒)")); // the relay has 0.4(秒) there
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None); // nothing read yet
+    button(w, QStringLiteral("Command12"))->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(w.changeMarks().pageMark(page), page == 2 ? FieldMark::Pending : FieldMark::None);
+    QCOMPARE(setField(w, 2, 4)->toolTip(), QStringLiteral("書込で 0.4(秒) → 2.0(秒) に変わります。"));
+}
+
+QTEST_MAIN(TestChangeMarks)
+#include "tst_changemarks.moc"
