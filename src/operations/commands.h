@@ -32,6 +32,11 @@ public:
     // The exit button: notice and close when the port is open. False while busy.
     bool CloseAndExit();
 
+    // Off at every start: a write of one page or of all pages then reads the written pages
+    // back and reports each item the relay does not hold as written.
+    void setVerifyAfterWrite(bool on);
+    bool verifyAfterWrite() const { return m_verifyAfterWrite; }
+
     bool busy() const { return m_busy; }
     int settingsPage() const { return m_settingsPage; }
     const DecodedRecords &records() const { return m_records; }
@@ -43,6 +48,7 @@ public:
 signals:
     // A command has ended and nothing runs any more.
     void idle();
+    void verifyAfterWriteChanged(bool on);
 
 private:
     template<typename Fn> void runExclusive(Fn &&command);
@@ -55,6 +61,8 @@ private:
     bool linkCheck();
     bool sendFrame(int page);
     void endTransactionCommand();
+    void reportWritten(int firstPage, int lastPage);
+    void verifyWritten(int firstPage, int lastPage);
     void reportLinkError();
     int ShowMessage(const QString &text, int style);
     // The two file commands' bodies (filecommands.cpp).
@@ -70,6 +78,7 @@ private:
     int m_invalidValueFlag = 0;
     bool m_busy = false;
     bool m_shuttingDown = false;
+    bool m_verifyAfterWrite = false;
 };
 
 } // namespace veltra

@@ -44,15 +44,21 @@ FieldState fieldState(int page, int item, const QString &presentText, const QStr
                 QStringLiteral("\"%1\" は一覧にない値です。書込では \"E\" として送られます。")
                     .arg(setText)};
     }
-    if (presentText == notLoadedText())
-        return {};
-    const std::optional<int> present = valueOf(page, item, presentText);
-    const bool changes = present ? *present != *valueOf(page, item, setText)
-                                 : presentText != setText;
-    if (!changes)
+    if (presentText == notLoadedText() || sameValue(page, item, presentText, setText))
         return {};
     return {FieldMark::Pending,
             QStringLiteral("書込で %1 → %2 に変わります。").arg(presentText, setText)};
+}
+
+bool sameValue(int page, int item, const QString &a, const QString &b)
+{
+    if (isSettingsPage(page) && item >= 0 && item < itemCount(page)) {
+        const std::optional<int> first = valueOf(page, item, a);
+        const std::optional<int> second = valueOf(page, item, b);
+        if (first && second)
+            return *first == *second;
+    }
+    return a == b;
 }
 
 } // namespace veltra

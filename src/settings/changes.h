@@ -23,4 +23,8 @@ bool isWritableValue(int page, int item, const QString &setText);
 
 FieldState fieldState(int page, int item, const QString &presentText, const QString &setText);
 
+// Whether two texts of an item stand for the same value ("12" and "012" are one station);
+// texts without a value compare as texts.
+bool sameValue(int page, int item, const QString &a, const QString &b);
+
 } // namespace veltra

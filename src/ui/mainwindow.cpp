@@ -10,6 +10,7 @@
 #include "ui/messageboxes.h"
 #include "ui/servicewindow.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -170,6 +171,10 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
     m_marks = new ChangeMarks(m_tabs, markedPages, this);
 
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
+    connect(m_service->verifyOption(), &QCheckBox::toggled, m_commands,
+            &Commands::setVerifyAfterWrite);
+    connect(m_commands, &Commands::verifyAfterWriteChanged, m_service->verifyOption(),
+            &QCheckBox::setChecked);
     auto *serviceShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+M")), this);
     connect(serviceShortcut, &QShortcut::activated, this, &MainWindow::showServiceWindow);
     // A close requested while a command waited takes effect once the command has ended.

@@ -1,6 +1,7 @@
 #include "ui/servicewindow.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -61,9 +62,15 @@ ServiceWindow::ServiceWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     m_command11->setAccessibleName(m_command11->text());
     clearRow->addWidget(m_command11);
 
+    m_verify = new QCheckBox(QStringLiteral("書込後に読み戻して照合"), this);
+    m_verify->setObjectName(QStringLiteral("VerifyAfterWrite"));
+    m_verify->setToolTip(QStringLiteral(
+        "書き込んだページを読み戻し、VELTRAに反映されていない設定値があれば知らせます。"));
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(monitor);
     layout->addWidget(clearBox);
+    layout->addWidget(m_verify);
 }
 
 } // namespace veltra

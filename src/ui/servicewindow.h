@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -23,6 +24,8 @@ public:
     QLabel *stationCaption() const { return m_station; }
     QRadioButton *clearOption(int index) const { return m_options[index]; }
     QPushButton *clearButton() const { return m_command11; }
+    // "書込後に読み戻して照合": the window keeps it and the menu's item in step.
+    QCheckBox *verifyOption() const { return m_verify; }
 
 private:
     QLineEdit *m_text10;
@@ -31,6 +34,7 @@ private:
     QLabel *m_station;
     QRadioButton *m_options[2];
     QPushButton *m_command11;
+    QCheckBox *m_verify;
 };
 
 } // namespace veltra

@@ -94,6 +94,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("hangup-after-writes"),
          QStringLiteral("Close the line and exit after accepting N write frames (B0..B8)."),
          QStringLiteral("N")},
+        {QStringLiteral("ignore-write"),
+         QStringLiteral("Accept writes of page P but keep the old value of its item I "
+                        "(repeatable)."),
+         QStringLiteral("P:I")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
@@ -130,6 +134,20 @@ int main(int argc, char *argv[])
         QString error;
         if (!model.loadSettingsFile(parser.value(QStringLiteral("settings")), &error))
             usageError(QStringLiteral("cannot use the settings file %1").arg(error));
+    }
+
+    for (const QString &value : parser.values(QStringLiteral("ignore-write"))) {
+        const QStringList parts = value.split(u':');
+        bool pageOk = false, itemOk = false;
+        const int page = parts.value(0).toInt(&pageOk);
+        const int item = parts.value(1).toInt(&itemOk);
+        const int items = page == 0 ? 7 : 5;
+        if (parts.size() != 2 || !pageOk || !itemOk || page < 0 || page > 8 || item < 0 ||
+            item >= items)
+            usageError(QStringLiteral("--ignore-write needs PAGE:ITEM, page 0..8 and an item of "
+                                      "that page, not %1")
+                           .arg(value));
+        model.ignoreWrittenItem(page, item);
     }
 
     if (!installSignalPipe()) {

@@ -5,6 +5,7 @@
 #include "settings/items.h"
 #include "settings/settingsfields.h"
 
+#include <iterator>
 #include <utility>
 
 namespace veltra::sim {
@@ -402,6 +403,7 @@ FrameResult RelayModel::handleWrite(QByteArrayView frame, FrameResult result)
     }
 
     result.kind = FrameKind::Write;
+    const RelaySettings before = m_settings;
     if (result.page == kCommonPage) {
         m_settings.common = {.frequency = code(1),
                              .resetBits = code(2),
@@ -415,7 +417,60 @@ FrameResult RelayModel::handleWrite(QByteArrayView frame, FrameResult result)
                                                              code(5)};
         result.reason = QStringLiteral("circuit %1 settings written").arg(result.page);
     }
+    for (const auto &[page, item] : m_ignoredItems) {
+        if (page != result.page)
+            continue;
+        keepItem(before, page, item);
+        result.reason += QStringLiteral(", item %1 ignored").arg(item);
+    }
     return result;
+}
+
+void RelayModel::ignoreWrittenItem(int page, int item)
+{
+    m_ignoredItems.append({page, item});
+}
+
+void RelayModel::keepItem(const RelaySettings &before, int page, int item)
+{
+    if (page == kCommonPage) {
+        CommonCodes &now = m_settings.common;
+        const CommonCodes &old = before.common;
+        switch (item) {
+        case 0:
+            now.frequency = old.frequency;
+            break;
+        case 1: // bit 1 of the reset bits
+            now.resetBits = (now.resetBits & 1) | (old.resetBits & 2);
+            break;
+        case 2: // bit 0
+            now.resetBits = (now.resetBits & 2) | (old.resetBits & 1);
+            break;
+        case 3:
+            now.leakageReset = old.leakageReset;
+            break;
+        case 4:
+            now.tripOnTest = old.tripOnTest;
+            break;
+        case 5:
+            now.selfDiagnosis = old.selfDiagnosis;
+            break;
+        case 6:
+            now.station = old.station;
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    CircuitCodes &now = m_settings.circuits[std::size_t(page - 1)];
+    const CircuitCodes &old = before.circuits[std::size_t(page - 1)];
+    int CircuitCodes::*const fields[] = {&CircuitCodes::wiring, &CircuitCodes::insulationSensitivity,
+                                         &CircuitCodes::insulationDelay,
+                                         &CircuitCodes::leakageSensitivity,
+                                         &CircuitCodes::leakageDelay};
+    if (item >= 0 && item < int(std::size(fields)))
+        now.*fields[item] = old.*fields[item];
 }
 
 QList<QByteArray> FrameSplitter::feed(QByteArrayView bytes)

@@ -104,12 +104,18 @@ public:
     // changes nothing.
     FrameResult handleFrame(QByteArrayView frame);
 
+    // A relay that accepts writes of `page` but keeps its old value of `item` (0..6 on the
+    // common page, 0..4 on a circuit page): a fault a read-back after writing must find.
+    void ignoreWrittenItem(int page, int item);
+
 private:
     FrameResult handleRead(QByteArrayView frame, FrameResult result) const;
     FrameResult handleWrite(QByteArrayView frame, FrameResult result);
+    void keepItem(const RelaySettings &before, int page, int item);
 
     RelaySettings m_settings;
     StoredValues m_stored;
+    QList<std::pair<int, int>> m_ignoredItems; // (page, item)
 };
 
 // Cuts a byte stream into frames from ENQ to CR. Bytes outside a frame are skipped; a new ENQ
