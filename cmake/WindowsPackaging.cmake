@@ -20,7 +20,8 @@ list(REMOVE_DUPLICATES VELTRA_RUNTIME_DIRS)
 find_program(VELTRA_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
 list(JOIN VELTRA_RUNTIME_DIRS "," _search)
 
-# The window needs the platform plugin and the native style; nothing else is loaded.
+# The window needs the platform plugin and the native style; Qt 6 prints on Windows from
+# PrintSupport itself, without a plugin.
 set(VELTRA_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
 set(_deploy ${PROJECT_SOURCE_DIR}/cmake/deploy-windows-runtime.cmake)
 

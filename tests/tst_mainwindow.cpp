@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -108,7 +109,9 @@ void TestMainWindow::windowFrame()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     QCOMPARE(w.windowTitle(), QStringLiteral("VELTRA 設定ソフト Ver.2.1"));
-    QCOMPARE(w.size(), QSize(553, 416));
+    // The classic client area, under the menu bar.
+    QCOMPARE(w.centralWidget()->size(), QSize(553, 416));
+    QCOMPARE(w.size(), QSize(553, 416 + w.menuBar()->sizeHint().height()));
     QCOMPARE(w.minimumSize(), w.maximumSize());
     QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(!(w.windowFlags() & Qt::WindowMinimizeButtonHint));

@@ -327,6 +327,11 @@ void Commands::LoadSettingsFile()
     runExclusive([&] { loadSettingsFileCommand(); });
 }
 
+void Commands::LoadSettingsFileFrom(const QString &path)
+{
+    runExclusive([&] { loadSettingsFileFrom(path); });
+}
+
 bool Commands::CloseAndExit()
 {
     if (m_busy)

@@ -29,6 +29,9 @@ public:
     void ClearValues();
     void SaveSettingsFile();
     void LoadSettingsFile();
+    // The load of LoadSettingsFile for a file named elsewhere (command line, a drop): its
+    // confirmation naming the file, its checks and its messages.
+    void LoadSettingsFileFrom(const QString &path);
     // The exit button: notice and close when the port is open. False while busy.
     bool CloseAndExit();
 
@@ -40,6 +43,8 @@ public:
     bool busy() const { return m_busy; }
     int settingsPage() const { return m_settingsPage; }
     const DecodedRecords &records() const { return m_records; }
+    // The settings file loaded or saved last, as the system writes paths; empty when none.
+    QString lastSettingsFile() const { return m_lastSettingsFile; }
 
     // The window is closing: end any wait now and show nothing more.
     void shutDown();
@@ -68,12 +73,14 @@ private:
     // The two file commands' bodies (filecommands.cpp).
     void saveSettingsFileCommand();
     void loadSettingsFileCommand();
+    void loadSettingsFileFrom(const QString &path);
 
     DeviceLink &m_link;
     SettingsFields &m_fields;
     UserPrompts &m_prompts;
     DecodedRecords m_records;
     QStringList m_loadedLines; // lines 3 and 5..12 of the last file read
+    QString m_lastSettingsFile;
     int m_settingsPage = 0;
     int m_invalidValueFlag = 0;
     bool m_busy = false;

@@ -28,6 +28,8 @@ void Commands::saveSettingsFileCommand()
     // There is no completion message, so a failed save must say so or it reads as success.
     if (!writeSettingsFile(*path, m_fields))
         ShowMessage(QStringLiteral("設定値を保存できませんでした。"), kStyleNotice);
+    else
+        m_lastSettingsFile = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
 }
 
 void Commands::loadSettingsFileCommand()
@@ -35,14 +37,19 @@ void Commands::loadSettingsFileCommand()
     const std::optional<QString> path = m_prompts.openFileName();
     if (!path)
         return;
+    loadSettingsFileFrom(*path);
+}
+
+void Commands::loadSettingsFileFrom(const QString &path)
+{
     // Path on the first line, the sentence on the second: a message box breaks lines at LF
     // only, a CR would run both together.
-    const QString shownPath = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
+    const QString shownPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     if (ShowMessage(shownPath + u'\n' + QStringLiteral("のVELTRA設定ファイルを読み込みます。"),
                     kStyleConfirm) != kAnswerYes)
         return;
 
-    const LoadedFile loaded = readSettingsFile(*path);
+    const LoadedFile loaded = readSettingsFile(path);
     switch (loaded.status) {
     case LoadStatus::NotSettingsFile:
         ShowMessage(QStringLiteral("VELTRA設定ファイルではありません。読み込みを終了します。"),
@@ -63,6 +70,7 @@ void Commands::loadSettingsFileCommand()
     ParseCommonLine(m_loadedLines.at(0), m_fields);
     for (int circuit = 1; circuit < kPageCount; ++circuit)
         ParseCircuitLine(circuit, m_loadedLines.at(circuit), m_fields);
+    m_lastSettingsFile = shownPath;
     ShowMessage(QStringLiteral("設定値が読み込まれました。"), kStyleNotice);
 }
 

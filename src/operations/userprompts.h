@@ -26,6 +26,11 @@ public:
     // Both propose the name chosen last in either dialog.
     virtual std::optional<QString> saveFileName() = 0;
     virtual std::optional<QString> openFileName() = 0;
+
+    // Save dialog for a PDF report, proposing `proposedName` (asks before overwriting).
+    virtual std::optional<QString> savePdfFileName(const QString &proposedName) = 0;
+    // The version box: program, license, Qt, build date.
+    virtual void ShowAbout(const QString &text) = 0;
 };
 
 } // namespace veltra

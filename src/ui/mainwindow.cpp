@@ -9,16 +9,24 @@
 #include "ui/helpwindow.h"
 #include "ui/messageboxes.h"
 #include "ui/servicewindow.h"
+#include "ui/settingsreport.h"
+#include "version.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPdfWriter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QSaveFile>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QTabWidget>
 
 namespace veltra {
@@ -161,7 +169,10 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
     setCentralWidget(central);
     buildTopBand(central);
     buildPages(central);
-    setFixedSize(kClientSize);
+    // The classic client area stays exactly as it was; the menu bar comes on top of it.
+    central->setFixedSize(kClientSize);
+    buildMenus();
+    setFixedSize(kClientSize + QSize(0, menuBar()->sizeHint().height()));
 
     populateLists(initialPort);
     setTabOrder();
@@ -175,8 +186,6 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
             &Commands::setVerifyAfterWrite);
     connect(m_commands, &Commands::verifyAfterWriteChanged, m_service->verifyOption(),
             &QCheckBox::setChecked);
-    auto *serviceShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+M")), this);
-    connect(serviceShortcut, &QShortcut::activated, this, &MainWindow::showServiceWindow);
     // A close requested while a command waited takes effect once the command has ended.
     connect(m_commands, &Commands::idle, this, [this] {
         if (m_commands->shuttingDown())
@@ -188,6 +197,121 @@ MainWindow::~MainWindow()
 {
     // Widgets go before the seams they call into.
     delete m_help;
+}
+
+void MainWindow::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MenuBar"));
+    auto add = [this](QMenu *menu, const char *name, const QString &text,
+                      const QKeySequence &keys = {}) {
+        QAction *action = menu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(keys);
+        return action;
+    };
+
+    QMenu *file = bar->addMenu(QStringLiteral("ファイル(&F)"));
+    connect(add(file, "ActionOpen", QStringLiteral("設定ファイルを開く..."), QKeySequence::Open),
+            &QAction::triggered, m_commands, &Commands::LoadSettingsFile);
+    connect(add(file, "ActionSave", QStringLiteral("設定値を保存..."), QKeySequence::Save),
+            &QAction::triggered, m_commands, &Commands::SaveSettingsFile);
+    file->addSeparator();
+    connect(add(file, "ActionPrint", QStringLiteral("印刷..."), QKeySequence::Print),
+            &QAction::triggered, this, &MainWindow::printReport);
+    connect(add(file, "ActionPdf", QStringLiteral("PDFに保存...")), &QAction::triggered, this,
+            &MainWindow::saveReportAsPdf);
+    file->addSeparator();
+    connect(add(file, "ActionQuit", QStringLiteral("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q)),
+            &QAction::triggered, this, &MainWindow::exitButton);
+
+    QMenu *link = bar->addMenu(QStringLiteral("通信(&C)"));
+    connect(add(link, "ActionReadAll", QStringLiteral("全現在設定値取得"), QKeySequence(Qt::Key_F5)),
+            &QAction::triggered, m_commands, &Commands::ReadAllPages);
+    connect(add(link, "ActionCopyAll", QStringLiteral("全現在値⇒設定値")), &QAction::triggered,
+            m_commands, &Commands::CopyAllPresentToSet);
+    // No shortcut: a write should never be one stray key away.
+    connect(add(link, "ActionWriteAll", QStringLiteral("全設定値書替")), &QAction::triggered,
+            m_commands, &Commands::WriteAllPages);
+    link->addSeparator();
+    QAction *verify = add(link, "ActionVerify", QStringLiteral("書込後に読み戻して照合"));
+    verify->setCheckable(true);
+    connect(verify, &QAction::toggled, m_commands, &Commands::setVerifyAfterWrite);
+    connect(m_commands, &Commands::verifyAfterWriteChanged, verify, &QAction::setChecked);
+    connect(add(link, "ActionMonitor", QStringLiteral("通信モニタ"),
+                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)),
+            &QAction::triggered, this, &MainWindow::showServiceWindow);
+
+    QMenu *help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
+    connect(add(help, "ActionHelp", QStringLiteral("ヘルプ"), QKeySequence(Qt::Key_F1)),
+            &QAction::triggered, this, &MainWindow::showHelp);
+    connect(add(help, "ActionAbout", QStringLiteral("バージョン情報")), &QAction::triggered, this,
+            &MainWindow::showAbout);
+}
+
+ReportInfo MainWindow::reportInfo(const QDateTime &created) const
+{
+    ReportInfo info;
+    info.created = created;
+    const std::optional<QString> device = systemPortName(portText());
+    info.port = device && *device != portText()
+                    ? QStringLiteral("%1 (%2)").arg(portText(), *device)
+                    : portText();
+    info.station = m_service->stationCaption()->text();
+    info.settingsFile = m_commands->lastSettingsFile();
+    return info;
+}
+
+void MainWindow::printReport()
+{
+    // A modal dialog inside a wait for the relay would hold the wait up until it closed.
+    if (m_commands->busy())
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintPreviewDialog preview(&printer, this);
+    preview.setObjectName(QStringLiteral("PrintPreview"));
+    preview.setWindowTitle(QStringLiteral("印刷プレビュー"));
+    const SettingsReport report(*this, reportInfo(QDateTime::currentDateTime()));
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [&report](QPrinter *target) { report.render(target); });
+    preview.exec();
+}
+
+void MainWindow::saveReportAsPdf()
+{
+    if (m_commands->busy())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::optional<QString> path =
+        m_prompts->savePdfFileName(SettingsReport::defaultPdfName(now));
+    if (!path)
+        return;
+    // Written whole or not at all: an existing file is replaced only by a finished report.
+    QSaveFile file(*path);
+    bool saved = file.open(QIODevice::WriteOnly);
+    if (saved) {
+        QPdfWriter writer(&file);
+        writer.setTitle(QStringLiteral("VELTRA 設定値レポート"));
+        writer.setCreator(QStringLiteral("VELTRA 設定ソフト " VELTRA_VERSION));
+        saved = SettingsReport(*this, reportInfo(now)).render(&writer);
+    }
+    saved = saved && file.commit();
+    if (!saved)
+        m_prompts->ShowMessage(QStringLiteral("PDFを保存できませんでした。"), kStyleNotice);
+}
+
+void MainWindow::showAbout()
+{
+    m_prompts->ShowAbout(
+        QStringLiteral("VELTRA 設定ソフト Ver.2.1\n"
+                       "バージョン %1（ビルド日 %2）\n"
+                       "Qt %3（実行中の Qt %4）\n\n"
+                       "MITライセンス\n"
+                       "Copyright (c) 2026 VELTRA settings tool developers\n"
+                       "著作権表示と本許諾表示を残す限り、営利・非営利を問わず、自由に使用、変更、"
+                       "再配布することができます。本ソフトウエアは無保証です。")
+            .arg(QStringLiteral(VELTRA_VERSION), QStringLiteral(VELTRA_BUILD_DATE),
+                 QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion())));
 }
 
 void MainWindow::buildTopBand(QWidget *central)

@@ -2,6 +2,7 @@
 
 #include "settings/settingsfields.h"
 #include "ui/helpwindow.h"
+#include "ui/settingsreport.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -66,6 +67,10 @@ signals:
 public slots:
     void showHelp();
     void showServiceWindow();
+    // The settings report: a print preview, or a PDF through a save dialog.
+    void printReport();
+    void saveReportAsPdf();
+    void showAbout();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -78,7 +83,9 @@ private:
         std::array<QPushButton *, 3> buttons{}; // read, copy, write
     };
 
+    void buildMenus();
     void buildTopBand(QWidget *central);
+    ReportInfo reportInfo(const QDateTime &created) const;
     void buildPages(QWidget *central);
     QWidget *buildPage(int page);
     void populateLists(const QString &initialPort);

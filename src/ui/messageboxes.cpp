@@ -1,6 +1,8 @@
 #include "ui/messageboxes.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QWidget>
@@ -102,6 +104,35 @@ std::optional<QString> MessageBoxPrompts::runFileDialog(bool save)
         return std::nullopt;
     m_lastFileName = dialog.selectedFiles().constFirst();
     return m_lastFileName;
+}
+
+std::optional<QString> MessageBoxPrompts::savePdfFileName(const QString &proposedName)
+{
+    QFileDialog dialog(m_mainWindow, QStringLiteral("PDFに保存"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("PDF (*.pdf)"));
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+#ifdef Q_OS_WIN
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    if (!m_lastPdfFolder.isEmpty())
+        dialog.setDirectory(m_lastPdfFolder);
+    dialog.selectFile(proposedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString path = dialog.selectedFiles().constFirst();
+    m_lastPdfFolder = QFileInfo(path).absolutePath();
+    return path;
+}
+
+void MessageBoxPrompts::ShowAbout(const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("バージョン情報"), text,
+                    QMessageBox::Ok, m_mainWindow);
+    box.setTextFormat(Qt::PlainText);
+    if (!QApplication::windowIcon().isNull())
+        box.setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box.exec();
 }
 
 std::optional<QString> MessageBoxPrompts::saveFileName()

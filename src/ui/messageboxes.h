@@ -28,12 +28,15 @@ public:
     int ShowMessage(const QString &text, int style) override;
     std::optional<QString> saveFileName() override;
     std::optional<QString> openFileName() override;
+    std::optional<QString> savePdfFileName(const QString &proposedName) override;
+    void ShowAbout(const QString &text) override;
 
 private:
     std::optional<QString> runFileDialog(bool save);
 
     QWidget *m_mainWindow;
     QString m_lastFileName; // proposed by both dialogs for the rest of the run
+    QString m_lastPdfFolder;
 };
 
 } // namespace veltra

@@ -28,6 +28,12 @@ public:
     }
     std::optional<QString> saveFileName() override { return takeName(saveNames); }
     std::optional<QString> openFileName() override { return takeName(openNames); }
+    std::optional<QString> savePdfFileName(const QString &proposedName) override
+    {
+        proposedPdfNames << proposedName;
+        return takeName(pdfNames);
+    }
+    void ShowAbout(const QString &text) override { abouts << text; }
 
     QStringList texts() const
     {
@@ -42,6 +48,9 @@ public:
     QQueue<int> answers;                      // confirmation answers
     QQueue<std::optional<QString>> saveNames; // nullopt: the dialog is cancelled
     QQueue<std::optional<QString>> openNames;
+    QQueue<std::optional<QString>> pdfNames;
+    QStringList proposedPdfNames;
+    QStringList abouts;
 
 private:
     static std::optional<QString> takeName(QQueue<std::optional<QString>> &queue)

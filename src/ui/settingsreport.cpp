@@ -1,0 +1,219 @@
+#include "ui/settingsreport.h"
+
+#include "settings/changes.h"
+#include "settings/items.h"
+#include "settings/settingsfields.h"
+#include "ui/fonts.h"
+
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPagedPaintDevice>
+#include <QPainter>
+
+namespace veltra {
+namespace {
+
+// Sizes in points (1/72 inch).
+constexpr double kRowHeight = 17;
+constexpr double kHeadingHeight = 22;
+constexpr double kTableGap = 12;
+constexpr double kFooterHeight = 18;
+constexpr double kCellPadding = 4;
+constexpr double kHeaderLines = 5; // title, time, port, station, file
+constexpr double kHeaderLineHeight = 15;
+constexpr double kTitleHeight = 26;
+
+const QColor kPendingBackground(255, 243, 194);
+const QColor kWarningText(192, 0, 0);
+const QColor kRule(150, 150, 150);
+const QColor kHeaderBackground(235, 235, 235);
+
+QFont reportFont(double points, bool bold = false)
+{
+    QFont font;
+    font.setFamilies(windowFontFamilies());
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QString pageCaption(int page)
+{
+    return page == kCommonPage ? QStringLiteral("共通設定") : QStringLiteral("回路 %1").arg(page);
+}
+
+double tableHeight(int page)
+{
+    return kHeadingHeight + kRowHeight * (1 + itemCount(page)) + kTableGap;
+}
+
+double headerHeight()
+{
+    return kTitleHeight + kHeaderLineHeight * (kHeaderLines - 1) + kTableGap;
+}
+
+// Which report page each settings page's table goes on, given the usable height.
+QList<int> paginate(double usableHeight, int *pageCount)
+{
+    QList<int> pageOf;
+    int reportPage = 0;
+    double y = headerHeight();
+    for (int page = 0; page < kPageCount; ++page) {
+        if (y + tableHeight(page) > usableHeight && y > 0) {
+            ++reportPage;
+            y = 0;
+        }
+        pageOf << reportPage;
+        y += tableHeight(page);
+    }
+    *pageCount = reportPage + 1;
+    return pageOf;
+}
+
+// Paints in points, whatever the device's resolution.
+class Canvas
+{
+public:
+    Canvas(QPainter &painter, double scale) : m_painter(painter), m_scale(scale) {}
+
+    QRectF rect(double x, double y, double w, double h) const
+    {
+        return {x * m_scale, y * m_scale, w * m_scale, h * m_scale};
+    }
+    void text(const QRectF &points, const QString &text, const QFont &font,
+              Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter,
+              const QColor &color = Qt::black)
+    {
+        m_painter.setFont(font);
+        m_painter.setPen(color);
+        const QRectF inner = rect(points.x() + kCellPadding, points.y(),
+                                  points.width() - 2 * kCellPadding, points.height());
+        m_painter.drawText(inner, int(alignment) | Qt::TextSingleLine, text);
+    }
+    void cell(const QRectF &points, const QColor &fill = QColor())
+    {
+        const QRectF r = rect(points.x(), points.y(), points.width(), points.height());
+        if (fill.isValid())
+            m_painter.fillRect(r, fill);
+        m_painter.setPen(QPen(kRule, 0.5 * m_scale));
+        m_painter.setBrush(Qt::NoBrush);
+        m_painter.drawRect(r);
+    }
+
+private:
+    QPainter &m_painter;
+    double m_scale;
+};
+
+} // namespace
+
+SettingsReport::SettingsReport(const SettingsFields &fields, const ReportInfo &info)
+    : m_fields(fields), m_info(info)
+{
+}
+
+QString SettingsReport::defaultPdfName(const QDateTime &created)
+{
+    return QStringLiteral("VELTRA設定_%1.pdf").arg(created.toString(QStringLiteral("yyyyMMdd_HHmm")));
+}
+
+bool SettingsReport::render(QPagedPaintDevice *device) const
+{
+    device->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                      QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
+    QPainter painter;
+    if (!painter.begin(device))
+        return false;
+    const double scale = device->logicalDpiY() / 72.0;
+    const double width = device->width() / scale;
+    const double height = device->height() / scale;
+    Canvas canvas(painter, scale);
+    int pageCount = 0;
+    const QList<int> pageOf = paginate(height - kFooterHeight, &pageCount);
+
+    const QFont title = reportFont(16, true);
+    const QFont meta = reportFont(9);
+    const QFont heading = reportFont(11, true);
+    const QFont cellFont = reportFont(9);
+    const QFont cellBold = reportFont(9, true);
+
+    auto footer = [&](int reportPage) {
+        canvas.text(QRectF(0, height - kFooterHeight, width, kFooterHeight),
+                    QStringLiteral("%1 / %2").arg(reportPage + 1).arg(pageCount), meta,
+                    Qt::AlignHCenter | Qt::AlignBottom);
+    };
+
+    // The header: what this is, when, and from which relay and file.
+    double y = 0;
+    canvas.text(QRectF(0, y, width, kTitleHeight), QStringLiteral("VELTRA 設定値レポート"), title);
+    y += kTitleHeight;
+    const QString lines[] = {
+        QStringLiteral("作成日時: %1").arg(m_info.created.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+        QStringLiteral("COMポート: %1　　%2").arg(m_info.port, m_info.station),
+        QStringLiteral("設定ファイル: %1")
+            .arg(m_info.settingsFile.isEmpty() ? QStringLiteral("なし") : m_info.settingsFile),
+        QStringLiteral("太字・黄色: 書き込むと変わる設定値　　赤: 書き込みできない設定値"),
+    };
+    for (const QString &line : lines) {
+        canvas.text(QRectF(0, y, width, kHeaderLineHeight), line, meta);
+        y += kHeaderLineHeight;
+    }
+    y += kTableGap;
+
+    const double columns[] = {0.40 * width, 0.22 * width, 0.22 * width, 0.16 * width};
+    int reportPage = 0;
+    for (int page = 0; page < kPageCount; ++page) {
+        if (pageOf[page] != reportPage) {
+            footer(reportPage);
+            device->newPage();
+            reportPage = pageOf[page];
+            y = 0;
+        }
+        canvas.text(QRectF(0, y, width, kHeadingHeight), pageCaption(page), heading,
+                    Qt::AlignLeft | Qt::AlignBottom);
+        y += kHeadingHeight;
+
+        const QString headers[] = {QStringLiteral("項目"), QStringLiteral("現在値"),
+                                   QStringLiteral("設定値"), QStringLiteral("書込で")};
+        double x = 0;
+        for (int c = 0; c < 4; ++c) {
+            const QRectF r(x, y, columns[c], kRowHeight);
+            canvas.cell(r, kHeaderBackground);
+            canvas.text(r, headers[c], cellBold);
+            x += columns[c];
+        }
+        y += kRowHeight;
+
+        const PageKind kind = pageKind(page);
+        for (int row = 0; row < itemCount(kind); ++row) {
+            const int item = itemAtScreenRow(kind, row);
+            const QString present = m_fields.presentValue(page, item);
+            const QString set = m_fields.setValue(page, item);
+            const FieldMark mark = fieldState(page, item, present, set).mark;
+            const QString cells[] = {rowLabel(kind, item), present, set,
+                                     mark == FieldMark::Pending   ? QStringLiteral("変わる")
+                                     : mark == FieldMark::Warning ? QStringLiteral("書込不可")
+                                                                  : QString()};
+            x = 0;
+            for (int c = 0; c < 4; ++c) {
+                const QRectF r(x, y, columns[c], kRowHeight);
+                const bool setCell = c == 2;
+                canvas.cell(r, setCell && mark == FieldMark::Pending ? kPendingBackground
+                                                                      : QColor());
+                canvas.text(r, cells[c],
+                            (setCell || c == 3) && mark == FieldMark::Pending ? cellBold
+                                                                              : cellFont,
+                            Qt::AlignLeft | Qt::AlignVCenter,
+                            (setCell || c == 3) && mark == FieldMark::Warning ? kWarningText
+                                                                              : QColor(Qt::black));
+                x += columns[c];
+            }
+            y += kRowHeight;
+        }
+        y += kTableGap;
+    }
+    footer(reportPage);
+    return painter.end();
+}
+
+} // namespace veltra

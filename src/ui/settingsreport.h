@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+class QPagedPaintDevice;
+
+namespace veltra {
+
+class SettingsFields;
+
+// A printable record of the window: what was read, what is to be written, and what would
+// change, page by page on A4.
+struct ReportInfo
+{
+    QDateTime created;
+    QString port;         // as the port field shows it, with the device it opens
+    QString station;      // the station caption, as the last exchange left it
+    QString settingsFile; // loaded or saved last; empty when none
+};
+
+class SettingsReport
+{
+public:
+    SettingsReport(const SettingsFields &fields, const ReportInfo &info);
+
+    // Sets A4 and the margins on the device, then paints every page; the device's own page
+    // count follows. False when nothing could be painted (the device did not open).
+    bool render(QPagedPaintDevice *device) const;
+
+    // "VELTRA設定_YYYYMMDD_HHMM.pdf" for the report's time.
+    static QString defaultPdfName(const QDateTime &created);
+
+private:
+    const SettingsFields &m_fields;
+    ReportInfo m_info;
+};
+
+} // namespace veltra

@@ -1,0 +1,245 @@
+#include "endtoend.h"
+#include "expectedtexts.h"
+#include "operations/commands.h"
+#include "settings/changes.h"
+#include "ui/settingsreport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace veltra;
+using namespace veltra::test;
+
+// The settings report, printed to PDF through the real window and read back with poppler's
+// pdftotext, as a reader of the paper would see it.
+namespace {
+
+QAction *action(MainWindow &w, const char *name)
+{
+    auto *found = w.findChild<QAction *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no action %s", name);
+    return found;
+}
+
+// Qt's PDF writer names each glyph by the first code point the font maps to it, so an
+// ideograph that a CJK font shares with a Kangxi radical (日, 自, 方 ...) comes out of the
+// text layer as the radical (⽇, ⾃, ⽅). The page looks right; compatibility normalisation
+// makes the two comparable.
+QString comparable(const QString &text)
+{
+    return text.normalized(QString::NormalizationForm_KC);
+}
+
+// The text of a PDF, laid out as on the page; one string per line.
+QStringList pdfLines(const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), QStringLiteral("-enc"), QStringLiteral("UTF-8"), path,
+                   QStringLiteral("-")});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        qWarning("pdftotext: %s %s", qPrintable(process.errorString()),
+                 process.readAllStandardError().constData());
+        return {};
+    }
+    QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+    for (QString &line : lines)
+        line = comparable(line).trimmed();
+    return lines;
+}
+
+// The lines under a page's heading, up to the next page's heading.
+QStringList section(const QStringList &lines, int page)
+{
+    auto heading = [](int p) {
+        return p == 0 ? QStringLiteral("共通設定") : QStringLiteral("回路 %1").arg(p);
+    };
+    const qsizetype start = lines.indexOf(heading(page));
+    if (start < 0)
+        return {};
+    qsizetype end = page + 1 < kPageCount ? lines.indexOf(heading(page + 1), start) : -1;
+    if (end < 0)
+        end = lines.size();
+    return lines.mid(start + 1, end - start - 1);
+}
+
+int pdfPageCount(const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("pdfinfo"), {path});
+    process.waitForFinished(30000);
+    static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)"),
+                                          QRegularExpression::MultilineOption);
+    return pages.match(QString::fromUtf8(process.readAllStandardOutput())).captured(1).toInt();
+}
+
+// The line that holds all of `parts`, in this order, or an empty string.
+QString lineWith(const QStringList &lines, const QStringList &parts)
+{
+    for (const QString &rawLine : lines) {
+        const QString line = comparable(rawLine);
+        qsizetype at = 0;
+        bool all = true;
+        for (const QString &rawPart : parts) {
+            const QString part = comparable(rawPart);
+            at = line.indexOf(part, at);
+            if (at < 0) {
+                all = false;
+                break;
+            }
+            at += part.size();
+        }
+        if (all)
+            return line;
+    }
+    return {};
+}
+
+} // namespace
+
+class TestReport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pdfOfAKnownRelay();
+    void pdfNamesTheLastSettingsFile();
+    void pdfCancelledOrFailed();
+    void printPreviewShowsTheReport();
+};
+
+void TestReport::pdfOfAKnownRelay()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    MainWindow &w = bench.w();
+    button(w, QStringLiteral("Command12"))->click();
+    button(w, QStringLiteral("Command16"))->click();
+    w.setSetValue(3, 1, QStringLiteral("50(mA)"));  // pending: 100(mA) → 50(mA)
+    w.setSetValue(5, 4, QStringLiteral("9.9(秒)")); // not a listed value
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("report.pdf"));
+    bench.prompts.pdfNames << path;
+    action(w, "ActionPdf")->trigger();
+    QCOMPARE(bench.prompts.texts(), QStringList{text::kAllRead}); // nothing more to say
+    QVERIFY(QRegularExpression(QStringLiteral("^VELTRA設定_\\d{8}_\\d{4}\\.pdf$"))
+                .match(bench.prompts.proposedPdfNames.value(0))
+                .hasMatch());
+
+    const QStringList lines = pdfLines(path);
+    QVERIFY2(!lines.isEmpty(), "pdftotext (poppler-utils) read nothing");
+    QVERIFY(!lineWith(lines, {QStringLiteral("VELTRA 設定値レポート")}).isEmpty());
+    QVERIFY(QRegularExpression(QStringLiteral("作成日時: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d"))
+                .match(comparable(lines.join(u'\n')))
+                .hasMatch());
+    QVERIFY(!lineWith(lines, {QStringLiteral("COMポート:"), bench.sim.portPath(),
+                              QStringLiteral("局番号=FFH")})
+                 .isEmpty());
+    QVERIFY(!lineWith(lines, {QStringLiteral("設定ファイル: なし")}).isEmpty());
+
+    // Every item of every page, in its row: label, present value, set value.
+    const sim::RelaySettings relay = sim::defaultSettings();
+    for (int page = 0; page < kPageCount; ++page) {
+        const QStringList rows = section(lines, page);
+        QVERIFY2(rows.size() >= itemCount(page) + 1, qPrintable(QString::number(page)));
+        for (int item = 0; item < itemCount(page); ++item) {
+            const QString present = expectedTexts(relay, page).at(item);
+            const QString label = rowLabel(pageKind(page), item);
+            const QString set = w.setValue(page, item);
+            const QString row = lineWith(rows, {label, present, set});
+            QVERIFY2(!row.isEmpty(), qPrintable(QStringLiteral("page %1: %2 %3 %4")
+                                                    .arg(page)
+                                                    .arg(label, present, set)));
+            // Marked as on screen, in words too for a black-and-white printer.
+            const FieldMark mark = fieldState(page, item, present, set).mark;
+            QCOMPARE(row.contains(QStringLiteral("変わる")), mark == FieldMark::Pending);
+            QCOMPARE(row.contains(QStringLiteral("書込不可")), mark == FieldMark::Warning);
+        }
+    }
+    QVERIFY(!lineWith(section(lines, 3), {QStringLiteral("絶縁監視動作感度設定"),
+                                          QStringLiteral("100(mA)"), QStringLiteral("50(mA)"),
+                                          QStringLiteral("変わる")})
+                 .isEmpty());
+    QVERIFY(!lineWith(section(lines, 5), {QStringLiteral("漏電監視時限設定"),
+                                          QStringLiteral("1.0(秒)"), QStringLiteral("9.9(秒)"),
+                                          QStringLiteral("書込不可")})
+                 .isEmpty());
+    const int pages = pdfPageCount(path);
+    QVERIFY(pages >= 1);
+    for (int p = 1; p <= pages; ++p)
+        QVERIFY(!lineWith(lines, {QStringLiteral("%1 / %2").arg(p).arg(pages)}).isEmpty());
+}
+
+void TestReport::pdfNamesTheLastSettingsFile()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            w.setPresentValue(page, item, textOfCode(pageKind(page), item, 0));
+    QTemporaryDir dir;
+    const QString saved = dir.filePath(QStringLiteral("relay-7.DT"));
+    prompts.saveNames << saved;
+    action(w, "ActionSave")->trigger(); // the menu saves as the button does
+    QVERIFY(QFile::exists(saved));
+    const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+    prompts.pdfNames << pdf;
+    action(w, "ActionPdf")->trigger();
+    QVERIFY(!lineWith(pdfLines(pdf), {QStringLiteral("設定ファイル:"),
+                                      QDir::toNativeSeparators(saved)})
+                 .isEmpty());
+}
+
+void TestReport::pdfCancelledOrFailed()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    QTemporaryDir dir;
+    prompts.pdfNames << std::nullopt;
+    action(w, "ActionPdf")->trigger();
+    QVERIFY(QDir(dir.path()).isEmpty());
+    QVERIFY(prompts.messages.isEmpty());
+
+    // A folder that does not exist: said so, and nothing written anywhere.
+    prompts.pdfNames << dir.filePath(QStringLiteral("missing/r.pdf"));
+    action(w, "ActionPdf")->trigger();
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("PDFを保存できませんでした。")});
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void TestReport::printPreviewShowsTheReport()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    int pages = -1;
+    QString title;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &w, [&] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *preview = qobject_cast<QPrintPreviewDialog *>(top);
+            if (!preview || !preview->isVisible())
+                continue;
+            title = preview->windowTitle();
+            if (auto *widget = preview->findChild<QPrintPreviewWidget *>())
+                pages = widget->pageCount();
+            preview->reject();
+            poll.stop();
+        }
+    });
+    poll.start(50);
+    QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier); // the menu's shortcut
+    QCOMPARE(title, QStringLiteral("印刷プレビュー"));
+    QVERIFY2(pages >= 1, qPrintable(QString::number(pages)));
+}
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"
