@@ -1,0 +1,201 @@
+#include "endtoend.h"
+#include "expectedtexts.h"
+#include "operations/commands.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace veltra;
+using namespace veltra::test;
+
+// The menu bar: its items, their shortcuts, and that each runs its button's command.
+namespace {
+
+QAction *action(MainWindow &w, const QString &name)
+{
+    auto *found = w.findChild<QAction *>(name);
+    if (!found)
+        qFatal("no action %s", qPrintable(name));
+    return found;
+}
+
+} // namespace
+
+class TestMenus : public QObject
+{
+    Q_OBJECT
+private slots:
+    void items_data();
+    void items();
+    void menusInOrder();
+    void shortcutsAndItemsRunTheButtonsCommands();
+    void verifyItemAndServiceOptionAreOne();
+    void openSaveAndQuit();
+    void aboutTellsVersionLicenseQtAndDate();
+};
+
+void TestMenus::items_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::newRow("open") << "ActionOpen"
+                          << "ファイル(&F)"
+                          << "設定ファイルを開く..." << QKeySequence(Qt::CTRL | Qt::Key_O);
+    QTest::newRow("save") << "ActionSave"
+                          << "ファイル(&F)"
+                          << "設定値を保存..." << QKeySequence(Qt::CTRL | Qt::Key_S);
+    QTest::newRow("print") << "ActionPrint"
+                           << "ファイル(&F)"
+                           << "印刷..." << QKeySequence(Qt::CTRL | Qt::Key_P);
+    QTest::newRow("pdf") << "ActionPdf"
+                         << "ファイル(&F)"
+                         << "PDFに保存..." << QKeySequence();
+    QTest::newRow("quit") << "ActionQuit"
+                          << "ファイル(&F)"
+                          << "終了" << QKeySequence(Qt::CTRL | Qt::Key_Q);
+    QTest::newRow("read all") << "ActionReadAll"
+                              << "通信(&C)"
+                              << "全現在設定値取得" << QKeySequence(Qt::Key_F5);
+    QTest::newRow("copy all") << "ActionCopyAll"
+                              << "通信(&C)"
+                              << "全現在値⇒設定値" << QKeySequence();
+    // A write is never one stray key away.
+    QTest::newRow("write all") << "ActionWriteAll"
+                               << "通信(&C)"
+                               << "全設定値書替" << QKeySequence();
+    QTest::newRow("verify") << "ActionVerify"
+                            << "通信(&C)"
+                            << "書込後に読み戻して照合" << QKeySequence();
+    QTest::newRow("monitor") << "ActionMonitor"
+                             << "通信(&C)"
+                             << "通信モニタ" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M);
+    QTest::newRow("help") << "ActionHelp"
+                          << "ヘルプ(&H)"
+                          << "ヘルプ" << QKeySequence(Qt::Key_F1);
+    QTest::newRow("about") << "ActionAbout"
+                           << "ヘルプ(&H)"
+                           << "バージョン情報" << QKeySequence();
+}
+
+void TestMenus::items()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, menu);
+    QFETCH(QString, text);
+    QFETCH(QKeySequence, keys);
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    QAction *item = action(w, name);
+    QCOMPARE(item->text(), text);
+    QCOMPARE(item->shortcut(), keys);
+    QCOMPARE(item->isCheckable(), name == QLatin1String("ActionVerify"));
+    bool inMenu = false;
+    for (QAction *top : w.menuBar()->actions())
+        if (top->text() == menu && top->menu()->actions().contains(item))
+            inMenu = true;
+    QVERIFY(inMenu);
+}
+
+void TestMenus::menusInOrder()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    QStringList titles;
+    for (QAction *top : w.menuBar()->actions())
+        titles << top->text();
+    QCOMPARE(titles, (QStringList{"ファイル(&F)", "通信(&C)", "ヘルプ(&H)"}));
+    // Above the classic area, which keeps its size.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.menuBar()->geometry().bottom() + 1, w.centralWidget()->geometry().top());
+    QCOMPARE(w.centralWidget()->size(), QSize(553, 416));
+    QCOMPARE(w.height(), w.centralWidget()->geometry().bottom() + 1);
+}
+
+void TestMenus::shortcutsAndItemsRunTheButtonsCommands()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    MainWindow &w = bench.w();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    QTest::keyClick(&w, Qt::Key_F5); // read all
+    QCOMPARE(bench.prompts.texts(), QStringList{text::kAllRead});
+    QCOMPARE(receivedCommands(bench.sim).size(), 9);
+
+    action(w, "ActionCopyAll")->trigger();
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(setTexts(w, page), presentTexts(w, page));
+
+    bench.prompts.clear();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    action(w, "ActionWriteAll")->trigger();
+    QCOMPARE(bench.prompts.texts(), (QStringList{text::kWriteAllConfirm, text::kWritten}));
+    QCOMPARE(receivedCommands(bench.sim).mid(9),
+             (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77", "B88"}));
+
+    QTest::keyClick(&w, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(w.serviceWindow().isVisible());
+    QTest::keyClick(&w, Qt::Key_F1);
+    QVERIFY(w.helpWindow() && w.helpWindow()->isVisible());
+}
+
+void TestMenus::verifyItemAndServiceOptionAreOne()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    QAction *item = action(w, "ActionVerify");
+    QCheckBox *option = w.serviceWindow().verifyOption();
+    QVERIFY(!item->isChecked() && !option->isChecked()); // off at every start
+    item->trigger();
+    QVERIFY(option->isChecked() && w.commands().verifyAfterWrite());
+    option->click();
+    QVERIFY(!item->isChecked() && !w.commands().verifyAfterWrite());
+}
+
+void TestMenus::openSaveAndQuit()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.DT"));
+    // Saving refuses until values were read, as the button does.
+    prompts.saveNames << path;
+    action(w, "ActionSave")->trigger();
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral(
+                 "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。")});
+    prompts.clear();
+    prompts.openNames << path;
+    action(w, "ActionOpen")->trigger(); // answered No
+    QCOMPARE(prompts.texts(), QStringList{QDir::toNativeSeparators(path) + u'\n' +
+                                          QStringLiteral("のVELTRA設定ファイルを読み込みます。")});
+    QSignalSpy exit(&w, &MainWindow::exitRequested);
+    action(w, "ActionQuit")->trigger();
+    QCOMPARE(exit.count(), 1);
+}
+
+void TestMenus::aboutTellsVersionLicenseQtAndDate()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    action(w, "ActionAbout")->trigger();
+    QCOMPARE(prompts.abouts.size(), 1);
+    const QString about = prompts.abouts.constFirst();
+    QVERIFY(about.contains(QStringLiteral("VELTRA 設定ソフト Ver.2.1")));
+    QVERIFY(about.contains(QStringLiteral("2.1.0")));
+    QVERIFY(about.contains(QStringLiteral("MITライセンス")));
+    QVERIFY(about.contains(QStringLiteral("Qt %1").arg(QLatin1String(QT_VERSION_STR))));
+    QVERIFY(QRegularExpression(QStringLiteral("ビルド日 \\d{4}-\\d\\d-\\d\\d")).match(about).hasMatch());
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+QTEST_MAIN(TestMenus)
+#include "tst_menus.moc"
