@@ -15,6 +15,10 @@ install(TARGETS veltra-settings veltra-relay-sim RUNTIME DESTINATION ${CMAKE_INS
 
 install(FILES ${_veltra_pkg}/${VELTRA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The .DT type, which the desktop entry opens; Debian's shared-mime-info trigger and
+# update-mime-database pick it up from here.
+install(FILES ${_veltra_pkg}/${VELTRA_APP_ID}-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME ${VELTRA_APP_ID}.xml)
 install(FILES ${_veltra_pkg}/${VELTRA_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(_size 48x48 256x256)

@@ -18,11 +18,18 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Initial text of the COM port field."),
                                         QStringLiteral("NAME"));
     parser.addOption(portOption);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A settings file (.DT) to load as the values to "
+                                                "write, after a confirmation."),
+                                 QStringLiteral("[file]"));
     parser.process(app);
 
     veltra::MainWindow window(nullptr, parser.value(portOption));
     QObject::connect(&window, &veltra::MainWindow::exitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     window.show();
+    // A file opened from the desktop loads as through 既存設定値取得, once the window is up.
+    if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
+        window.openSettingsFileLater(files.constFirst());
     return app.exec();
 }

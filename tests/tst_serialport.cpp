@@ -4,6 +4,7 @@
 #include "relaysim.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -118,6 +119,7 @@ private slots:
     void unusablePortsDoNotOpen_data();
     void unusablePortsDoNotOpen();
     void hangUpIsLostOnceAndClosed();
+    void presentPortsAreTheSystems();
 };
 
 void TestSerialPort::lineSettingsAreApplied()
@@ -320,6 +322,23 @@ void TestSerialPort::hangUpIsLostOnceAndClosed()
     QVERIFY2(cpuUsed < 100, qPrintable(QStringLiteral("%1 ms of CPU in 300 ms").arg(cpuUsed)));
     // What came before the hang-up is the first ten bytes of the reply at most.
     QVERIFY(sim::RelayModel().replyFrame(0).startsWith(exchange.reply));
+}
+
+void TestSerialPort::presentPortsAreTheSystems()
+{
+    const QList<PresentPort> ports = presentPorts();
+    for (qsizetype i = 1; i < ports.size(); ++i)
+        QVERIFY(portNameLess(ports[i - 1].name, ports[i].name));
+#ifdef Q_OS_WIN
+    // The test prefix maps COM1 (to the simulated relay while a test runs).
+    bool com1 = false;
+    for (const PresentPort &port : ports)
+        com1 = com1 || port.name == QLatin1String("COM1");
+    QVERIFY2(com1, qPrintable(QString::number(ports.size())));
+#else
+    for (const PresentPort &port : ports)
+        QVERIFY2(QFile::exists(port.name), qPrintable(port.name));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

@@ -1,5 +1,6 @@
 ; The Windows installer: per machine into Program Files\VELTRA Settings, a Start-menu entry,
-; and an uninstaller registered in Apps & features that removes exactly what was installed.
+; .DT files opening in the tool, and an uninstaller registered in Apps & features that removes
+; exactly what was installed.
 ; "/S" installs and uninstalls silently.
 ;
 ; scripts/windows builds it from the installed tree:
@@ -19,6 +20,7 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VELTRA Settings"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 !define PUBLISHER "VELTRA settings tool developers"
+!define FILE_TYPE "VeltraSettings.DT"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -77,6 +79,15 @@ Section "${PRODUCT}"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
+
+    ; .DT files open in the tool, which loads them after a confirmation.
+    WriteRegStr HKLM "Software\Classes\.DT" "" "${FILE_TYPE}"
+    WriteRegStr HKLM "Software\Classes\.DT\OpenWithProgids" "${FILE_TYPE}" ""
+    WriteRegStr HKLM "Software\Classes\${FILE_TYPE}" "" "VELTRA 設定ファイル"
+    WriteRegStr HKLM "Software\Classes\${FILE_TYPE}\DefaultIcon" "" "$INSTDIR\veltra-settings.exe,0"
+    WriteRegStr HKLM "Software\Classes\${FILE_TYPE}\shell\open\command" "" \
+        '"$INSTDIR\veltra-settings.exe" "%1"'
+    System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 SectionEnd
 
 Section "Uninstall"
@@ -86,4 +97,14 @@ Section "Uninstall"
     Delete "${SHORTCUT}"
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+    ; The file type goes; .DT itself only while it still names this tool's type.
+    DeleteRegKey HKLM "Software\Classes\${FILE_TYPE}"
+    DeleteRegValue HKLM "Software\Classes\.DT\OpenWithProgids" "${FILE_TYPE}"
+    DeleteRegKey /ifempty HKLM "Software\Classes\.DT\OpenWithProgids"
+    ReadRegStr $0 HKLM "Software\Classes\.DT" ""
+    StrCmp $0 "${FILE_TYPE}" 0 +2
+        DeleteRegValue HKLM "Software\Classes\.DT" ""
+    DeleteRegKey /ifempty HKLM "Software\Classes\.DT"
+    System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 SectionEnd

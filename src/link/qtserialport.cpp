@@ -2,6 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <algorithm>
 
 #include <termios.h>
 
@@ -17,6 +20,22 @@ constexpr int kDrainTimeoutMs = 2000;
 SerialPort *createSerialPort(QObject *parent)
 {
     return new QtSerialPort(parent);
+}
+
+QList<PresentPort> presentPorts()
+{
+    QList<PresentPort> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        QStringList words;
+        for (const QString &word : {info.description(), info.manufacturer()})
+            if (!word.isEmpty() && !words.contains(word))
+                words << word;
+        ports.append({info.systemLocation(), words.join(QStringLiteral(", "))});
+    }
+    std::sort(ports.begin(), ports.end(), [](const PresentPort &a, const PresentPort &b) {
+        return portNameLess(a.name, b.name);
+    });
+    return ports;
 }
 
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), m_port(new QSerialPort(this))

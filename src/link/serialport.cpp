@@ -24,4 +24,22 @@ std::optional<QString> systemPortName(const QString &fieldText)
     return fieldText;
 }
 
+bool portNameLess(const QString &a, const QString &b)
+{
+    // The trailing number counts as a number, the rest as text.
+    auto split = [](const QString &name) {
+        qsizetype digits = name.size();
+        while (digits > 0 && name[digits - 1].isDigit())
+            --digits;
+        return std::pair(name.first(digits), name.sliced(digits));
+    };
+    const auto [stemA, numberA] = split(a);
+    const auto [stemB, numberB] = split(b);
+    if (stemA != stemB)
+        return stemA < stemB;
+    if (numberA.size() != numberB.size())
+        return numberA.size() < numberB.size();
+    return numberA < numberB;
+}
+
 } // namespace veltra

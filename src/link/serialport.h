@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -59,5 +60,21 @@ std::optional<QString> systemPortName(const QString &fieldText);
 
 // The platform's serial line.
 SerialPort *createSerialPort(QObject *parent);
+
+// A serial port the system knows right now.
+struct PresentPort
+{
+    QString name;        // what the port field takes: /dev/ttyUSB0, COM3
+    QString description; // the driver's or the device's own words; may be empty
+
+    friend bool operator==(const PresentPort &, const PresentPort &) = default;
+};
+
+// COM2 before COM10, /dev/ttyS2 before /dev/ttyS10.
+bool portNameLess(const QString &a, const QString &b);
+
+// The serial ports present now, in portNameLess order (ports made on the fly, such as pseudo-terminals,
+// are not listed).
+QList<PresentPort> presentPorts();
 
 } // namespace veltra

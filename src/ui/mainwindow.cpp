@@ -8,6 +8,7 @@
 #include "ui/fonts.h"
 #include "ui/helpwindow.h"
 #include "ui/messageboxes.h"
+#include "ui/porttooltip.h"
 #include "ui/servicewindow.h"
 #include "ui/settingsreport.h"
 #include "version.h"
@@ -15,6 +16,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPdfWriter>
@@ -152,6 +158,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(pageFont());
+    setAcceptDrops(true);
 
     if (!prompts) {
         m_ownPrompts = std::make_unique<MessageBoxPrompts>(this);
@@ -330,6 +337,8 @@ void MainWindow::buildTopBand(QWidget *central)
     m_portCombo->setObjectName(QStringLiteral("Combo10"));
     m_portCombo->setFont(boldFont());
     m_portCombo->setToolTip(QStringLiteral("パソコンのRS-232のポートを選択します。"));
+    // Filled in anew each time it is shown: ports come and go with USB adapters.
+    m_portCombo->installEventFilter(this);
     m_portCombo->setAccessibleName(QStringLiteral("COMポート"));
     m_portCombo->setGeometry(96, 13, 62, 24);
     portLabel->setBuddy(m_portCombo);
@@ -591,6 +600,52 @@ void MainWindow::exitButton()
     m_exiting = true;
     hide();
     emit exitRequested();
+}
+
+namespace {
+
+// The one local settings file a drag carries, or nothing.
+std::optional<QString> droppedSettingsFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return std::nullopt;
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const QString path = url.toLocalFile();
+    if (!path.endsWith(QLatin1String(".DT"), Qt::CaseInsensitive))
+        return std::nullopt;
+    return path;
+}
+
+} // namespace
+
+void MainWindow::openSettingsFileLater(const QString &path)
+{
+    // Deferred: the confirmation is modal, and neither a drop nor start-up should wait on it.
+    QTimer::singleShot(0, this, [this, path] { m_commands->LoadSettingsFileFrom(path); });
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedSettingsFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const std::optional<QString> path = droppedSettingsFile(event->mimeData());
+    if (!path)
+        return;
+    event->acceptProposedAction();
+    openSettingsFileLater(*path);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_portCombo && event->type() == QEvent::ToolTip)
+        m_portCombo->setToolTip(portFieldToolTip(m_portCombo->currentText(), presentPorts()));
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -71,9 +71,15 @@ public slots:
     void printReport();
     void saveReportAsPdf();
     void showAbout();
+    // Loads a settings file named outside the window (command line, a drop) as 既存設定値取得
+    // does after its dialog, once the event loop runs.
+    void openSettingsFileLater(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     struct PageWidgets

@@ -53,6 +53,7 @@ expected_files=(
     bin/veltra-settings
     bin/veltra-relay-sim
     "share/applications/$app.desktop"
+    "share/mime/packages/$app.xml"
     "share/icons/hicolor/scalable/apps/$app.svg"
     "share/icons/hicolor/48x48/apps/$app.png"
     "share/icons/hicolor/256x256/apps/$app.png"
@@ -84,6 +85,18 @@ png_size_is() { # FILE WIDTH HEIGHT
 }
 
 desktop_has() { grep -Fxq -- "$2" "$1"; }
+mime_compiles() { # XML: update-mime-database accepts it and files the type under its name
+    local tmp
+    tmp=$(mktemp -d)
+    mkdir -p "$tmp/mime/packages"
+    cp "$1" "$tmp/mime/packages/"
+    update-mime-database "$tmp/mime" >/dev/null 2>&1 &&
+        test -f "$tmp/mime/application/x-veltra-settings.xml" &&
+        grep -qi 'application/x-veltra-settings:\*\.dt' "$tmp/mime/globs"
+    local status=$?
+    rm -rf "$tmp"
+    return $status
+}
 
 dep_listed() { # PACKAGE DEPENDS-FIELD
     local entry
@@ -148,8 +161,8 @@ check_layout() { # PREFIX
     fi
     local line
     for line in "Type=Application" "Name=VELTRA Settings" "Name[ja]=VELTRA 設定ソフト" \
-        "Exec=veltra-settings" "Icon=$app" "Terminal=false" \
-        "Categories=Utility;Engineering;"; do
+        "Exec=veltra-settings %f" "Icon=$app" "Terminal=false" \
+        "Categories=Utility;Engineering;" "MimeType=application/x-veltra-settings;"; do
         check "desktop entry has $line" desktop_has "$desktop" "$line"
     done
     check "desktop entry has Comment and Comment[ja]" \
@@ -157,6 +170,14 @@ check_layout() { # PREFIX
     exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
     check "desktop entry's Exec names an installed program" test -x "$p/bin/$exec_name"
 
+    check "the .DT type names the type the desktop entry opens" \
+        grep -q 'type="application/x-veltra-settings"' "$p/share/mime/packages/$app.xml"
+    check "the .DT type is known by its name and its first line" \
+        bash -c 'grep -q "pattern=\"\*.DT\"" "$1" && grep -q "<magic" "$1"' _ \
+        "$p/share/mime/packages/$app.xml"
+    if command -v update-mime-database >/dev/null; then
+        check "shared-mime-info compiles the .DT type" mime_compiles "$p/share/mime/packages/$app.xml"
+    fi
     check "scalable icon is an SVG" grep -q '<svg' "$p/share/icons/hicolor/scalable/apps/$app.svg"
     check "48x48 icon is a 48x48 PNG" png_size_is "$p/share/icons/hicolor/48x48/apps/$app.png" 48 48
     check "256x256 icon is a 256x256 PNG" \
