@@ -129,8 +129,11 @@ void ChangeMarks::refresh(int page, int item)
     QComboBox *field = m_pages[page].set[item];
     const FieldState state =
         fieldState(page, item, m_pages[page].present[item]->text(), field->currentText());
-    field->setToolTip(state.explanation);
-    field->setAccessibleDescription(state.explanation);
+    // Each set sends events (and tells screen readers): only when something changed.
+    if (field->toolTip() != state.explanation) {
+        field->setToolTip(state.explanation);
+        field->setAccessibleDescription(state.explanation);
+    }
     if (state.mark == m_marks[page][item])
         return;
     m_marks[page][item] = state.mark;
