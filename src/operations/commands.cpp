@@ -1,6 +1,7 @@
 #include "operations/commands.h"
 
 #include "link/devicelink.h"
+#include "operations/messages.h"
 #include "operations/userprompts.h"
 #include "settings/changes.h"
 #include "settings/items.h"
@@ -9,30 +10,6 @@
 
 namespace veltra {
 namespace {
-
-QString invalidSetValuesMessage()
-{
-    return QStringLiteral(
-        "設定値が読み込まれていないか、正常値ではありません。再設定してください。");
-}
-
-QString invalidPresentValuesMessage()
-{
-    return QStringLiteral(
-        "現在値が読み込まれていないか、正常値ではありません。再読み込みしてください。");
-}
-
-QString writeFinishedMessage()
-{
-    return QStringLiteral("設定値の書き込みが終了しました。");
-}
-
-QString pageReadFinishedMessage(int page)
-{
-    if (page == kCommonPage)
-        return QStringLiteral("共通設定値の読み込みが終了しました。");
-    return QStringLiteral("回路%1設定値の読み込みが終了しました。").arg(fullWidthDigit(page));
-}
 
 QString writeConfirmation(int page)
 {
@@ -119,7 +96,7 @@ void Commands::readPageCommand(int page)
 {
     ReadPage(page);
     if (m_link.linkError() == kLinkOk)
-        ShowMessage(pageReadFinishedMessage(page), kStyleNotice);
+        ShowMessage(messages::pageRead(page), kStyleNotice);
     endTransactionCommand();
 }
 
@@ -135,7 +112,7 @@ void Commands::ReadAllPages()
             }
         }
         m_fields.setBusyPointer(false);
-        ShowMessage(QStringLiteral("設定値の読み込みが終了しました。"), kStyleNotice);
+        ShowMessage(messages::allRead(), kStyleNotice);
     });
 }
 
@@ -144,7 +121,7 @@ void Commands::copyPageCommand(int page)
     m_invalidValueFlag = 0;
     CopyPresentToSet(page, m_fields, m_invalidValueFlag);
     if (m_invalidValueFlag == -1)
-        ShowMessage(invalidPresentValuesMessage(), kStyleNotice);
+        ShowMessage(messages::invalidPresentValues(), kStyleNotice);
 }
 
 void Commands::CopyAllPresentToSet()
@@ -154,7 +131,7 @@ void Commands::CopyAllPresentToSet()
         for (int page = 0; page < kPageCount; ++page)
             CopyPresentToSet(page, m_fields, m_invalidValueFlag);
         if (m_invalidValueFlag == -1)
-            ShowMessage(invalidPresentValuesMessage(), kStyleNotice);
+            ShowMessage(messages::invalidPresentValues(), kStyleNotice);
     });
 }
 
@@ -168,7 +145,7 @@ bool Commands::checkSetValuesBeforeWrite(int firstPage, int lastPage)
         !stationNumberValue(m_fields.setValue(kCommonPage, kStationItem)))
         m_invalidValueFlag = -1;
     if (m_invalidValueFlag == -1) {
-        ShowMessage(invalidSetValuesMessage(), kStyleNotice);
+        ShowMessage(messages::invalidSetValues(), kStyleNotice);
         return false;
     }
     return true;
@@ -183,7 +160,7 @@ bool Commands::linkCheck()
         return false;
     }
     if (m_invalidValueFlag == -1) {
-        ShowMessage(invalidPresentValuesMessage(), kStyleNotice);
+        ShowMessage(messages::invalidPresentValues(), kStyleNotice);
         return false;
     }
     return true;
@@ -247,7 +224,7 @@ void Commands::reportWritten(int firstPage, int lastPage)
     if (m_verifyAfterWrite)
         verifyWritten(firstPage, lastPage);
     else
-        ShowMessage(writeFinishedMessage(), kStyleNotice);
+        ShowMessage(messages::written(), kStyleNotice);
 }
 
 void Commands::verifyWritten(int firstPage, int lastPage)
@@ -279,10 +256,10 @@ void Commands::verifyWritten(int firstPage, int lastPage)
         }
     }
     if (differences.isEmpty()) {
-        ShowMessage(QStringLiteral("設定値の書き込みと照合が終了しました。"), kStyleNotice);
+        ShowMessage(messages::verified(), kStyleNotice);
         return;
     }
-    differences << QStringLiteral("設定値が反映されていない項目があります。");
+    differences << messages::notTaken();
     ShowMessage(differences.join(u'\n'), kStyleNotice);
 }
 
@@ -307,10 +284,7 @@ void Commands::ClearValues()
                 reportLinkError();
             } else if (sendFrame(kClearPage)) {
                 // The options may have changed during the link check: report what was sent.
-                ShowMessage(m_fields.clearOptionSelected(0)
-                                ? QStringLiteral("動作値のクリアを送信しました。")
-                                : QStringLiteral("最大値のクリアを送信しました。"),
-                            kStyleNotice);
+                ShowMessage(messages::clearSent(m_fields.clearOptionSelected(0)), kStyleNotice);
             }
         }
         endTransactionCommand();

@@ -1,6 +1,7 @@
 #include "operations/commands.h"
 
 #include "file/settingsfile.h"
+#include "operations/messages.h"
 #include "operations/userprompts.h"
 #include "settings/items.h"
 #include "settings/validation.h"
@@ -16,10 +17,7 @@ void Commands::saveSettingsFileCommand()
     for (int page = 0; page < kPageCount; ++page)
         CheckPresentValues(page, m_fields, m_invalidValueFlag);
     if (m_invalidValueFlag == -1) {
-        ShowMessage(
-            QStringLiteral(
-                "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。"),
-            kStyleNotice);
+        ShowMessage(messages::saveRefused(), kStyleNotice);
         return;
     }
     const std::optional<QString> path = m_prompts.saveFileName();
@@ -27,7 +25,7 @@ void Commands::saveSettingsFileCommand()
         return;
     // There is no completion message, so a failed save must say so or it reads as success.
     if (!writeSettingsFile(*path, m_fields))
-        ShowMessage(QStringLiteral("設定値を保存できませんでした。"), kStyleNotice);
+        ShowMessage(messages::saveFailed(), kStyleNotice);
     else
         m_lastSettingsFile = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
 }
@@ -52,13 +50,12 @@ void Commands::loadSettingsFileFrom(const QString &path)
     const LoadedFile loaded = readSettingsFile(path);
     switch (loaded.status) {
     case LoadStatus::NotSettingsFile:
-        ShowMessage(QStringLiteral("VELTRA設定ファイルではありません。読み込みを終了します。"),
-                    kStyleNotice);
+        ShowMessage(messages::notSettingsFile(), kStyleNotice);
         return;
     case LoadStatus::Unreadable:
         // The user has just confirmed this file: ending without a word would leave them
         // guessing whether the set values are the file's.
-        ShowMessage(QStringLiteral("設定ファイルを読み込めませんでした。"), kStyleNotice);
+        ShowMessage(messages::unreadable(), kStyleNotice);
         return;
     case LoadStatus::TooShort:
         return;
@@ -71,7 +68,7 @@ void Commands::loadSettingsFileFrom(const QString &path)
     for (int circuit = 1; circuit < kPageCount; ++circuit)
         ParseCircuitLine(circuit, m_loadedLines.at(circuit), m_fields);
     m_lastSettingsFile = shownPath;
-    ShowMessage(QStringLiteral("設定値が読み込まれました。"), kStyleNotice);
+    ShowMessage(messages::loaded(), kStyleNotice);
 }
 
 } // namespace veltra

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace veltra::cli {
+
+enum ExitCode : int {
+    kSuccess = 0,
+    kDifferences = 1,
+    kUsage = 2,
+    kNoReply = 3,
+    kDataError = 4,
+    kPortUnusable = 5,
+    kInvalid = 6,
+    kFileError = 7,
+};
+
+// Where the command line reads and writes; the program passes its own streams, the soak
+// benchmark collects the output.
+struct Console
+{
+    std::function<void(const QByteArray &utf8)> out; // results
+    std::function<void(const QByteArray &utf8)> err; // errors, questions, progress
+    std::function<QString()> readLine;               // an answer typed at the terminal
+    bool inputIsTerminal = false;
+    bool errorIsTerminal = false; // progress is shown only there
+};
+
+// Runs one command line (without the program's name); returns the exit code.
+int run(const QStringList &arguments, const Console &console);
+
+} // namespace veltra::cli

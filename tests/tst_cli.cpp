@@ -1,0 +1,521 @@
+#include "endtoend.h"
+#include "expectedtexts.h"
+#include "file/settingsfile.h"
+#include "settings/memoryfields.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace veltra;
+using namespace veltra::test;
+
+// veltra-cli as a script or an engineer runs it: the real program, against the simulated
+// relay over a pseudo-terminal; the relay's log shows what reached the line.
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Result cli(const QStringList &arguments, int timeoutMs = 20000)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELTRA_CLI), arguments);
+    process.closeWriteChannel(); // no terminal, nobody to answer
+    Result result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// The same on a terminal (util-linux script gives it one), with `typed` as the keyboard.
+Result onTerminal(const QStringList &arguments, const QByteArray &typed)
+{
+    QStringList quoted;
+    for (const QString &argument : QStringList{QStringLiteral(VELTRA_CLI)} + arguments)
+        quoted << u'\'' + argument + u'\'';
+    QProcess process;
+    process.start(QStringLiteral("script"), {QStringLiteral("-qec"), quoted.join(u' '),
+                                             QStringLiteral("/dev/null")});
+    process.write(typed);
+    Result result;
+    if (!process.waitForFinished(20000))
+        return result;
+    result.code = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    return result;
+}
+
+// A settings file whose every item holds its `code`-th value (station `code`).
+QString makeFile(const QString &path, int code)
+{
+    MemoryFields fields;
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            fields.setPresentValue(page, item, textOfCode(pageKind(page), item, code));
+    return writeSettingsFile(path, fields) ? path : QString();
+}
+
+QStringList fileValues(int code, int page)
+{
+    QStringList values;
+    for (int item = 0; item < itemCount(page); ++item)
+        values << textOfCode(pageKind(page), item, code);
+    return values;
+}
+
+QList<QStringList> jsonPages(const QString &json)
+{
+    QList<QStringList> pages;
+    for (const QJsonValue &page : QJsonDocument::fromJson(json.toUtf8())["pages"].toArray()) {
+        QStringList values;
+        for (const QJsonValue &item : page["items"].toArray())
+            values << item["present"].toString();
+        pages << values;
+    }
+    return pages;
+}
+
+const QStringList kWriteAllFrames{"AE0", "B00", "B11", "B22", "B33",
+                                  "B44", "B55", "B66", "B77", "B88"};
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void helpAndVersion();
+    void usageErrorsSendNothing_data();
+    void usageErrorsSendNothing();
+    void readAll();
+    void readOnePage();
+    void readSavesTheWindowsBytes();
+    void saveNeedsAllPages();
+    void writeThenRead();
+    void writeOnePage();
+    void verifyNamesTheItemTheRelayIgnored();
+    void badFilesSendNothing_data();
+    void badFilesSendNothing();
+    void lineProblems_data();
+    void lineProblems();
+    void confirmationOnATerminal();
+    void clearValues();
+    void diffFiles();
+    void diffWithTheRelay();
+    void linksNoWidgetsAndNoGui();
+};
+
+void TestCli::helpAndVersion()
+{
+    const Result help = cli({QStringLiteral("--help")});
+    QCOMPARE(help.code, 0);
+    for (const char *line :
+         {"veltra-cli ports", "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT]",
+          "veltra-cli write FILE.DT --port P [--page N] [--verify] [--yes]",
+          "veltra-cli clear --port P (--operation | --maximum) [--yes]",
+          "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json]", "veltra-cli --version"})
+        QVERIFY2(help.out.contains(QStringLiteral("  ") + QLatin1String(line) + u'\n'), line);
+    for (const char *command : {"ports", "read", "write", "clear", "diff"}) {
+        const Result one = cli({QLatin1String(command), QStringLiteral("--help")});
+        QCOMPARE(one.code, 0);
+        QVERIFY2(one.out.startsWith(QStringLiteral("usage: veltra-cli ") + QLatin1String(command)),
+                 qPrintable(one.out));
+    }
+    const Result version = cli({QStringLiteral("--version")});
+    QCOMPARE(version.code, 0);
+    QCOMPARE(version.out, QStringLiteral("veltra-cli 2.1.0\n"));
+}
+
+void TestCli::usageErrorsSendNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // PORT stands for the relay's line
+    QTest::newRow("no command") << QStringList{};
+    QTest::newRow("unknown command") << QStringList{"readall", "--port", "PORT"};
+    QTest::newRow("unknown option") << QStringList{"read", "--port", "PORT", "--fast"};
+    QTest::newRow("read without --port") << QStringList{"read"};
+    QTest::newRow("--port without value") << QStringList{"read", "--port"};
+    QTest::newRow("page 9") << QStringList{"read", "--port", "PORT", "--page", "9"};
+    QTest::newRow("page x") << QStringList{"read", "--port", "PORT", "--page", "x"};
+    QTest::newRow("write without file") << QStringList{"write", "--port", "PORT", "--yes"};
+    QTest::newRow("write without --port") << QStringList{"write", "FILE", "--yes"};
+    QTest::newRow("clear, neither") << QStringList{"clear", "--port", "PORT", "--yes"};
+    QTest::newRow("clear, both")
+        << QStringList{"clear", "--port", "PORT", "--operation", "--maximum", "--yes"};
+    QTest::newRow("diff, port and file") << QStringList{"diff", "FILE", "FILE", "--port", "PORT"};
+    QTest::newRow("diff, one file alone") << QStringList{"diff", "FILE"};
+    QTest::newRow("read, a stray argument") << QStringList{"read", "--port", "PORT", "now"};
+}
+
+void TestCli::usageErrorsSendNothing()
+{
+    QFETCH(QStringList, arguments);
+    RelaySim sim;
+    QVERIFY(sim.start());
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("a.DT")), 1);
+    arguments.replaceInStrings(QStringLiteral("PORT"), sim.portPath());
+    arguments.replaceInStrings(QStringLiteral("FILE"), file);
+    const Result result = cli(arguments);
+    QCOMPARE(result.code, 2);
+    QVERIFY(result.err.startsWith(QStringLiteral("veltra-cli: ")));
+    QVERIFY(result.out.isEmpty());
+    QTest::qWait(100);
+    QVERIFY(sim.frames().isEmpty());
+}
+
+void TestCli::readAll()
+{
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const Result json = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                             QStringLiteral("--json")});
+    QCOMPARE(json.code, 0);
+    QVERIFY(json.err.isEmpty()); // silent in a script
+    const QJsonDocument doc = QJsonDocument::fromJson(json.out.toUtf8());
+    QCOMPARE(doc["port"].toString(), sim.portPath());
+    QCOMPARE(doc["pages"][3]["page"].toInt(), 3);
+    QCOMPARE(doc["pages"][3]["items"][1]["label"].toString(),
+             QStringLiteral("絶縁監視動作感度設定"));
+    const QList<QStringList> pages = jsonPages(json.out);
+    QCOMPARE(pages.size(), kPageCount);
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(pages[page], expectedTexts(sim::defaultSettings(), page));
+
+    const Result text = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()});
+    QCOMPARE(text.code, 0);
+    const QStringList lines = text.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7 + 8 * 5);
+    QCOMPARE(lines[0], QStringLiteral("0\t監視電路周波数\t60Hz"));
+    QCOMPARE(lines[1], QStringLiteral("0\t絶縁監視接点復帰方式\t手動")); // item order
+    QCOMPARE(lines.last(), QStringLiteral("8\t漏電監視時限設定\t1.5(秒)"));
+    QCOMPARE(receivedCommands(sim).size(), 18);
+}
+
+void TestCli::readOnePage()
+{
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                               QStringLiteral("--page"), QStringLiteral("5")});
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.out.split(u'\n', Qt::SkipEmptyParts).size(), 5);
+    QVERIFY(result.out.startsWith(QStringLiteral("5\t電気方式の設定\t3φ3Y\n")));
+    QCOMPARE(receivedCommands(sim), QStringList{"AE5"});
+}
+
+void TestCli::readSavesTheWindowsBytes()
+{
+    QTemporaryDir dir;
+    const QString settings = makeFile(dir.filePath(QStringLiteral("relay.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start({QStringLiteral("--settings"), settings}));
+    const QString byCli = dir.filePath(QStringLiteral("cli.DT"));
+    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                               QStringLiteral("-o"), byCli});
+    QCOMPARE(result.code, 0);
+
+    ScriptedPrompts prompts;
+    MainWindow window(&prompts, sim.portPath());
+    button(window, QStringLiteral("Command12"))->click();
+    const QString byWindow = dir.filePath(QStringLiteral("window.DT"));
+    prompts.saveNames << byWindow;
+    button(window, QStringLiteral("Command15"))->click();
+    QCOMPARE(prompts.texts(), QStringList{text::kAllRead});
+
+    QFile a(byCli), b(byWindow);
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    const QByteArray bytes = a.readAll();
+    QCOMPARE(bytes, b.readAll());
+    QVERIFY(bytes.endsWith("\r\n"));
+}
+
+void TestCli::saveNeedsAllPages()
+{
+    RelaySim sim;
+    QVERIFY(sim.start());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("one.DT"));
+    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                               QStringLiteral("--page"), QStringLiteral("2"), QStringLiteral("-o"),
+                               path});
+    QCOMPARE(result.code, 6);
+    QVERIFY(result.err.startsWith(
+        QStringLiteral("VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。 (")));
+    QVERIFY(!QFile::exists(path));
+    // Into a folder that is not there: the window's message, and code 7.
+    const Result nowhere = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                QStringLiteral("-o"), dir.filePath(QStringLiteral("no/x.DT"))});
+    QCOMPARE(nowhere.code, 7);
+    QVERIFY(nowhere.err.startsWith(QStringLiteral("設定値を保存できませんでした。 (")));
+}
+
+void TestCli::writeThenRead()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                              sim.portPath(), QStringLiteral("--yes")});
+    QCOMPARE(write.code, 0);
+    QCOMPARE(write.err, text::kWritten + u'\n');
+    // The link check and the nine frames, nothing else.
+    QCOMPARE(receivedCommands(sim), kWriteAllFrames);
+    for (const QJsonObject &frame : sim.frames())
+        QVERIFY(frame["accepted"].toBool());
+
+    const Result read = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                             QStringLiteral("--json")});
+    const QList<QStringList> pages = jsonPages(read.out);
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(pages[page], fileValues(1, page));
+}
+
+void TestCli::writeOnePage()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                              sim.portPath(), QStringLiteral("--page"), QStringLiteral("6"),
+                              QStringLiteral("--yes")});
+    QCOMPARE(write.code, 0);
+    QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B66"}));
+}
+
+void TestCli::verifyNamesTheItemTheRelayIgnored()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start({QStringLiteral("--ignore-write"), QStringLiteral("3:1")}));
+    const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                              sim.portPath(), QStringLiteral("--verify"), QStringLiteral("--yes")});
+    QCOMPARE(write.code, 1);
+    QCOMPARE(write.out, QStringLiteral("回路３ 絶縁監視動作感度設定: 設定 30(mA) / 現在 100(mA)\n"));
+    QVERIFY(write.err.startsWith(QStringLiteral("設定値が反映されていない項目があります。 (")));
+    QCOMPARE(receivedCommands(sim).mid(10),
+             (QStringList{"AE0", "AE1", "AE2", "AE3", "AE4", "AE5", "AE6", "AE7", "AE8"}));
+
+    // All taken: exit 0 with the window's message.
+    RelaySim good;
+    QVERIFY(good.start());
+    const Result clean = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                              good.portPath(), QStringLiteral("--verify"), QStringLiteral("--yes")});
+    QCOMPARE(clean.code, 0);
+    QCOMPARE(clean.err, QStringLiteral("設定値の書き込みと照合が終了しました。\n"));
+}
+
+void TestCli::badFilesSendNothing_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // null: the file is missing
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing") << QByteArray() << 7 << "設定ファイルを読み込めませんでした。";
+    QTest::newRow("foreign") << QByteArray("id,name\r\n1,relay\r\n") << 6
+                             << "VELTRA設定ファイルではありません。読み込みを終了します。";
+    QTest::newRow("eleven lines") << QByteArray("ELEVEN") << 6
+                                  << "VELTRA設定ファイルではありません。読み込みを終了します。";
+    QTest::newRow("station 300") << QByteArray("STATION") << 6
+                                 << "設定値が読み込まれていないか、正常値ではありません。再設定してください。";
+}
+
+void TestCli::badFilesSendNothing()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("in.DT"));
+    if (bytes == "ELEVEN" || bytes == "STATION") {
+        QVERIFY(!makeFile(path, 1).isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        if (bytes == "ELEVEN") {
+            lines = lines.mid(0, 11);
+        } else {
+            // Line 3: the common values, the station number last.
+            QList<QByteArray> fields = lines[2].split(',');
+            fields.last() = "300\r";
+            lines[2] = fields.join(',');
+        }
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(lines.join('\n'));
+    } else if (!bytes.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const Result result = cli({QStringLiteral("write"), path, QStringLiteral("--port"),
+                               sim.portPath(), QStringLiteral("--yes")});
+    QCOMPARE(result.code, code);
+    QVERIFY2(result.err.startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
+    QVERIFY(result.err.trimmed().endsWith(u')'));
+    if (bytes == "STATION")
+        QVERIFY(result.err.contains(QStringLiteral("伝送局番号設定 \"300\"")));
+    QTest::qWait(100);
+    QVERIFY(sim.frames().isEmpty());
+}
+
+void TestCli::lineProblems_data()
+{
+    QTest::addColumn<QStringList>("simArgs"); // empty: no relay at all
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port that does not exist") << QStringList{} << 5 << text::kPortUnusable;
+    QTest::newRow("silent relay") << QStringList{"--fault", "no-reply"} << 3 << text::kNoReply;
+    QTest::newRow("garbled reply") << QStringList{"--fault", "bad-checksum"} << 4
+                                   << text::kDataError;
+}
+
+void TestCli::lineProblems()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    RelaySim sim;
+    QString port = QStringLiteral("/dev/veltra-no-such-port");
+    if (!simArgs.isEmpty()) {
+        QVERIFY(sim.start(simArgs));
+        port = sim.portPath();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), port});
+    QCOMPARE(result.code, code);
+    QVERIFY2(result.err.startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
+    QVERIFY(result.err.contains(port));
+    QVERIFY(result.out.isEmpty());
+    QVERIFY(clock.elapsed() < 6000); // one 3 s time-out at most, then it stops
+}
+
+void TestCli::confirmationOnATerminal()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start());
+    // Declined: asked, nothing sent.
+    const Result no = onTerminal({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                  sim.portPath()},
+                                 "n\n");
+    QCOMPARE(no.code, 2);
+    QVERIFY2(no.out.contains(QStringLiteral("write 9 pages to %1? [y/N]").arg(sim.portPath())),
+             qPrintable(no.out));
+    QVERIFY(sim.frames().isEmpty());
+    // Answered yes: written, with progress on the terminal.
+    const Result yes = onTerminal({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                   sim.portPath()},
+                                  "y\n");
+    QCOMPARE(yes.code, 0);
+    QVERIFY2(yes.out.contains(QStringLiteral("書込中 9/9")), qPrintable(yes.out));
+    QCOMPARE(receivedCommands(sim), kWriteAllFrames);
+    const Result read = onTerminal({QStringLiteral("read"), QStringLiteral("--port"),
+                                    sim.portPath()},
+                                   {});
+    QVERIFY(read.out.contains(QStringLiteral("読込中 9/9")));
+}
+
+void TestCli::clearValues()
+{
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const Result result = cli({QStringLiteral("clear"), QStringLiteral("--port"), sim.portPath(),
+                               QStringLiteral("--maximum"), QStringLiteral("--yes")});
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.err, QStringLiteral("最大値のクリアを送信しました。\n"));
+    QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B99"}));
+    QCOMPARE(sim.frames().constLast()["reason"].toString(), QStringLiteral("cleared maximum values"));
+    // Without --yes and without a terminal: refused, nothing sent.
+    const Result refused = cli({QStringLiteral("clear"), QStringLiteral("--port"),
+                                sim.portPath(), QStringLiteral("--operation")});
+    QCOMPARE(refused.code, 2);
+    QCOMPARE(receivedCommands(sim).size(), 2);
+}
+
+void TestCli::diffFiles()
+{
+    QTemporaryDir dir;
+    const QString a = makeFile(dir.filePath(QStringLiteral("a.DT")), 1);
+    const QString same = makeFile(dir.filePath(QStringLiteral("same.DT")), 1);
+    const QString b = makeFile(dir.filePath(QStringLiteral("b.DT")), 0);
+    const Result equal = cli({QStringLiteral("diff"), a, same});
+    QCOMPARE(equal.code, 0);
+    QVERIFY(equal.out.isEmpty());
+
+    const Result differ = cli({QStringLiteral("diff"), a, b});
+    QCOMPARE(differ.code, 1);
+    const QStringList lines = differ.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7 + 8 * 5); // every item's first value differs from its second
+    QCOMPARE(lines[0], QStringLiteral("0\t監視電路周波数\t60Hz\t50Hz"));
+
+    const Result json = cli({QStringLiteral("diff"), a, b, QStringLiteral("--json")});
+    QCOMPARE(json.code, 1);
+    const QJsonDocument doc = QJsonDocument::fromJson(json.out.toUtf8());
+    QCOMPARE(doc["left"].toString(), a);
+    QCOMPARE(doc["right"].toString(), b);
+    QCOMPARE(doc["differences"].toArray().size(), 47);
+    QCOMPARE(doc["differences"][0]["right"].toString(), QStringLiteral("50Hz"));
+
+    const Result missing = cli({QStringLiteral("diff"), a, dir.filePath(QStringLiteral("x.DT"))});
+    QCOMPARE(missing.code, 7);
+}
+
+void TestCli::diffWithTheRelay()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("relay.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start({QStringLiteral("--settings"), file}));
+    QCOMPARE(cli({QStringLiteral("diff"), file, QStringLiteral("--port"), sim.portPath()}).code, 0);
+    // A file that differs from the relay in one item of every circuit.
+    const QString other = makeFile(dir.filePath(QStringLiteral("other.DT")), 1);
+    QFile f(other);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    QCOMPARE(bytes.count("30(mA)"), 8);
+    bytes.replace("30(mA)", "45(mA)");
+    QVERIFY(f.seek(0));
+    f.write(bytes);
+    f.close();
+    const Result differ = cli({QStringLiteral("diff"), other, QStringLiteral("--port"),
+                               sim.portPath()});
+    QCOMPARE(differ.code, 1);
+    QStringList expected;
+    for (int circuit = 1; circuit < kPageCount; ++circuit)
+        expected << QStringLiteral("%1\t絶縁監視動作感度設定\t45(mA)\t30(mA)").arg(circuit);
+    QCOMPARE(differ.out.split(u'\n', Qt::SkipEmptyParts), expected);
+}
+
+void TestCli::linksNoWidgetsAndNoGui()
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {QStringLiteral(VELTRA_CLI)});
+    QVERIFY(ldd.waitForFinished(10000));
+    const QString libraries = QString::fromUtf8(ldd.readAllStandardOutput());
+    QVERIFY(libraries.contains(QStringLiteral("libQt6Core")));
+    QVERIFY2(!libraries.contains(QStringLiteral("libQt6Gui")), qPrintable(libraries));
+    QVERIFY2(!libraries.contains(QStringLiteral("libQt6Widgets")), qPrintable(libraries));
+}
+
+QTEST_MAIN(TestCli)
+#include "tst_cli.moc"
