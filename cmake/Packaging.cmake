@@ -11,7 +11,7 @@ set(_veltra_gen ${PROJECT_BINARY_DIR}/packaging)
 set(VELTRA_APP_ID veltra-settings)
 
 # The simulator goes along for training and demonstrations without a relay.
-install(TARGETS veltra-settings veltra-relay-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS veltra-settings veltra-cli veltra-relay-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${_veltra_pkg}/${VELTRA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -29,7 +29,7 @@ endforeach()
 # Manual pages, gzipped as Debian wants them; -n keeps name and time out of the archive.
 find_program(VELTRA_GZIP gzip REQUIRED)
 set(_veltra_manpages)
-foreach(_page veltra-settings veltra-relay-sim)
+foreach(_page veltra-settings veltra-cli veltra-relay-sim)
     configure_file(${_veltra_pkg}/${_page}.1.in ${_veltra_gen}/${_page}.1 @ONLY)
     add_custom_command(
         OUTPUT ${_veltra_gen}/${_page}.1.gz
@@ -104,8 +104,9 @@ values to be written, writes chosen values back, clears the relay's stored
 operation and maximum values, and saves and loads the settings as .DT files.
 The window is in Japanese.
 
-Also contains veltra-relay-sim, a simulated relay on a pseudo-terminal for
-training and demonstrations without hardware.")
+Also contains veltra-cli, the same relay work from a terminal for scripts and
+for commissioning many relays, and veltra-relay-sim, a simulated relay on a
+pseudo-terminal for training and demonstrations without hardware.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 # Whatever the builder's umask, the package's folders are rwxr-xr-x as Debian expects.

@@ -25,9 +25,10 @@ list(JOIN VELTRA_RUNTIME_DIRS "," _search)
 set(VELTRA_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
 set(_deploy ${PROJECT_SOURCE_DIR}/cmake/deploy-windows-runtime.cmake)
 
-install(TARGETS veltra-settings RUNTIME DESTINATION .)
+install(TARGETS veltra-settings veltra-cli RUNTIME DESTINATION .)
 install(CODE "
-    set(EXECUTABLES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/veltra-settings.exe\")
+    set(EXECUTABLES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/veltra-settings.exe\"
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/veltra-cli.exe\")
     set(DEST \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
     set(QT_PLUGIN_DIR \"${VELTRA_QT_PLUGIN_DIR}\")
     set(PLUGINS \"${VELTRA_WINDOWS_PLUGINS}\")
@@ -40,6 +41,20 @@ install(CODE "
     include(\"${_deploy}\")
 ")
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+
+# The command line's manual page, as text: Windows has no man.
+find_program(VELTRA_GROFF groff REQUIRED)
+find_program(VELTRA_PRECONV preconv REQUIRED)
+set(_veltra_manual ${PROJECT_BINARY_DIR}/packaging/veltra-cli.1)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/veltra-cli.1.in ${_veltra_manual} @ONLY)
+add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/packaging/veltra-cli.txt
+    COMMAND ${CMAKE_COMMAND} -E env GROFF_NO_SGR=1
+            sh -c "${VELTRA_PRECONV} -e UTF-8 '${_veltra_manual}' | ${VELTRA_GROFF} -man -Tutf8 -P-cbou -rLL=90n > '${PROJECT_BINARY_DIR}/packaging/veltra-cli.txt'"
+    DEPENDS ${_veltra_manual}
+    VERBATIM)
+add_custom_target(veltra_cli_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/veltra-cli.txt)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/veltra-cli.txt DESTINATION .)
 
 # The build folder runs the same way, the tests with it (their offscreen platform too), so
 # that Wine finds every DLL beside the programs and none from elsewhere.
@@ -55,4 +70,4 @@ add_custom_target(windows_runtime ALL
     COMMENT "Copying the Qt and MinGW runtime beside the programs"
     VERBATIM)
 get_property(_programs GLOBAL PROPERTY VELTRA_WINDOWS_PROGRAMS)
-add_dependencies(windows_runtime veltra-settings ${_programs})
+add_dependencies(windows_runtime veltra-settings veltra-cli ${_programs})

@@ -52,6 +52,7 @@ finish() {
 expected_files=(
     bin/veltra-settings
     bin/veltra-relay-sim
+    bin/veltra-cli
     "share/applications/$app.desktop"
     "share/mime/packages/$app.xml"
     "share/icons/hicolor/scalable/apps/$app.svg"
@@ -59,6 +60,7 @@ expected_files=(
     "share/icons/hicolor/256x256/apps/$app.png"
     "share/man/man1/veltra-settings.1.gz"
     "share/man/man1/veltra-relay-sim.1.gz"
+    "share/man/man1/veltra-cli.1.gz"
     "share/doc/$app/copyright"
     "share/doc/$app/changelog.gz"
     "share/doc/$app/relay-sim.md"
@@ -186,6 +188,9 @@ check_layout() { # PREFIX
     check "changelog.gz names version $version" changelog_ok "$p/share/doc/$app/changelog.gz"
     check "manual page veltra-settings.1.gz" manpage_ok "$p/share/man/man1/veltra-settings.1.gz"
     check "manual page veltra-relay-sim.1.gz" manpage_ok "$p/share/man/man1/veltra-relay-sim.1.gz"
+    check "manual page veltra-cli.1.gz" manpage_ok "$p/share/man/man1/veltra-cli.1.gz"
+    check "the installed veltra-cli runs" bash -c '"$1" --version | grep -qx "veltra-cli $2"' _ \
+        "$p/bin/veltra-cli" "$version"
     check "installed simulator starts and stops" simulator_runs "$p/bin/veltra-relay-sim"
 }
 
