@@ -274,6 +274,7 @@ void TestCli::writeThenRead()
     QCOMPARE(write.code, 0);
     QCOMPARE(write.err, text::kWritten + u'\n');
     // The link check and the nine frames, nothing else.
+    QVERIFY(sim.waitForFrames(10));
     QCOMPARE(receivedCommands(sim), kWriteAllFrames);
     for (const QJsonObject &frame : sim.frames())
         QVERIFY(frame["accepted"].toBool());
@@ -295,6 +296,7 @@ void TestCli::writeOnePage()
                               sim.portPath(), QStringLiteral("--page"), QStringLiteral("6"),
                               QStringLiteral("--yes")});
     QCOMPARE(write.code, 0);
+    QVERIFY(sim.waitForFrames(2)); // the relay logs as it reads the line
     QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B66"}));
 }
 
@@ -428,6 +430,7 @@ void TestCli::confirmationOnATerminal()
                                   "y\n");
     QCOMPARE(yes.code, 0);
     QVERIFY2(yes.out.contains(QStringLiteral("書込中 9/9")), qPrintable(yes.out));
+    QVERIFY(sim.waitForFrames(10));
     QCOMPARE(receivedCommands(sim), kWriteAllFrames);
     const Result read = onTerminal({QStringLiteral("read"), QStringLiteral("--port"),
                                     sim.portPath()},
@@ -443,6 +446,7 @@ void TestCli::clearValues()
                                QStringLiteral("--maximum"), QStringLiteral("--yes")});
     QCOMPARE(result.code, 0);
     QCOMPARE(result.err, QStringLiteral("最大値のクリアを送信しました。\n"));
+    QVERIFY(sim.waitForFrames(2));
     QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B99"}));
     QCOMPARE(sim.frames().constLast()["reason"].toString(), QStringLiteral("cleared maximum values"));
     // Without --yes and without a terminal: refused, nothing sent.

@@ -138,6 +138,7 @@ void TestMenus::shortcutsAndItemsRunTheButtonsCommands()
     bench.prompts.answers.enqueue(kAnswerYes);
     action(w, "ActionWriteAll")->trigger();
     QCOMPARE(bench.prompts.texts(), (QStringList{text::kWriteAllConfirm, text::kWritten}));
+    QVERIFY(bench.sim.waitForFrames(19));
     QCOMPARE(receivedCommands(bench.sim).mid(9),
              (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77", "B88"}));
 

@@ -174,6 +174,7 @@ void TestVerify::optionOffLeavesTheLineAsItWas()
         bench.prompts.answers.enqueue(kAnswerYes);
         button(bench.w(), QStringLiteral("Command13"))->click();
         QCOMPARE(bench.prompts.texts(), (QStringList{text::kWriteAllConfirm, text::kWritten}));
+        QVERIFY(bench.sim.waitForFrames(before + 10)); // the relay logs as it reads the line
         QCOMPARE(commandsAfter(bench.sim, before),
                  (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77",
                               "B88"}));
@@ -183,6 +184,7 @@ void TestVerify::optionOffLeavesTheLineAsItWas()
         QCOMPARE(bench.prompts.texts(),
                  (QStringList{QStringLiteral("回路５の設定を書き換えます。よろしいですか？"),
                               text::kWritten}));
+        QVERIFY(bench.sim.waitForFrames(before + 12));
         QCOMPARE(commandsAfter(bench.sim, before + 10), (QStringList{"AE0", "B55"}));
     }
 }
