@@ -37,12 +37,18 @@ int openDescriptors()
                    .size());
 }
 
-double cpuMs()
+struct Cpu
+{
+    double user = 0;
+    double system = 0;
+};
+
+Cpu cpuMs()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    return {double(usage.ru_utime.tv_sec) * 1e3 + double(usage.ru_utime.tv_usec) / 1e3,
+            double(usage.ru_stime.tv_sec) * 1e3 + double(usage.ru_stime.tv_usec) / 1e3};
 }
 
 } // namespace
@@ -70,7 +76,7 @@ int main(int argc, char *argv[])
     double rssAfterTen = 0;
     int fdsAfterTen = 0;
     const int fdsBefore = openDescriptors();
-    double cpuAfterTen = 0;
+    Cpu cpuAfterTen;
     QElapsedTimer clock;
     qint64 wallAfterTen = 0;
     clock.start();
@@ -89,7 +95,10 @@ int main(int argc, char *argv[])
     }
     const double rssEnd = residentMb();
     const int fdsEnd = openDescriptors();
-    const double cpuPerRead = (cpuMs() - cpuAfterTen) / (runs - 10);
+    const Cpu cpuEnd = cpuMs();
+    const double userPerRead = (cpuEnd.user - cpuAfterTen.user) / (runs - 10);
+    const double systemPerRead = (cpuEnd.system - cpuAfterTen.system) / (runs - 10);
+    const double cpuPerRead = userPerRead + systemPerRead;
     const double wallPerRead = double(clock.elapsed() - wallAfterTen) / (runs - 10);
 
     using namespace veltra::bench;
@@ -104,6 +113,9 @@ int main(int argc, char *argv[])
         format("%.1f ms CPU in %.0f ms (%.2f %% of one core)", cpuPerRead, wallPerRead,
                100.0 * cpuPerRead / wallPerRead),
         "(information)", "", "");
+    row("veltra-cli soak: of which in the kernel",
+        format("%.1f ms system, %.1f ms user", systemPerRead, userPerRead), "(information)", "",
+        "");
     definition(format("veltra-cli soak: %.0f read-alls of all nine pages in one process through "
                       "the command line's own code (cli::run), against the simulated relay with "
                       "--wire-time; memory is VmRSS, descriptors are the entries of "
