@@ -32,8 +32,8 @@ double residentMb()
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System |
-                                                                 QDir::Files | QDir::Dirs)
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files | QDir::Dirs)
                    .size());
 }
 
@@ -69,7 +69,9 @@ int main(int argc, char *argv[])
     cli::Console console;
     qsizetype lines = 0;
     console.out = [&lines](const QByteArray &text) { lines += text.count('\n'); };
-    console.err = [](const QByteArray &text) { std::fwrite(text.constData(), 1, size_t(text.size()), stderr); };
+    console.err = [](const QByteArray &text) {
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    };
     console.readLine = [] { return QString(); };
     const QStringList read{QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()};
 

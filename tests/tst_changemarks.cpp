@@ -241,10 +241,12 @@ void TestChangeMarks::readFromRelayUpdatesMarks()
     for (int page = 0; page < kPageCount; ++page)
         QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None); // nothing read yet
     button(w, QStringLiteral("Command12"))->click();
-    QCOMPARE(bench.prompts.texts(), QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
+    QCOMPARE(bench.prompts.texts(),
+             QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
     for (int page = 0; page < kPageCount; ++page)
         QCOMPARE(w.changeMarks().pageMark(page), page == 2 ? FieldMark::Pending : FieldMark::None);
-    QCOMPARE(setField(w, 2, 4)->toolTip(), QStringLiteral("書込で 0.4(秒) → 2.0(秒) に変わります。"));
+    QCOMPARE(setField(w, 2, 4)->toolTip(),
+             QStringLiteral("書込で 0.4(秒) → 2.0(秒) に変わります。"));
 }
 
 QTEST_MAIN(TestChangeMarks)

@@ -48,8 +48,8 @@ Result onTerminal(const QStringList &arguments, const QByteArray &typed)
     for (const QString &argument : QStringList{QStringLiteral(VELTRA_CLI)} + arguments)
         quoted << u'\'' + argument + u'\'';
     QProcess process;
-    process.start(QStringLiteral("script"), {QStringLiteral("-qec"), quoted.join(u' '),
-                                             QStringLiteral("/dev/null")});
+    process.start(QStringLiteral("script"),
+                  {QStringLiteral("-qec"), quoted.join(u' '), QStringLiteral("/dev/null")});
     process.write(typed);
     Result result;
     if (!process.waitForFinished(20000))
@@ -153,8 +153,8 @@ void TestCli::usageErrorsSendNothing_data()
     QTest::newRow("write without file") << QStringList{"write", "--port", "PORT", "--yes"};
     QTest::newRow("write without --port") << QStringList{"write", "FILE", "--yes"};
     QTest::newRow("clear, neither") << QStringList{"clear", "--port", "PORT", "--yes"};
-    QTest::newRow("clear, both")
-        << QStringList{"clear", "--port", "PORT", "--operation", "--maximum", "--yes"};
+    QTest::newRow("clear, both") << QStringList{"clear",       "--port",    "PORT",
+                                                "--operation", "--maximum", "--yes"};
     QTest::newRow("diff, port and file") << QStringList{"diff", "FILE", "FILE", "--port", "PORT"};
     QTest::newRow("diff, one file alone") << QStringList{"diff", "FILE"};
     QTest::newRow("read, a stray argument") << QStringList{"read", "--port", "PORT", "now"};
@@ -249,12 +249,12 @@ void TestCli::saveNeedsAllPages()
     QVERIFY(sim.start());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("one.DT"));
-    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                               QStringLiteral("--page"), QStringLiteral("2"), QStringLiteral("-o"),
-                               path});
+    const Result result =
+        cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+             QStringLiteral("--page"), QStringLiteral("2"), QStringLiteral("-o"), path});
     QCOMPARE(result.code, 6);
-    QVERIFY(result.err.startsWith(
-        QStringLiteral("VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。 (")));
+    QVERIFY(result.err.startsWith(QStringLiteral(
+        "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。 (")));
     QVERIFY(!QFile::exists(path));
     // Into a folder that is not there: the window's message, and code 7.
     const Result nowhere = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
@@ -292,9 +292,9 @@ void TestCli::writeOnePage()
     const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
     RelaySim sim;
     QVERIFY(sim.start());
-    const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                              sim.portPath(), QStringLiteral("--page"), QStringLiteral("6"),
-                              QStringLiteral("--yes")});
+    const Result write =
+        cli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
+             QStringLiteral("--page"), QStringLiteral("6"), QStringLiteral("--yes")});
     QCOMPARE(write.code, 0);
     QVERIFY(sim.waitForFrames(2)); // the relay logs as it reads the line
     QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B66"}));
@@ -309,7 +309,8 @@ void TestCli::verifyNamesTheItemTheRelayIgnored()
     const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
                               sim.portPath(), QStringLiteral("--verify"), QStringLiteral("--yes")});
     QCOMPARE(write.code, 1);
-    QCOMPARE(write.out, QStringLiteral("回路３ 絶縁監視動作感度設定: 設定 30(mA) / 現在 100(mA)\n"));
+    QCOMPARE(write.out,
+             QStringLiteral("回路３ 絶縁監視動作感度設定: 設定 30(mA) / 現在 100(mA)\n"));
     QVERIFY(write.err.startsWith(QStringLiteral("設定値が反映されていない項目があります。 (")));
     QCOMPARE(receivedCommands(sim).mid(10),
              (QStringList{"AE0", "AE1", "AE2", "AE3", "AE4", "AE5", "AE6", "AE7", "AE8"}));
@@ -317,8 +318,9 @@ void TestCli::verifyNamesTheItemTheRelayIgnored()
     // All taken: exit 0 with the window's message.
     RelaySim good;
     QVERIFY(good.start());
-    const Result clean = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                              good.portPath(), QStringLiteral("--verify"), QStringLiteral("--yes")});
+    const Result clean =
+        cli({QStringLiteral("write"), file, QStringLiteral("--port"), good.portPath(),
+             QStringLiteral("--verify"), QStringLiteral("--yes")});
     QCOMPARE(clean.code, 0);
     QCOMPARE(clean.err, QStringLiteral("設定値の書き込みと照合が終了しました。\n"));
 }
@@ -333,8 +335,9 @@ void TestCli::badFilesSendNothing_data()
                              << "VELTRA設定ファイルではありません。読み込みを終了します。";
     QTest::newRow("eleven lines") << QByteArray("ELEVEN") << 6
                                   << "VELTRA設定ファイルではありません。読み込みを終了します。";
-    QTest::newRow("station 300") << QByteArray("STATION") << 6
-                                 << "設定値が読み込まれていないか、正常値ではありません。再設定してください。";
+    QTest::newRow("station 300")
+        << QByteArray("STATION") << 6
+        << "設定値が読み込まれていないか、正常値ではありません。再設定してください。";
 }
 
 void TestCli::badFilesSendNothing()
@@ -385,8 +388,8 @@ void TestCli::lineProblems_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("port that does not exist") << QStringList{} << 5 << text::kPortUnusable;
     QTest::newRow("silent relay") << QStringList{"--fault", "no-reply"} << 3 << text::kNoReply;
-    QTest::newRow("garbled reply") << QStringList{"--fault", "bad-checksum"} << 4
-                                   << text::kDataError;
+    QTest::newRow("garbled reply")
+        << QStringList{"--fault", "bad-checksum"} << 4 << text::kDataError;
 }
 
 void TestCli::lineProblems()
@@ -417,24 +420,21 @@ void TestCli::confirmationOnATerminal()
     RelaySim sim;
     QVERIFY(sim.start());
     // Declined: asked, nothing sent.
-    const Result no = onTerminal({QStringLiteral("write"), file, QStringLiteral("--port"),
-                                  sim.portPath()},
-                                 "n\n");
+    const Result no = onTerminal(
+        {QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath()}, "n\n");
     QCOMPARE(no.code, 2);
     QVERIFY2(no.out.contains(QStringLiteral("write 9 pages to %1? [y/N]").arg(sim.portPath())),
              qPrintable(no.out));
     QVERIFY(sim.frames().isEmpty());
     // Answered yes: written, with progress on the terminal.
-    const Result yes = onTerminal({QStringLiteral("write"), file, QStringLiteral("--port"),
-                                   sim.portPath()},
-                                  "y\n");
+    const Result yes = onTerminal(
+        {QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath()}, "y\n");
     QCOMPARE(yes.code, 0);
     QVERIFY2(yes.out.contains(QStringLiteral("書込中 9/9")), qPrintable(yes.out));
     QVERIFY(sim.waitForFrames(10));
     QCOMPARE(receivedCommands(sim), kWriteAllFrames);
-    const Result read = onTerminal({QStringLiteral("read"), QStringLiteral("--port"),
-                                    sim.portPath()},
-                                   {});
+    const Result read =
+        onTerminal({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()}, {});
     QVERIFY(read.out.contains(QStringLiteral("読込中 9/9")));
 }
 
@@ -448,10 +448,11 @@ void TestCli::clearValues()
     QCOMPARE(result.err, QStringLiteral("最大値のクリアを送信しました。\n"));
     QVERIFY(sim.waitForFrames(2));
     QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B99"}));
-    QCOMPARE(sim.frames().constLast()["reason"].toString(), QStringLiteral("cleared maximum values"));
+    QCOMPARE(sim.frames().constLast()["reason"].toString(),
+             QStringLiteral("cleared maximum values"));
     // Without --yes and without a terminal: refused, nothing sent.
-    const Result refused = cli({QStringLiteral("clear"), QStringLiteral("--port"),
-                                sim.portPath(), QStringLiteral("--operation")});
+    const Result refused = cli({QStringLiteral("clear"), QStringLiteral("--port"), sim.portPath(),
+                                QStringLiteral("--operation")});
     QCOMPARE(refused.code, 2);
     QCOMPARE(receivedCommands(sim).size(), 2);
 }
@@ -501,8 +502,8 @@ void TestCli::diffWithTheRelay()
     QVERIFY(f.seek(0));
     f.write(bytes);
     f.close();
-    const Result differ = cli({QStringLiteral("diff"), other, QStringLiteral("--port"),
-                               sim.portPath()});
+    const Result differ =
+        cli({QStringLiteral("diff"), other, QStringLiteral("--port"), sim.portPath()});
     QCOMPARE(differ.code, 1);
     QStringList expected;
     for (int circuit = 1; circuit < kPageCount; ++circuit)

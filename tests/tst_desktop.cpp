@@ -118,8 +118,8 @@ void TestDesktop::portToolTip_data()
         << usb.name << QList<PresentPort>{{QStringLiteral("COM1"), QString()}, usb}
         << QStringList{usb.name + QStringLiteral(" → ") + usb.name, "　COM1",
                        QStringLiteral("　%1　%2").arg(usb.name, usb.description)};
-    QTest::newRow("nothing to open") << "0" << QList<PresentPort>{}
-                                     << QStringList{"\"0\" で開けるポートはありません。"};
+    QTest::newRow("nothing to open")
+        << "0" << QList<PresentPort>{} << QStringList{"\"0\" で開けるポートはありません。"};
 }
 
 void TestDesktop::portToolTip()
@@ -181,9 +181,10 @@ void TestDesktop::fileFromOutsideTakesTheLoadPath()
     file.close();
     prompts.answers.enqueue(kAnswerYes);
     w.openSettingsFileLater(other);
-    QTRY_COMPARE(prompts.texts(),
-                 (QStringList{confirmation(other),
-                              QStringLiteral("VELTRA設定ファイルではありません。読み込みを終了します。")}));
+    QTRY_COMPARE(
+        prompts.texts(),
+        (QStringList{confirmation(other),
+                     QStringLiteral("VELTRA設定ファイルではありません。読み込みを終了します。")}));
 }
 
 void TestDesktop::droppedFileLoads()

@@ -95,7 +95,8 @@ void TestHelpWindow::quotedLinesAreVerbatim_data()
         " 　動作環境",
         // What the tool runs on, and the repository's license, as they really are.
         "Windows 10,Windows 11(64ビット版) および Linux",
-        "・本ソフトウエアはMITライセンスです。営利・非営利を問わず、著作権表示と本許諾表示を残す限り"
+        "・本ソフトウエアはMITライセンスです。営利・非営利を問わず、著作権表示と本許諾表示を残す限"
+        "り"
         "、自由に使用、変更、再配布することができます。",
         " 　接続方法",
         "１．VELTRA本体とパソコンをRS-232ケーブルで接続します。",

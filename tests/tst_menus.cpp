@@ -170,9 +170,10 @@ void TestMenus::openSaveAndQuit()
     // Saving refuses until values were read, as the button does.
     prompts.saveNames << path;
     action(w, "ActionSave")->trigger();
-    QCOMPARE(prompts.texts(),
-             QStringList{QStringLiteral(
-                 "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。")});
+    QCOMPARE(
+        prompts.texts(),
+        QStringList{QStringLiteral(
+            "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。")});
     prompts.clear();
     prompts.openNames << path;
     action(w, "ActionOpen")->trigger(); // answered No
@@ -194,7 +195,9 @@ void TestMenus::aboutTellsVersionLicenseQtAndDate()
     QVERIFY(about.contains(QStringLiteral("2.1.0")));
     QVERIFY(about.contains(QStringLiteral("MITライセンス")));
     QVERIFY(about.contains(QStringLiteral("Qt %1").arg(QLatin1String(QT_VERSION_STR))));
-    QVERIFY(QRegularExpression(QStringLiteral("ビルド日 \\d{4}-\\d\\d-\\d\\d")).match(about).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("ビルド日 \\d{4}-\\d\\d-\\d\\d"))
+                .match(about)
+                .hasMatch());
     QVERIFY(prompts.messages.isEmpty());
 }
 

@@ -298,14 +298,14 @@ void TestRelayModel::ignoredItemKeepsItsValue_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("replyData");
     // Default common page: 60 Hz, reset bits 2 (item 1 manual, item 2 auto), station 0C.
-    QTest::newRow("common frequency") << 0 << 0 << QByteArray("000000100")
-                                      << QByteArray("010000000001");
-    QTest::newRow("common item 1 is reset bit 1") << 0 << 1 << QByteArray("010000100")
-                                                  << QByteArray("000300000001");
-    QTest::newRow("common item 2 is reset bit 0") << 0 << 2 << QByteArray("000000100")
-                                                  << QByteArray("000000000001");
-    QTest::newRow("common station") << 0 << 6 << QByteArray("000000100")
-                                    << QByteArray("00000000000C");
+    QTest::newRow("common frequency")
+        << 0 << 0 << QByteArray("000000100") << QByteArray("010000000001");
+    QTest::newRow("common item 1 is reset bit 1")
+        << 0 << 1 << QByteArray("010000100") << QByteArray("000300000001");
+    QTest::newRow("common item 2 is reset bit 0")
+        << 0 << 2 << QByteArray("000000100") << QByteArray("000000000001");
+    QTest::newRow("common station")
+        << 0 << 6 << QByteArray("000000100") << QByteArray("00000000000C");
     // Default circuit 3: 3φ3Dw (5), 100(mA) (15), 40(秒) (4), 1.0(A) (9), 2.0(秒) (11).
     QTest::newRow("circuit 3 insulation sensitivity")
         << 3 << 1 << QByteArray("000000000") << QByteArray("000F00000000");
@@ -328,8 +328,9 @@ void TestRelayModel::ignoredItemKeepsItsValue()
     QCOMPARE(model.replyFrame(page).sliced(5, 12), replyData);
     // Another page takes its write whole.
     const int other = page == 0 ? 1 : 0;
-    QVERIFY(model.handleFrame(writeFrame(other, other == 0 ? QByteArray("000000100")
-                                                           : QByteArray("000000000")))
+    QVERIFY(model
+                .handleFrame(writeFrame(other, other == 0 ? QByteArray("000000100")
+                                                          : QByteArray("000000000")))
                 .accepted);
     QCOMPARE(model.replyFrame(other).sliced(5, 12),
              other == 0 ? QByteArray("000000000001") : QByteArray("000000000000"));

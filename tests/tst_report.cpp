@@ -154,23 +154,23 @@ void TestReport::pdfOfAKnownRelay()
             const QString label = rowLabel(pageKind(page), item);
             const QString set = w.setValue(page, item);
             const QString row = lineWith(rows, {label, present, set});
-            QVERIFY2(!row.isEmpty(), qPrintable(QStringLiteral("page %1: %2 %3 %4")
-                                                    .arg(page)
-                                                    .arg(label, present, set)));
+            QVERIFY2(
+                !row.isEmpty(),
+                qPrintable(QStringLiteral("page %1: %2 %3 %4").arg(page).arg(label, present, set)));
             // Marked as on screen, in words too for a black-and-white printer.
             const FieldMark mark = fieldState(page, item, present, set).mark;
             QCOMPARE(row.contains(QStringLiteral("変わる")), mark == FieldMark::Pending);
             QCOMPARE(row.contains(QStringLiteral("書込不可")), mark == FieldMark::Warning);
         }
     }
-    QVERIFY(!lineWith(section(lines, 3), {QStringLiteral("絶縁監視動作感度設定"),
-                                          QStringLiteral("100(mA)"), QStringLiteral("50(mA)"),
-                                          QStringLiteral("変わる")})
+    QVERIFY(!lineWith(section(lines, 3),
+                      {QStringLiteral("絶縁監視動作感度設定"), QStringLiteral("100(mA)"),
+                       QStringLiteral("50(mA)"), QStringLiteral("変わる")})
                  .isEmpty());
-    QVERIFY(!lineWith(section(lines, 5), {QStringLiteral("漏電監視時限設定"),
-                                          QStringLiteral("1.0(秒)"), QStringLiteral("9.9(秒)"),
-                                          QStringLiteral("書込不可")})
-                 .isEmpty());
+    QVERIFY(
+        !lineWith(section(lines, 5), {QStringLiteral("漏電監視時限設定"), QStringLiteral("1.0(秒)"),
+                                      QStringLiteral("9.9(秒)"), QStringLiteral("書込不可")})
+             .isEmpty());
     const int pages = pdfPageCount(path);
     QVERIFY(pages >= 1);
     for (int p = 1; p <= pages; ++p)
@@ -192,9 +192,9 @@ void TestReport::pdfNamesTheLastSettingsFile()
     const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
     prompts.pdfNames << pdf;
     action(w, "ActionPdf")->trigger();
-    QVERIFY(!lineWith(pdfLines(pdf), {QStringLiteral("設定ファイル:"),
-                                      QDir::toNativeSeparators(saved)})
-                 .isEmpty());
+    QVERIFY(
+        !lineWith(pdfLines(pdf), {QStringLiteral("設定ファイル:"), QDir::toNativeSeparators(saved)})
+             .isEmpty());
 }
 
 void TestReport::pdfCancelledOrFailed()

@@ -4,8 +4,8 @@
 #include "relaysim.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
@@ -187,8 +187,10 @@ void TestSerialPort::lateReplyWakesOnFirstByte()
     // there within a generous margin of the relay's delay, and the wait costs no processor.
     QVERIFY2(exchange.firstByteMs >= 450 && exchange.firstByteMs < 1500,
              qPrintable(QString::number(exchange.firstByteMs)));
-    QVERIFY2(exchange.wakeUps <= exchange.reply.size(), qPrintable(QString::number(exchange.wakeUps)));
-    QVERIFY2(cpuUsed < 150, qPrintable(QStringLiteral("%1 ms of CPU in a 500 ms wait").arg(cpuUsed)));
+    QVERIFY2(exchange.wakeUps <= exchange.reply.size(),
+             qPrintable(QString::number(exchange.wakeUps)));
+    QVERIFY2(cpuUsed < 150,
+             qPrintable(QStringLiteral("%1 ms of CPU in a 500 ms wait").arg(cpuUsed)));
 }
 
 void TestSerialPort::replyArrivingByTheCharacter()

@@ -64,10 +64,9 @@ void TestVerify::writeThenReadBack_data()
     QTest::addColumn<QStringList>("commands");
     QTest::newRow("circuit 3") << 3 << QStringList{"AE0", "B33", "AE3"};
     QTest::newRow("common") << 0 << QStringList{"AE0", "B00", "AE0"};
-    QTest::newRow("all pages") << -1
-                               << QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55",
-                                              "B66", "B77", "B88", "AE0", "AE1", "AE2", "AE3",
-                                              "AE4", "AE5", "AE6", "AE7", "AE8"};
+    QTest::newRow("all pages") << -1 << QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55",
+                                                    "B66", "B77", "B88", "AE0", "AE1", "AE2", "AE3",
+                                                    "AE4", "AE5", "AE6", "AE7", "AE8"};
 }
 
 void TestVerify::writeThenReadBack()
@@ -105,11 +104,14 @@ void TestVerify::itemTheRelayIgnoredIsReported_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("line");
     QTest::newRow("circuit 3 sensitivity, page write")
-        << "3:1" << 3 << 1 << "50(mA)" << "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 100(mA)";
+        << "3:1" << 3 << 1 << "50(mA)"
+        << "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 100(mA)";
     QTest::newRow("circuit 3 sensitivity, write all")
-        << "3:1" << -1 << 1 << "50(mA)" << "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 100(mA)";
+        << "3:1" << -1 << 1 << "50(mA)"
+        << "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 100(mA)";
     QTest::newRow("common LED reset, write all")
-        << "0:2" << -1 << 2 << "手動" << "共通設定 動作表示LED復帰方式: 設定 手動 / 現在 自動";
+        << "0:2" << -1 << 2 << "手動"
+        << "共通設定 動作表示LED復帰方式: 設定 手動 / 現在 自動";
 }
 
 void TestVerify::itemTheRelayIgnoredIsReported()
@@ -175,9 +177,9 @@ void TestVerify::optionOffLeavesTheLineAsItWas()
         button(bench.w(), QStringLiteral("Command13"))->click();
         QCOMPARE(bench.prompts.texts(), (QStringList{text::kWriteAllConfirm, text::kWritten}));
         QVERIFY(bench.sim.waitForFrames(before + 10)); // the relay logs as it reads the line
-        QCOMPARE(commandsAfter(bench.sim, before),
-                 (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77",
-                              "B88"}));
+        QCOMPARE(
+            commandsAfter(bench.sim, before),
+            (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77", "B88"}));
         bench.prompts.clear();
         bench.prompts.answers.enqueue(kAnswerYes);
         pageButton(bench.w(), 5, 2)->click();

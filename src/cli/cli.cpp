@@ -76,16 +76,15 @@ constexpr CommandHelp kCommandHelp[] = {
      "               and the exit status is 1\n"
      "  --yes        write without asking. Without it the question is asked on the terminal;\n"
      "               with no terminal nothing is sent\n"},
-    {"clear",
-     "usage: veltra-cli clear --port P (--operation | --maximum) [--yes]\n"
-     "\n"
-     "Clears the operation values or the maximum values the relay has stored, after a\n"
-     "confirmation and a link check.\n"
-     "\n"
-     "  --port P      the relay's port (required)\n"
-     "  --operation   clear the stored operation values\n"
-     "  --maximum     clear the stored maximum values\n"
-     "  --yes         clear without asking (see write)\n"},
+    {"clear", "usage: veltra-cli clear --port P (--operation | --maximum) [--yes]\n"
+              "\n"
+              "Clears the operation values or the maximum values the relay has stored, after a\n"
+              "confirmation and a link check.\n"
+              "\n"
+              "  --port P      the relay's port (required)\n"
+              "  --operation   clear the stored operation values\n"
+              "  --maximum     clear the stored maximum values\n"
+              "  --yes         clear without asking (see write)\n"},
     {"diff",
      "usage: veltra-cli diff FILE.DT (--port P | OTHER.DT) [--json]\n"
      "\n"
@@ -288,8 +287,8 @@ void Runner::showProgress(Session &session, Counting counting, int total)
 {
     if (!m_console.errorIsTerminal)
         return;
-    const QString verb = counting == Counting::WriteFrames ? QStringLiteral("書込中")
-                                                           : QStringLiteral("読込中");
+    const QString verb =
+        counting == Counting::WriteFrames ? QStringLiteral("書込中") : QStringLiteral("読込中");
     auto count = std::make_shared<int>(0);
     auto step = [this, verb, total, count](const QString &) {
         ++*count;
@@ -346,8 +345,9 @@ bool Runner::loadFile(Session &session, const QString &path, int *code)
 int Runner::ports()
 {
     for (const PresentPort &port : presentPorts())
-        out(port.description.isEmpty() ? port.name + u'\n'
-                                       : QStringLiteral("%1\t%2\n").arg(port.name, port.description));
+        out(port.description.isEmpty()
+                ? port.name + u'\n'
+                : QStringLiteral("%1\t%2\n").arg(port.name, port.description));
     return kSuccess;
 }
 
@@ -418,10 +418,10 @@ int Runner::write(const QCommandLineParser &parser)
     session.prompts.confirm = [&](const QString &) {
         if (yes)
             return kAnswerYes;
-        return confirmOnTerminal(QStringLiteral("write %1 page%2 to %3? [y/N] ")
-                                     .arg(pages)
-                                     .arg(pages == 1 ? QString() : QStringLiteral("s"),
-                                          device(session)));
+        return confirmOnTerminal(
+            QStringLiteral("write %1 page%2 to %3? [y/N] ")
+                .arg(pages)
+                .arg(pages == 1 ? QString() : QStringLiteral("s"), device(session)));
     };
     session.commands.setVerifyAfterWrite(parser.isSet(QStringLiteral("verify")));
     showProgress(session, Counting::WriteFrames, pages);
@@ -467,10 +467,10 @@ int Runner::clear(const QCommandLineParser &parser)
     session.prompts.confirm = [&](const QString &) {
         if (yes)
             return kAnswerYes;
-        return confirmOnTerminal(QStringLiteral("clear the stored %1 values on %2? [y/N] ")
-                                     .arg(operation ? QStringLiteral("operation")
-                                                    : QStringLiteral("maximum"),
-                                          device(session)));
+        return confirmOnTerminal(
+            QStringLiteral("clear the stored %1 values on %2? [y/N] ")
+                .arg(operation ? QStringLiteral("operation") : QStringLiteral("maximum"),
+                     device(session)));
     };
     session.commands.ClearValues();
     if (m_refusedWithoutTerminal)

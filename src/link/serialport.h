@@ -73,8 +73,8 @@ struct PresentPort
 // COM2 before COM10, /dev/ttyS2 before /dev/ttyS10.
 bool portNameLess(const QString &a, const QString &b);
 
-// The serial ports present now, in portNameLess order (ports made on the fly, such as pseudo-terminals,
-// are not listed).
+// The serial ports present now, in portNameLess order (ports made on the fly, such as
+// pseudo-terminals, are not listed).
 QList<PresentPort> presentPorts();
 
 } // namespace veltra

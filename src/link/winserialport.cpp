@@ -2,11 +2,11 @@
 
 #include <QWinEventNotifier>
 
-// clang-format off: the GUID definitions need initguid.h first
+// The GUID definitions need initguid.h first.
 #include <initguid.h>
+
 #include <devguid.h>
 #include <setupapi.h>
-// clang-format on
 
 #include <QHash>
 
@@ -41,7 +41,8 @@ namespace {
 QHash<QString, QString> portDescriptions()
 {
     QHash<QString, QString> descriptions;
-    const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    const HDEVINFO devices =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE)
         return descriptions;
     SP_DEVINFO_DATA device{};
@@ -54,10 +55,10 @@ QHash<QString, QString> portDescriptions()
         wchar_t portName[256] = {};
         DWORD size = sizeof(portName) - sizeof(wchar_t);
         DWORD type = 0;
-        const bool named = RegQueryValueExW(key, L"PortName", nullptr, &type,
-                                            reinterpret_cast<BYTE *>(portName), &size) ==
-                               ERROR_SUCCESS &&
-                           type == REG_SZ;
+        const bool named =
+            RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE *>(portName),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_SZ;
         RegCloseKey(key);
         if (!named)
             continue;
@@ -83,8 +84,8 @@ QList<PresentPort> presentPorts()
     // Every serial port the system has a device for is named here, whatever its driver.
     QList<PresentPort> ports;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return ports;
     const QHash<QString, QString> descriptions = portDescriptions();
     for (DWORD index = 0;; ++index) {
@@ -379,9 +380,9 @@ std::optional<LineSettings> WinSerialPort::lineSettings() const
     settings.baudRate = int(dcb->BaudRate);
     settings.dataBits = dcb->ByteSize;
     settings.parity = !dcb->fParity || dcb->Parity == NOPARITY ? 'N'
-                      : dcb->Parity == EVENPARITY             ? 'E'
-                      : dcb->Parity == ODDPARITY              ? 'O'
-                                                              : '?';
+                      : dcb->Parity == EVENPARITY              ? 'E'
+                      : dcb->Parity == ODDPARITY               ? 'O'
+                                                               : '?';
     settings.stopBits = dcb->StopBits == ONESTOPBIT ? 1 : dcb->StopBits == TWOSTOPBITS ? 2 : 0;
     settings.flowControl = dcb->fOutxCtsFlow || dcb->fOutxDsrFlow || dcb->fOutX || dcb->fInX ||
                            dcb->fRtsControl == RTS_CONTROL_HANDSHAKE ||

@@ -4,7 +4,6 @@
 
 #include <qt_windows.h>
 
-
 class QWinEventNotifier;
 
 namespace veltra {

@@ -24,7 +24,8 @@ void paintField(QComboBox *field, FieldMark mark)
         palette.setColor(QPalette::Base, kPendingBackground);
     else if (mark == FieldMark::Warning)
         palette.setColor(QPalette::Text, kWarningText);
-    for (QWidget *widget : {static_cast<QWidget *>(field), static_cast<QWidget *>(field->lineEdit())}) {
+    for (QWidget *widget :
+         {static_cast<QWidget *>(field), static_cast<QWidget *>(field->lineEdit())}) {
         if (!widget)
             continue;
         widget->setFont(font);
@@ -148,11 +149,10 @@ void ChangeMarks::refreshTab(int page)
     m_tabs->dottedTabBar()->setDot(page, worst == FieldMark::Warning   ? kWarningText
                                          : worst == FieldMark::Pending ? kPendingDot
                                                                        : QColor());
-    m_tabs->setTabToolTip(page, worst == FieldMark::Warning
-                                    ? QStringLiteral("書き込みできない値があります。")
-                                : worst == FieldMark::Pending
-                                    ? QStringLiteral("書き込むと変わる値があります。")
-                                    : QString());
+    m_tabs->setTabToolTip(
+        page, worst == FieldMark::Warning ? QStringLiteral("書き込みできない値があります。")
+              : worst == FieldMark::Pending ? QStringLiteral("書き込むと変わる値があります。")
+                                            : QString());
 }
 
 } // namespace veltra

@@ -9,8 +9,8 @@ namespace veltra {
 // fonts every Windows 10 and 11 carries come next, then the Linux families.
 inline QStringList windowFontFamilies()
 {
-    return {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-            QStringLiteral("Yu Gothic UI"),  QStringLiteral("Meiryo UI"),
+    return {QStringLiteral("ＭＳ ゴシック"),         QStringLiteral("MS Gothic"),
+            QStringLiteral("Yu Gothic UI"),          QStringLiteral("Meiryo UI"),
             QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")};
 }
 
@@ -18,8 +18,8 @@ inline QStringList windowFontFamilies()
 // columns, which a proportional font would break.
 inline QStringList fixedPitchFontFamilies()
 {
-    return {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-            QStringLiteral("BIZ UDゴシック"), QStringLiteral("BIZ UDGothic"),
+    return {QStringLiteral("ＭＳ ゴシック"),         QStringLiteral("MS Gothic"),
+            QStringLiteral("BIZ UDゴシック"),        QStringLiteral("BIZ UDGothic"),
             QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")};
 }
 

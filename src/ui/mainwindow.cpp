@@ -15,25 +15,25 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QTimer>
-#include <QUrl>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPdfWriter>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
-#include <QSaveFile>
-#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPdfWriter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
 
 namespace veltra {
 namespace {
@@ -233,8 +233,9 @@ void MainWindow::buildMenus()
             &QAction::triggered, this, &MainWindow::exitButton);
 
     QMenu *link = bar->addMenu(QStringLiteral("通信(&C)"));
-    connect(add(link, "ActionReadAll", QStringLiteral("全現在設定値取得"), QKeySequence(Qt::Key_F5)),
-            &QAction::triggered, m_commands, &Commands::ReadAllPages);
+    connect(
+        add(link, "ActionReadAll", QStringLiteral("全現在設定値取得"), QKeySequence(Qt::Key_F5)),
+        &QAction::triggered, m_commands, &Commands::ReadAllPages);
     connect(add(link, "ActionCopyAll", QStringLiteral("全現在値⇒設定値")), &QAction::triggered,
             m_commands, &Commands::CopyAllPresentToSet);
     // No shortcut: a write should never be one stray key away.
@@ -261,9 +262,8 @@ ReportInfo MainWindow::reportInfo(const QDateTime &created) const
     ReportInfo info;
     info.created = created;
     const std::optional<QString> device = systemPortName(portText());
-    info.port = device && *device != portText()
-                    ? QStringLiteral("%1 (%2)").arg(portText(), *device)
-                    : portText();
+    info.port = device && *device != portText() ? QStringLiteral("%1 (%2)").arg(portText(), *device)
+                                                : portText();
     info.station = m_service->stationCaption()->text();
     info.settingsFile = m_commands->lastSettingsFile();
     return info;

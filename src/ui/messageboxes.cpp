@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
 

@@ -109,12 +109,12 @@ private:
 
 SettingsReport::SettingsReport(const SettingsFields &fields, const ReportInfo &info)
     : m_fields(fields), m_info(info)
-{
-}
+{}
 
 QString SettingsReport::defaultPdfName(const QDateTime &created)
 {
-    return QStringLiteral("VELTRA設定_%1.pdf").arg(created.toString(QStringLiteral("yyyyMMdd_HHmm")));
+    return QStringLiteral("VELTRA設定_%1.pdf")
+        .arg(created.toString(QStringLiteral("yyyyMMdd_HHmm")));
 }
 
 bool SettingsReport::render(QPagedPaintDevice *device) const
@@ -148,7 +148,8 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
     canvas.text(QRectF(0, y, width, kTitleHeight), QStringLiteral("VELTRA 設定値レポート"), title);
     y += kTitleHeight;
     const QString lines[] = {
-        QStringLiteral("作成日時: %1").arg(m_info.created.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+        QStringLiteral("作成日時: %1")
+            .arg(m_info.created.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
         QStringLiteral("COMポート: %1　　%2").arg(m_info.port, m_info.station),
         QStringLiteral("設定ファイル: %1")
             .arg(m_info.settingsFile.isEmpty() ? QStringLiteral("なし") : m_info.settingsFile),
@@ -198,11 +199,10 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
             for (int c = 0; c < 4; ++c) {
                 const QRectF r(x, y, columns[c], kRowHeight);
                 const bool setCell = c == 2;
-                canvas.cell(r, setCell && mark == FieldMark::Pending ? kPendingBackground
-                                                                      : QColor());
+                canvas.cell(r,
+                            setCell && mark == FieldMark::Pending ? kPendingBackground : QColor());
                 canvas.text(r, cells[c],
-                            (setCell || c == 3) && mark == FieldMark::Pending ? cellBold
-                                                                              : cellFont,
+                            (setCell || c == 3) && mark == FieldMark::Pending ? cellBold : cellFont,
                             Qt::AlignLeft | Qt::AlignVCenter,
                             (setCell || c == 3) && mark == FieldMark::Warning ? kWarningText
                                                                               : QColor(Qt::black));

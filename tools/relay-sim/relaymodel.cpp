@@ -465,10 +465,9 @@ void RelayModel::keepItem(const RelaySettings &before, int page, int item)
     }
     CircuitCodes &now = m_settings.circuits[std::size_t(page - 1)];
     const CircuitCodes &old = before.circuits[std::size_t(page - 1)];
-    int CircuitCodes::*const fields[] = {&CircuitCodes::wiring, &CircuitCodes::insulationSensitivity,
-                                         &CircuitCodes::insulationDelay,
-                                         &CircuitCodes::leakageSensitivity,
-                                         &CircuitCodes::leakageDelay};
+    int CircuitCodes::*const fields[] = {
+        &CircuitCodes::wiring, &CircuitCodes::insulationSensitivity, &CircuitCodes::insulationDelay,
+        &CircuitCodes::leakageSensitivity, &CircuitCodes::leakageDelay};
     if (item >= 0 && item < int(std::size(fields)))
         now.*fields[item] = old.*fields[item];
 }
