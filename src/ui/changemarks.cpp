@@ -79,6 +79,16 @@ DottedTabWidget::DottedTabWidget(QWidget *parent)
     setTabBar(m_bar);
 }
 
+QColor ChangeMarks::pendingBackgroundColor()
+{
+    return kPendingBackground;
+}
+
+QColor ChangeMarks::warningTextColor()
+{
+    return kWarningText;
+}
+
 QColor ChangeMarks::pendingDotColor()
 {
     return kPendingDot;

@@ -67,6 +67,9 @@ public:
     // The worst mark of a page: Warning over Pending over None.
     FieldMark pageMark(int page) const;
 
+    // The report prints marks in the colours of the screen.
+    static QColor pendingBackgroundColor();
+    static QColor warningTextColor();
     static QColor pendingDotColor();
     static QColor warningDotColor();
 

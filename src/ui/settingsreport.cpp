@@ -3,6 +3,7 @@
 #include "settings/changes.h"
 #include "settings/items.h"
 #include "settings/settingsfields.h"
+#include "ui/changemarks.h"
 #include "ui/fonts.h"
 
 #include <QPageLayout>
@@ -23,8 +24,6 @@ constexpr double kHeaderLines = 5; // title, time, port, station, file
 constexpr double kHeaderLineHeight = 15;
 constexpr double kTitleHeight = 26;
 
-const QColor kPendingBackground(255, 243, 194);
-const QColor kWarningText(192, 0, 0);
 const QColor kRule(150, 150, 150);
 const QColor kHeaderBackground(235, 235, 235);
 
@@ -199,13 +198,15 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
             for (int c = 0; c < 4; ++c) {
                 const QRectF r(x, y, columns[c], kRowHeight);
                 const bool setCell = c == 2;
-                canvas.cell(r,
-                            setCell && mark == FieldMark::Pending ? kPendingBackground : QColor());
+                canvas.cell(r, setCell && mark == FieldMark::Pending
+                                   ? ChangeMarks::pendingBackgroundColor()
+                                   : QColor());
                 canvas.text(r, cells[c],
                             (setCell || c == 3) && mark == FieldMark::Pending ? cellBold : cellFont,
                             Qt::AlignLeft | Qt::AlignVCenter,
-                            (setCell || c == 3) && mark == FieldMark::Warning ? kWarningText
-                                                                              : QColor(Qt::black));
+                            (setCell || c == 3) && mark == FieldMark::Warning
+                                ? ChangeMarks::warningTextColor()
+                                : QColor(Qt::black));
                 x += columns[c];
             }
             y += kRowHeight;
