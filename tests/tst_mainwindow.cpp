@@ -93,8 +93,6 @@ private slots:
     void monitorAndClearControlsAreOffTheMainWindow();
     void serviceWindowShortcut();
     void setValueTakesAnyText();
-    void portNames_data();
-    void portNames();
     void messageBoxPosition_data();
     void messageBoxPosition();
     void realMessageBoxes();
@@ -486,40 +484,6 @@ void TestMainWindow::setValueTakesAnyText()
     w.setSetValue(9, 0, "x");
     w.setSetValue(1, 5, "x");
     QCOMPARE(w.setValue(9, 0), QString());
-}
-
-void TestMainWindow::portNames_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("device"); // empty: no device at all
-#ifdef Q_OS_WIN
-    QTest::newRow("1") << "1"
-                       << "COM1";
-    QTest::newRow("10") << "10"
-                        << "COM10";
-#else
-    QTest::newRow("1") << "1"
-                       << "/dev/ttyS0";
-    QTest::newRow("10") << "10"
-                        << "/dev/ttyS9";
-#endif
-    QTest::newRow("0") << "0"
-                       << "";
-    QTest::newRow("empty") << ""
-                           << "";
-    QTest::newRow("device path") << "/dev/pts/3"
-                                 << "/dev/pts/3";
-    QTest::newRow("COM12") << "COM12"
-                           << "COM12";
-    QTest::newRow("letters") << "abc"
-                             << "abc";
-}
-
-void TestMainWindow::portNames()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, device);
-    QCOMPARE(systemPortName(text).value_or(QString()), device);
 }
 
 void TestMainWindow::messageBoxPosition_data()

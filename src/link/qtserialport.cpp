@@ -4,16 +4,57 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <QThread>
+
 #include <algorithm>
 
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace veltra {
 namespace {
 
-// Generous bound for 17 characters at 9600 baud (about 18 ms): a stuck driver must
-// not hang the window.
-constexpr int kDrainTimeoutMs = 2000;
+// Far above what the tool's frames (at most 21 characters, 22 ms at 9600 baud) need: a stuck
+// driver must not hang the window.
+constexpr int kWriteLimitMs = 1000;
+
+// Unix 98 pseudo-terminal slaves (/dev/pts/N): devices.txt, majors 136 to 143.
+bool isPseudoTerminal(int fd)
+{
+    using Status = struct stat;
+    Status info{};
+    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned int deviceMajor = major(info.st_rdev);
+    return deviceMajor >= 136 && deviceMajor <= 143;
+}
+
+std::optional<LineSettings> deviceLineSettings(int fd)
+{
+    termios attributes{};
+    if (::tcgetattr(fd, &attributes) != 0)
+        return std::nullopt;
+    static constexpr std::pair<speed_t, int> kSpeeds[] = {
+        {B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+        {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    LineSettings settings;
+    settings.baudRate = -1;
+    for (const auto &[code, baud] : kSpeeds) {
+        if (::cfgetospeed(&attributes) == code)
+            settings.baudRate = baud;
+    }
+    const tcflag_t size = attributes.c_cflag & CSIZE;
+    settings.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    settings.parity = !(attributes.c_cflag & PARENB)  ? 'N'
+                      : (attributes.c_cflag & PARODD) ? 'O'
+                                                      : 'E';
+    settings.stopBits = (attributes.c_cflag & CSTOPB) ? 2 : 1;
+    settings.flowControl = (attributes.c_cflag & CRTSCTS) || (attributes.c_iflag & (IXON | IXOFF));
+    return settings;
+}
 
 } // namespace
 
@@ -54,17 +95,39 @@ void QtSerialPort::setPortName(const QString &systemName)
 
 void QtSerialPort::setLineSettings()
 {
+    static_assert(kRelayLineSettings == LineSettings{9600, 7, 'E', 1, false});
     m_port->setBaudRate(QSerialPort::Baud9600);
     m_port->setParity(QSerialPort::EvenParity);
     m_port->setDataBits(QSerialPort::Data7);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_lineSettingsWanted = true;
 }
 
 bool QtSerialPort::open()
 {
     if (!m_port->open(QIODevice::ReadWrite))
         return false;
+    const int fd = int(m_port->handle());
+    // A file, a pipe or another device is no serial line, whatever its name.
+    if (!::isatty(fd)) {
+        m_port->close();
+        return false;
+    }
+    // A driver that cannot take a setting keeps the old one and says nothing: a port left at
+    // another program's 115200 baud or handshake would show only as "no reply". A
+    // pseudo-terminal holds everything but the framing (always 8 bits, no parity).
+    if (m_lineSettingsWanted) {
+        std::optional<LineSettings> held = deviceLineSettings(fd);
+        if (held && isPseudoTerminal(fd)) {
+            held->dataBits = kRelayLineSettings.dataBits;
+            held->parity = kRelayLineSettings.parity;
+        }
+        if (held != kRelayLineSettings) {
+            m_port->close();
+            return false;
+        }
+    }
     // Qt 6.4 may hand back bytes that were waiting before the open.
     m_port->clear(QSerialPort::AllDirections);
     return true;
@@ -94,16 +157,21 @@ bool QtSerialPort::writeAndDrain(QByteArrayView bytes)
     if (m_port->write(bytes.data(), bytes.size()) != bytes.size())
         return false;
     // write() only queues: closing now would drop the frame.
-    QDeadlineTimer deadline(kDrainTimeoutMs);
+    const QDeadlineTimer deadline(kWriteLimitMs);
     while (m_port->isOpen() && m_port->bytesToWrite() > 0 && !deadline.hasExpired()) {
         if (!m_port->waitForBytesWritten(int(deadline.remainingTime())))
             break;
     }
     if (!m_port->isOpen() || m_port->bytesToWrite() > 0)
         return false;
-    // The kernel's queue must reach the wire too before the descriptor goes.
-    ::tcdrain(int(m_port->handle()));
-    return true;
+    // The kernel's queue must reach the wire too before the descriptor goes. tcdrain has no
+    // limit of its own, so it comes only once the driver's queue is empty, which a stuck
+    // adapter never gets.
+    const int fd = int(m_port->handle());
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    return queued == 0 && ::tcdrain(fd) == 0;
 }
 
 QByteArray QtSerialPort::takeReceived()
@@ -121,28 +189,7 @@ std::optional<LineSettings> QtSerialPort::lineSettings() const
 {
     if (!m_port->isOpen())
         return std::nullopt;
-    LineSettings settings;
-    settings.baudRate = m_port->baudRate();
-    settings.dataBits = int(m_port->dataBits());
-    switch (m_port->parity()) {
-    case QSerialPort::EvenParity:
-        settings.parity = 'E';
-        break;
-    case QSerialPort::OddParity:
-        settings.parity = 'O';
-        break;
-    case QSerialPort::NoParity:
-        settings.parity = 'N';
-        break;
-    default:
-        settings.parity = '?';
-        break;
-    }
-    settings.stopBits = m_port->stopBits() == QSerialPort::OneStop   ? 1
-                        : m_port->stopBits() == QSerialPort::TwoStop ? 2
-                                                                     : 0;
-    settings.flowControl = m_port->flowControl() != QSerialPort::NoFlowControl;
-    return settings;
+    return deviceLineSettings(int(m_port->handle()));
 }
 
 void QtSerialPort::onError(int error)

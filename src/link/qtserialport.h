@@ -29,6 +29,7 @@ private:
     void onError(int error);
 
     QSerialPort *m_port;
+    bool m_lineSettingsWanted = false;
 };
 
 } // namespace veltra

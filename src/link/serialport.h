@@ -5,13 +5,13 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 namespace veltra {
 
-// The settings a port was set up with. A pseudo-terminal runs 8N1 whatever is set, so tests
-// check the settings here rather than on the wire.
+// A line's framing and handshake, as a device holds them.
 struct LineSettings
 {
     int baudRate = 0;
@@ -23,6 +23,10 @@ struct LineSettings
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
 };
 
+// What the relay's line runs at: 9600 baud, 7 data bits, even parity, 1 stop bit, no flow
+// control.
+inline constexpr LineSettings kRelayLineSettings{9600, 7, 'E', 1, false};
+
 // The serial line exactly as the link uses it: over QSerialPort on Linux, over the Win32
 // communications API on Windows. Tests put the simulated relay on the other side of a
 // pseudo-terminal (under Wine, mapped to a COM port).
@@ -33,7 +37,8 @@ public:
     using QObject::QObject;
 
     virtual void setPortName(const QString &systemName) = 0;
-    // 9600 baud, even parity, 7 data bits, 1 stop bit, no flow control; nothing else.
+    // kRelayLineSettings, set on the device at the next open (or now, when open). An open
+    // fails when the device does not hold them afterwards.
     virtual void setLineSettings() = 0;
     virtual bool open() = 0;
     virtual bool isOpen() const = 0;
@@ -44,7 +49,7 @@ public:
     virtual bool writeAndDrain(QByteArrayView bytes) = 0;
     virtual QByteArray takeReceived() = 0;
     virtual void discardInput() = 0;
-    // What the open port was set up with; nothing while it is closed.
+    // What the device itself holds while open, read back from it; nothing while closed.
     virtual std::optional<LineSettings> lineSettings() const = 0;
 
 signals:
@@ -52,11 +57,21 @@ signals:
     // The line failed while open (adapter pulled, peer hung up). Emitted once; the port is
     // closed by then.
     void lineLost();
+    // Something the operator should know about the line that is no failure (the port runs
+    // other framing than asked because the system cannot set it). Emitted once per port.
+    void notice(const QString &text);
 };
 
-// The port field's text as a device: "3" is the third port of the platform (COM3,
-// /dev/ttyS2), any other non-empty text is a device name as it stands.
+// The port field's text as a device, or nothing (and then nothing is opened) when it names
+// no serial port. The text is trimmed and NFKC-normalised first, so that a full-width "３"
+// typed through an IME means 3. A number n is the platform's n-th port (COMn, /dev/ttyS<n-1>).
+// On Windows only "COMn" and "\\.\COMn" in any letter case, or a name the system lists as a
+// serial port, name one (as "COMn" or the listed name); on Linux any other text is a device.
 std::optional<QString> systemPortName(const QString &fieldText);
+
+// The Windows rule of systemPortName alone, given the names the system lists under
+// HARDWARE\DEVICEMAP\SERIALCOMM. A pure function, so that both systems test it.
+std::optional<QString> windowsPortName(const QString &fieldText, const QStringList &listedNames);
 
 // The platform's serial line.
 SerialPort *createSerialPort(QObject *parent);

@@ -8,24 +8,135 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+#include <QDeadlineTimer>
 #include <QHash>
 
 #include <algorithm>
 #include <array>
-
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 
 namespace veltra {
 namespace {
 
-// Generous bound for a 17-character frame at 9600 baud (about 18 ms): a stuck driver must
-// not hang the window.
-constexpr DWORD kWriteTimeoutMs = 2000;
+// Every wait on the driver has a limit far above what a working line needs, so that a driver
+// that never completes cannot freeze the window (nor keep the 3 s reply timer from firing).
+// The tool's frames are at most 21 characters: 22 ms at 9600 baud.
+constexpr DWORD kWriteLimitMs = 1000;
+// The driver's own write time-out is longer: it ends a write that a cancellation did not.
+constexpr DWORD kDriverWriteTimeoutMs = 3000;
+// Reading what ClearCommError says is queued returns at once from a working driver.
+constexpr DWORD kQueuedReadLimitMs = 500;
+// A cancelled operation ends within microseconds on a working driver.
+constexpr DWORD kCancelLimitMs = 500;
+// The output queue empties once a USB adapter's chip holds the bytes.
+constexpr int kOutputQueueLimitMs = 200;
+// Added to a frame's own time on the wire before the handshake lines may drop.
+constexpr double kWireMarginMs = 5.0;
 
-HANDLE newManualResetEvent()
+enum class IoEnd { Done, Failed, TimedOut, Abandoned };
+
+struct IoResult
 {
-    return CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    IoEnd end;
+    DWORD bytes = 0;
+};
+
+// Cancels an overlapped operation and waits for it to end; false when it has not ended
+// within kCancelLimitMs.
+bool cancel(HANDLE handle, OVERLAPPED &overlapped)
+{
+    CancelIoEx(handle, &overlapped);
+    return WaitForSingleObject(overlapped.hEvent, kCancelLimitMs) == WAIT_OBJECT_0;
+}
+
+// Waits at most `limitMs` for an overlapped operation to end, then cancels it. Bytes moved
+// before a cancellation count. An operation that does not end even then is Abandoned.
+IoResult finish(HANDLE handle, OVERLAPPED &overlapped, DWORD limitMs)
+{
+    const bool inTime = WaitForSingleObject(overlapped.hEvent, limitMs) == WAIT_OBJECT_0;
+    if (!inTime && !cancel(handle, overlapped))
+        return {IoEnd::Abandoned};
+    DWORD bytes = 0;
+    if (GetOverlappedResult(handle, &overlapped, &bytes, FALSE))
+        return {IoEnd::Done, bytes};
+    return {inTime ? IoEnd::Failed : IoEnd::TimedOut, bytes};
+}
+
+DCB readDeviceControlBlock(HANDLE handle, bool *ok)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    *ok = GetCommState(handle, &dcb);
+    return dcb;
+}
+
+LineSettings lineSettingsOf(const DCB &dcb)
+{
+    LineSettings settings;
+    settings.baudRate = int(dcb.BaudRate);
+    settings.dataBits = dcb.ByteSize;
+    // By Parity alone: Windows reports fParity as 0 whatever was set.
+    settings.parity = dcb.Parity == NOPARITY     ? 'N'
+                      : dcb.Parity == EVENPARITY ? 'E'
+                      : dcb.Parity == ODDPARITY  ? 'O'
+                                                 : '?';
+    settings.stopBits = dcb.StopBits == ONESTOPBIT ? 1 : dcb.StopBits == TWOSTOPBITS ? 2 : 0;
+    settings.flowControl = dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fOutX || dcb.fInX ||
+                           dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ||
+                           dcb.fDtrControl == DTR_CONTROL_HANDSHAKE;
+    return settings;
+}
+
+// How long `characters` take on the wire at what the device holds.
+double wireMs(const DCB &dcb, qsizetype characters)
+{
+    const double stopBits = dcb.StopBits == TWOSTOPBITS    ? 2.0
+                            : dcb.StopBits == ONE5STOPBITS ? 1.5
+                                                           : 1.0;
+    const double bits = 1.0 + dcb.ByteSize + (dcb.Parity == NOPARITY ? 0.0 : 1.0) + stopBits;
+    return double(characters) * bits * 1000.0 / double(dcb.BaudRate);
+}
+
+} // namespace
+
+// The system writes into OVERLAPPED and buffer until the operation has ended: one that does
+// not end even when cancelled is left allocated (see renew) rather than freed under it.
+struct WinSerialPort::Io
+{
+    Io() { overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Io()
+    {
+        if (overlapped.hEvent)
+            CloseHandle(overlapped.hEvent);
+    }
+    Io(const Io &) = delete;
+    Io &operator=(const Io &) = delete;
+
+    bool valid() const { return overlapped.hEvent != nullptr; }
+    OVERLAPPED &fresh()
+    {
+        const HANDLE event = overlapped.hEvent;
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event;
+        ResetEvent(event);
+        return overlapped;
+    }
+
+    OVERLAPPED overlapped{};
+    std::array<char, 512> buffer{};
+    QByteArray written;
+};
+
+namespace {
+
+// Leaves an operation that would not end to the system, with its memory, and starts afresh.
+void renew(std::unique_ptr<WinSerialPort::Io> &io)
+{
+    (void)io.release();
+    io = std::make_unique<WinSerialPort::Io>();
 }
 
 } // namespace
@@ -79,15 +190,13 @@ QHash<QString, QString> portDescriptions()
 
 } // namespace
 
-QList<PresentPort> presentPorts()
+QStringList listedSerialPorts()
 {
-    // Every serial port the system has a device for is named here, whatever its driver.
-    QList<PresentPort> ports;
+    QStringList names;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
         ERROR_SUCCESS)
-        return ports;
-    const QHash<QString, QString> descriptions = portDescriptions();
+        return names;
     for (DWORD index = 0;; ++index) {
         wchar_t valueName[256] = {};
         DWORD nameLength = 255;
@@ -100,10 +209,18 @@ QList<PresentPort> presentPorts()
             break;
         if (result != ERROR_SUCCESS || type != REG_SZ)
             continue;
-        const QString name = QString::fromWCharArray(data);
-        ports.append({name, descriptions.value(name)});
+        names << QString::fromWCharArray(data);
     }
     RegCloseKey(key);
+    return names;
+}
+
+QList<PresentPort> presentPorts()
+{
+    QList<PresentPort> ports;
+    const QHash<QString, QString> descriptions = portDescriptions();
+    for (const QString &name : listedSerialPorts())
+        ports.append({name, descriptions.value(name)});
     std::sort(ports.begin(), ports.end(), [](const PresentPort &a, const PresentPort &b) {
         return portNameLess(a.name, b.name);
     });
@@ -111,10 +228,10 @@ QList<PresentPort> presentPorts()
 }
 
 WinSerialPort::WinSerialPort(QObject *parent)
-    : SerialPort(parent), m_readEvent(newManualResetEvent()), m_drainEvent(newManualResetEvent()),
-      m_writeEvent(newManualResetEvent())
+    : SerialPort(parent), m_read(std::make_unique<Io>()), m_queued(std::make_unique<Io>()),
+      m_write(std::make_unique<Io>())
 {
-    m_readNotifier = new QWinEventNotifier(m_readEvent, this);
+    m_readNotifier = new QWinEventNotifier(m_read->overlapped.hEvent, this);
     m_readNotifier->setEnabled(false);
     connect(m_readNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onReadCompleted);
 }
@@ -122,18 +239,20 @@ WinSerialPort::WinSerialPort(QObject *parent)
 WinSerialPort::~WinSerialPort()
 {
     close();
+    // Before the event it watches goes with m_read.
     delete m_readNotifier;
-    for (HANDLE event : {m_readEvent, m_drainEvent, m_writeEvent}) {
-        if (event)
-            CloseHandle(event);
-    }
 }
 
 QString WinSerialPort::devicePath(const QString &systemName)
 {
-    if (systemName.startsWith(QLatin1String("\\\\")))
-        return systemName;
     return QStringLiteral("\\\\.\\") + systemName;
+}
+
+bool WinSerialPort::underWine()
+{
+    static const bool wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
 }
 
 void WinSerialPort::setPortName(const QString &systemName)
@@ -152,15 +271,21 @@ bool WinSerialPort::open()
 {
     if (isOpen())
         return true;
-    if (m_name.isEmpty() || !m_readEvent || !m_drainEvent || !m_writeEvent)
+    // Only a serial port's name reaches CreateFileW: a UNC path would connect to another
+    // computer with the user's credentials, "\\.\pipe\..." to a pipe server.
+    if (m_name.isEmpty() || systemPortName(m_name) != m_name)
+        return false;
+    if (!m_read->valid() || !m_queued->valid() || !m_write->valid())
         return false;
     const std::wstring path = devicePath(m_name).toStdWString();
     m_handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE)
         return false;
-    // A file or another device opened by name is no serial line.
-    if (GetFileType(m_handle) != FILE_TYPE_CHAR || !configure()) {
+    // Some virtual COM drivers report FILE_TYPE_UNKNOWN: whether this is a serial line is for
+    // GetCommState to say, in configure().
+    const DWORD type = GetFileType(m_handle);
+    if ((type != FILE_TYPE_CHAR && type != FILE_TYPE_UNKNOWN) || !configure()) {
         CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
         return false;
     }
@@ -176,18 +301,19 @@ bool WinSerialPort::open()
 
 bool WinSerialPort::configure()
 {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
+    bool ok = false;
+    DCB dcb = readDeviceControlBlock(m_handle, &ok);
     // Only a serial line has a device control block.
-    if (!GetCommState(m_handle, &dcb))
+    if (!ok)
         return false;
     if (m_lineSettingsWanted) {
-        dcb.BaudRate = CBR_9600;
-        dcb.ByteSize = 7;
-        dcb.Parity = EVENPARITY;
-        dcb.StopBits = ONESTOPBIT;
+        const LineSettings &line = kRelayLineSettings;
+        dcb.BaudRate = DWORD(line.baudRate);
+        dcb.ByteSize = BYTE(line.dataBits);
+        dcb.Parity = line.parity == 'E' ? EVENPARITY : line.parity == 'O' ? ODDPARITY : NOPARITY;
+        dcb.StopBits = line.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
         dcb.fBinary = TRUE;
-        dcb.fParity = TRUE;
+        dcb.fParity = dcb.Parity != NOPARITY;
         dcb.fOutxCtsFlow = FALSE;
         dcb.fOutxDsrFlow = FALSE;
         dcb.fDsrSensitivity = FALSE;
@@ -197,30 +323,54 @@ bool WinSerialPort::configure()
         dcb.fErrorChar = FALSE;
         dcb.fNull = FALSE;
         dcb.fAbortOnError = FALSE;
+        // Some virtual COM drivers refuse the whole block (error 87) when both are 0, as
+        // GetCommState hands them back.
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
         // Raised while open, as a POSIX tty raises them: interface boxes that draw their
         // power from the handshake lines behave the same on both systems.
         dcb.fDtrControl = DTR_CONTROL_ENABLE;
         dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        m_dcb = dcb;
-        // A driver may refuse part of it (a pseudo-terminal under Wine cannot hold 7 data
-        // bits). As with any other failure of the line within an exchange, the relay's
-        // answers then decide: no reply, or a reply that fails its checksum.
-        SetCommState(m_handle, &dcb);
-    } else {
-        m_dcb = dcb;
+        if (!SetCommState(m_handle, &dcb)) {
+            // Wine on a pseudo-terminal refuses 7 data bits on most opens, and then sets none
+            // of the rest either; 8N1 is what it holds.
+            if (!underWine())
+                return false;
+            dcb.ByteSize = 8;
+            dcb.Parity = NOPARITY;
+            dcb.fParity = FALSE;
+            if (!SetCommState(m_handle, &dcb))
+                return false;
+        }
+        // A driver keeps what the last program set where it takes a setting only in part:
+        // another program's 115200 8N1 or handshake would show only as "no reply".
+        const DCB held = readDeviceControlBlock(m_handle, &ok);
+        if (!ok)
+            return false;
+        const LineSettings heldLine = lineSettingsOf(held);
+        LineSettings wineLine = line;
+        wineLine.dataBits = 8;
+        wineLine.parity = 'N';
+        if (heldLine != line && !(underWine() && heldLine == wineLine))
+            return false;
+        if (heldLine != line && !std::exchange(m_noticeGiven, true)) {
+            const QString text = QStringLiteral(
+                "Wine上で動作しています。このCOMポートは7ビット・偶数パリティに設定できないため、"
+                "8ビット・パリティなしで通信します。");
+            std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+            std::fflush(stderr);
+            emit notice(text);
+        }
     }
     return setTimeouts();
 }
 
 bool WinSerialPort::setTimeouts()
 {
-    // Reads wait for every byte asked for, however long it takes; writes end within a bound.
+    // Reads wait for every byte asked for: the pending 1-byte read wakes on a reply's first
+    // byte. A write the wait gave up on and could not cancel ends on the driver's time-out.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 0;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
+    timeouts.WriteTotalTimeoutConstant = kDriverWriteTimeoutMs;
     return SetCommTimeouts(m_handle, &timeouts);
 }
 
@@ -230,10 +380,8 @@ bool WinSerialPort::armRead()
     // wait were measured and rejected: "return when any byte arrives" ({MAXDWORD, MAXDWORD,
     // N}) never completes under Wine, and a pending WaitCommEvent(EV_RXCHAR) there completes
     // at once with no event, again and again.
-    m_readOverlapped = OVERLAPPED{};
-    m_readOverlapped.hEvent = m_readEvent;
-    ResetEvent(m_readEvent);
-    if (!ReadFile(m_handle, &m_firstByte, 1, nullptr, &m_readOverlapped) &&
+    OVERLAPPED &overlapped = m_read->fresh();
+    if (!ReadFile(m_handle, m_read->buffer.data(), 1, nullptr, &overlapped) &&
         GetLastError() != ERROR_IO_PENDING)
         return false;
     // Done at once or later, the event is set either way and the notifier reports it.
@@ -242,12 +390,24 @@ bool WinSerialPort::armRead()
     return true;
 }
 
+bool WinSerialPort::endPendingRead()
+{
+    m_readNotifier->setEnabled(false);
+    if (!m_readPending)
+        return true;
+    m_readPending = false;
+    if (cancel(m_handle, m_read->overlapped))
+        return true;
+    renew(m_read);
+    m_readNotifier->setHandle(m_read->overlapped.hEvent);
+    return false;
+}
+
 bool WinSerialPort::readQueued()
 {
     // Exactly as many bytes as the driver holds, so the read never waits. (Timeouts
     // {MAXDWORD, 0, 0}, documented to return at once, wait for a byte under Wine on a pty
     // when none is queued: after a reply's last character that would be forever.)
-    std::array<char, 512> buffer;
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
@@ -255,17 +415,23 @@ bool WinSerialPort::readQueued()
             return false;
         if (status.cbInQue == 0)
             return true;
-        const DWORD wanted = std::min<DWORD>(status.cbInQue, DWORD(buffer.size()));
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = m_drainEvent;
-        ResetEvent(m_drainEvent);
-        DWORD got = 0;
-        if (!ReadFile(m_handle, buffer.data(), wanted, nullptr, &overlapped) &&
+        const DWORD wanted = std::min<DWORD>(status.cbInQue, DWORD(m_queued->buffer.size()));
+        OVERLAPPED &overlapped = m_queued->fresh();
+        if (!ReadFile(m_handle, m_queued->buffer.data(), wanted, nullptr, &overlapped) &&
             GetLastError() != ERROR_IO_PENDING)
             return false;
-        if (!GetOverlappedResult(m_handle, &overlapped, &got, TRUE))
+        const IoResult result = finish(m_handle, overlapped, kQueuedReadLimitMs);
+        if (result.end == IoEnd::Abandoned) {
+            renew(m_queued);
             return false;
-        m_received.append(buffer.data(), qsizetype(got));
+        }
+        m_received.append(m_queued->buffer.data(), qsizetype(result.bytes));
+        if (result.end == IoEnd::Failed)
+            return false;
+        // A driver that reports more than it holds: what came is kept, and the pending read
+        // wakes on the rest.
+        if (result.end == IoEnd::TimedOut || result.bytes == 0)
+            return true;
     }
 }
 
@@ -274,10 +440,15 @@ void WinSerialPort::onReadCompleted()
     if (!isOpen() || !m_readPending)
         return;
     DWORD got = 0;
-    if (!GetOverlappedResult(m_handle, &m_readOverlapped, &got, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE) // a late report of a read already handled
+    if (!GetOverlappedResult(m_handle, &m_read->overlapped, &got, FALSE)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_INCOMPLETE) // a late report of a read already handled
             return;
         m_readPending = false;
+        // A read aborted on a port that is still there (a purge, a driver's reset) has lost
+        // nothing: wait on.
+        if (error == ERROR_OPERATION_ABORTED && portIsThere() && armRead())
+            return;
         loseLine();
         return;
     }
@@ -287,12 +458,19 @@ void WinSerialPort::onReadCompleted()
         loseLine();
         return;
     }
-    m_received.append(m_firstByte);
+    m_received.append(m_read->buffer[0]);
     if (!readQueued() || !armRead()) {
         loseLine();
         return;
     }
     emit bytesArrived();
+}
+
+bool WinSerialPort::portIsThere() const
+{
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(m_handle, &errors, &status);
 }
 
 bool WinSerialPort::isOpen() const
@@ -304,34 +482,40 @@ void WinSerialPort::close()
 {
     if (!isOpen())
         return;
-    m_readNotifier->setEnabled(false);
-    if (m_readPending) {
-        CancelIoEx(m_handle, &m_readOverlapped);
-        // The system owns the OVERLAPPED and the byte until the read has really ended.
-        DWORD got = 0;
-        GetOverlappedResult(m_handle, &m_readOverlapped, &got, TRUE);
-        m_readPending = false;
-    }
+    endPendingRead();
     CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
     m_received.clear();
 }
 
-bool WinSerialPort::writeAll(QByteArrayView bytes)
+WinSerialPort::Sent WinSerialPort::writeAll(QByteArrayView bytes)
 {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = m_writeEvent;
-    ResetEvent(m_writeEvent);
-    if (!WriteFile(m_handle, bytes.data(), DWORD(bytes.size()), nullptr, &overlapped) &&
+    // A copy the system may read for as long as the write lasts.
+    m_write->written = bytes.toByteArray();
+    OVERLAPPED &overlapped = m_write->fresh();
+    if (!WriteFile(m_handle, m_write->written.constData(), DWORD(m_write->written.size()), nullptr,
+                   &overlapped) &&
         GetLastError() != ERROR_IO_PENDING)
-        return false;
-    DWORD written = 0;
-    return GetOverlappedResult(m_handle, &overlapped, &written, TRUE) &&
-           written == DWORD(bytes.size());
+        return Sent::Failed;
+    const IoResult result = finish(m_handle, overlapped, kWriteLimitMs);
+    switch (result.end) {
+    case IoEnd::Done:
+        // A driver's own write time-out ends the write "done" with fewer bytes.
+        return result.bytes == DWORD(bytes.size()) ? Sent::Whole : Sent::TimedOut;
+    case IoEnd::TimedOut:
+        return Sent::TimedOut;
+    case IoEnd::Abandoned:
+        renew(m_write);
+        return Sent::TimedOut;
+    case IoEnd::Failed:
+        break;
+    }
+    return Sent::Failed;
 }
 
 void WinSerialPort::write(QByteArrayView bytes)
 {
-    if (isOpen() && !writeAll(bytes))
+    // A request that did not leave whole gets no reply: the reply time-out then decides.
+    if (isOpen() && writeAll(bytes) == Sent::Failed)
         loseLine();
 }
 
@@ -339,12 +523,43 @@ bool WinSerialPort::writeAndDrain(QByteArrayView bytes)
 {
     if (!isOpen())
         return false;
-    if (!writeAll(bytes)) {
+    switch (writeAll(bytes)) {
+    case Sent::Whole:
+        break;
+    case Sent::TimedOut:
+        return false;
+    case Sent::Failed:
         loseLine();
         return false;
     }
-    // The driver's queue must reach the wire too before the handle goes.
+    // Its answer adds nothing to the queue check that follows, which some drivers need.
     FlushFileBuffers(m_handle);
+    return waitUntilOnTheWire(bytes.size());
+}
+
+bool WinSerialPort::waitUntilOnTheWire(qsizetype frameBytes)
+{
+    // On a USB adapter the flush ends once the chip holds the bytes, not once they have left
+    // it, and closing the port then drops DTR and RTS under the frame's tail: interface boxes
+    // powered from those lines lose it. The relay never answers a write, so nothing else
+    // would tell. Wait for the driver's queue to empty, then for the frame's time on the wire.
+    const QDeadlineTimer deadline(kOutputQueueLimitMs);
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(m_handle, &errors, &status))
+            return false;
+        if (status.cbOutQue == 0)
+            break;
+        if (deadline.hasExpired())
+            return false;
+        Sleep(1);
+    }
+    bool ok = false;
+    const DCB dcb = readDeviceControlBlock(m_handle, &ok);
+    if (!ok || dcb.BaudRate == 0)
+        return false;
+    Sleep(DWORD(std::ceil(wireMs(dcb, frameBytes) + kWireMarginMs)));
     return true;
 }
 
@@ -357,18 +572,16 @@ void WinSerialPort::discardInput()
 {
     if (!isOpen())
         return;
-    PurgeComm(m_handle, PURGE_RXCLEAR);
-    m_received.clear();
-    // A byte the pending read took before the purge is stale too.
-    DWORD got = 0;
-    if (m_readPending && GetOverlappedResult(m_handle, &m_readOverlapped, &got, FALSE)) {
-        m_readPending = false;
-        if (got == 0 || !readQueued() || !armRead()) {
-            loseLine();
-            return;
-        }
-        m_received.clear();
+    // Whether a purge also ends a pending read differs between drivers (under Wine it does
+    // not), so the read is ended first; a byte it took is as stale as the rest.
+    if (!endPendingRead()) {
+        loseLine();
+        return;
     }
+    PurgeComm(m_handle, PURGE_RXABORT | PURGE_RXCLEAR);
+    m_received.clear();
+    if (!armRead())
+        loseLine();
 }
 
 std::optional<LineSettings> WinSerialPort::lineSettings() const
@@ -376,25 +589,18 @@ std::optional<LineSettings> WinSerialPort::lineSettings() const
     const std::optional<DCB> dcb = deviceControlBlock();
     if (!dcb)
         return std::nullopt;
-    LineSettings settings;
-    settings.baudRate = int(dcb->BaudRate);
-    settings.dataBits = dcb->ByteSize;
-    settings.parity = !dcb->fParity || dcb->Parity == NOPARITY ? 'N'
-                      : dcb->Parity == EVENPARITY              ? 'E'
-                      : dcb->Parity == ODDPARITY               ? 'O'
-                                                               : '?';
-    settings.stopBits = dcb->StopBits == ONESTOPBIT ? 1 : dcb->StopBits == TWOSTOPBITS ? 2 : 0;
-    settings.flowControl = dcb->fOutxCtsFlow || dcb->fOutxDsrFlow || dcb->fOutX || dcb->fInX ||
-                           dcb->fRtsControl == RTS_CONTROL_HANDSHAKE ||
-                           dcb->fDtrControl == DTR_CONTROL_HANDSHAKE;
-    return settings;
+    return lineSettingsOf(*dcb);
 }
 
 std::optional<DCB> WinSerialPort::deviceControlBlock() const
 {
     if (!isOpen())
         return std::nullopt;
-    return m_dcb;
+    bool ok = false;
+    const DCB dcb = readDeviceControlBlock(m_handle, &ok);
+    if (!ok)
+        return std::nullopt;
+    return dcb;
 }
 
 void WinSerialPort::loseLine()

@@ -4,13 +4,16 @@
 
 #include <qt_windows.h>
 
+#include <memory>
+
 class QWinEventNotifier;
 
 namespace veltra {
 
 // The serial line over the Win32 communications API. One overlapped 1-byte read stays
 // pending while the port is open; its event wakes the event loop when the first byte of a
-// reply arrives, and whatever else is queued is then read at once. Nothing polls.
+// reply arrives, and whatever else is queued is then read at once. Nothing polls, and no
+// wait on the driver lasts longer than its named limit.
 class WinSerialPort final : public SerialPort
 {
     Q_OBJECT
@@ -29,33 +32,47 @@ public:
     void discardInput() override;
     std::optional<LineSettings> lineSettings() const override;
 
-    // The framing and handshake lines the open port was set up with; nothing while closed.
+    // The device control block the open port holds, read back from the driver; nothing
+    // while closed.
     std::optional<DCB> deviceControlBlock() const;
 
-    // The path CreateFileW opens: "COM3" becomes "\\.\COM3", so COM10 and above work too.
+    // The path CreateFileW opens: "\\.\" and the name, so COM10 and above work too.
     static QString devicePath(const QString &systemName);
 
+    // Whether this program runs under Wine rather than Windows.
+    static bool underWine();
+
+    // An overlapped operation's OVERLAPPED, event and buffer.
+    struct Io;
+
 private:
+    enum class Sent { Whole, TimedOut, Failed };
+
     bool configure();
     bool setTimeouts();
     bool armRead();
+    bool endPendingRead();
     bool readQueued();
     void onReadCompleted();
-    bool writeAll(QByteArrayView bytes);
+    Sent writeAll(QByteArrayView bytes);
+    bool waitUntilOnTheWire(qsizetype frameBytes);
+    bool portIsThere() const;
     void loseLine();
 
     QString m_name;
     bool m_lineSettingsWanted = false;
+    bool m_noticeGiven = false;
     HANDLE m_handle = INVALID_HANDLE_VALUE;
-    HANDLE m_readEvent = nullptr;
-    HANDLE m_drainEvent = nullptr;
-    HANDLE m_writeEvent = nullptr;
-    DCB m_dcb{};
-    OVERLAPPED m_readOverlapped{};
-    char m_firstByte = 0;
+    std::unique_ptr<Io> m_read; // the pending 1-byte read
+    std::unique_ptr<Io> m_queued;
+    std::unique_ptr<Io> m_write;
     bool m_readPending = false;
     QWinEventNotifier *m_readNotifier = nullptr;
     QByteArray m_received;
 };
+
+// The names under HARDWARE\DEVICEMAP\SERIALCOMM: every serial port the system has a device
+// for, whatever its driver.
+QStringList listedSerialPorts();
 
 } // namespace veltra

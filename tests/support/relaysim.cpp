@@ -5,6 +5,12 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <utility>
+
+#ifndef Q_OS_WIN
+#include <signal.h>
+#endif
+
 namespace veltra::test {
 namespace {
 
@@ -33,6 +39,11 @@ bool RelaySim::start(const QStringList &extraArgs)
 void RelaySim::stop()
 {
     m_portPath.clear();
+}
+
+bool RelaySim::pause()
+{
+    return qEnvironmentVariable("VELTRA_SIM_PAUSED") == QLatin1String("1");
 }
 
 QString RelaySim::logPath() const
@@ -80,6 +91,8 @@ bool RelaySim::start(const QStringList &extraArgs)
 void RelaySim::stop()
 {
     if (m_process.state() != QProcess::NotRunning) {
+        if (std::exchange(m_paused, false))
+            ::kill(pid_t(m_process.processId()), SIGCONT);
         m_process.terminate();
         if (!m_process.waitForFinished(kStopTimeoutMs)) {
             m_process.kill();
@@ -87,6 +100,12 @@ void RelaySim::stop()
         }
     }
     m_portPath.clear();
+}
+
+bool RelaySim::pause()
+{
+    m_paused = isRunning() && ::kill(pid_t(m_process.processId()), SIGSTOP) == 0;
+    return m_paused;
 }
 
 QString RelaySim::logPath() const

@@ -15,7 +15,8 @@ namespace veltra::test {
 // tests/windows/serial-seam starts it with the options a test needs, maps a COM port to its
 // line and names port, log and options in VELTRA_SIM_PORT, VELTRA_SIM_LOG and VELTRA_SIM_ARGS.
 // start() then checks that the running simulator has the options asked for, and fails, saying
-// which, when it has not.
+// which, when it has not. There the script also pauses the simulator for a test that asks it
+// to (VELTRA_SIM_PAUSED=1).
 class RelaySim
 {
 public:
@@ -28,6 +29,9 @@ public:
     // for the path of its line. False, with errorString(), when it does not come up.
     bool start(const QStringList &extraArgs = {});
     void stop();
+    // Stops the simulator in its tracks (SIGSTOP): it reads nothing more, so the line's
+    // buffers fill. It goes on when stopped.
+    bool pause();
 
     QString portPath() const { return m_portPath; }
     QString logPath() const;
@@ -49,6 +53,7 @@ private:
     QProcess m_process;
     QString m_portPath;
     QString m_error;
+    bool m_paused = false;
 };
 
 } // namespace veltra::test
