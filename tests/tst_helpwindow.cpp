@@ -1,12 +1,20 @@
+#include "operations/messages.h"
+#include "scriptedprompts.h"
+#include "settings/items.h"
 #include "ui/helpwindow.h"
+#include "ui/mainwindow.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAction>
 #include <QFontMetrics>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -37,6 +45,24 @@ QString ruler(int length)
     return QLatin1Char(' ') + QString(length, QLatin1Char('='));
 }
 
+// The two tabs' fields by object name, with the stored text each shows line by line.
+QPlainTextEdit *field(const HelpWindow &window, const QString &name)
+{
+    return name == QLatin1String("Text1") ? window.textField() : window.additionsField();
+}
+
+QStringList storedLines(const QString &name)
+{
+    return name == QLatin1String("Text1") ? helpLines() : HelpWindow::additionsText().split(u'\n');
+}
+
+void addFieldRows()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("classic") << QStringLiteral("Text1");
+    QTest::newRow("additions") << QStringLiteral("Text2");
+}
+
 } // namespace
 
 class TestHelpWindow : public QObject
@@ -60,10 +86,17 @@ private slots:
     void latinWordsAreOnlyKnownOnes();
 
     void windowIsTheHelpForm();
+    void textFieldShowsEveryLineAsItsOwnBlock_data() { addFieldRows(); }
     void textFieldShowsEveryLineAsItsOwnBlock();
+    void textFieldIsReadOnly_data() { addFieldRows(); }
     void textFieldIsReadOnly();
+    void longestLineIsReachedByScrollingSideways_data() { addFieldRows(); }
     void longestLineIsReachedByScrollingSideways();
     void closingDeletesTheWindow();
+
+    void additionsNameEveryMenuItemWithItsKeys();
+    void additionsQuoteTheToolsOwnTexts_data();
+    void additionsQuoteTheToolsOwnTexts();
 };
 
 void TestHelpWindow::textIsCrLfLinesEndingInAnEmptyLine()
@@ -321,6 +354,15 @@ void TestHelpWindow::windowIsTheHelpForm()
     QVERIFY(window.testAttribute(Qt::WA_DeleteOnClose));
     QCOMPARE(window.size(), QSize(609, 435));
 
+    // The classic text first, unchanged; what was added since on the second tab.
+    QTabWidget *tabs = window.tabs();
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("基本機能"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("追加機能"));
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(tabs->widget(1), window.additionsField());
+    QCOMPARE(window.additionsField()->accessibleName(), QStringLiteral("追加機能"));
+
     auto *text = window.findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
     QVERIFY(text);
     QCOMPARE(text, window.textField());
@@ -334,17 +376,25 @@ void TestHelpWindow::windowIsTheHelpForm()
     QCOMPARE(text->font().weight(), QFont::Normal);
     QVERIFY(!text->font().italic());
 
+    QCOMPARE(tabs->widget(0), text);
+    QCOMPARE(window.additionsField()->font(), text->font());
+    QCOMPARE(window.additionsField()->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+    // Each text fills the window under the tabs.
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(text->geometry(), window.rect());
+    QCOMPARE(tabs->geometry(), window.rect());
+    QCOMPARE(text->geometry(), text->parentWidget()->rect());
+    QCOMPARE(text->parentWidget()->width(), window.width());
 }
 
 void TestHelpWindow::textFieldShowsEveryLineAsItsOwnBlock()
 {
+    QFETCH(QString, name);
     HelpWindow window;
-    const QTextDocument *document = window.textField()->document();
-    const QStringList lines = helpLines();
-    QCOMPARE(document->blockCount(), 151);
+    const QTextDocument *document = field(window, name)->document();
+    const QStringList lines = storedLines(name);
+    QCOMPARE(document->blockCount(), lines.size());
     QTextBlock block = document->begin();
     for (const QString &line : lines) {
         QVERIFY(block.isValid());
@@ -356,10 +406,12 @@ void TestHelpWindow::textFieldShowsEveryLineAsItsOwnBlock()
 
 void TestHelpWindow::textFieldIsReadOnly()
 {
+    QFETCH(QString, name);
     HelpWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QPlainTextEdit *text = window.textField();
+    QPlainTextEdit *text = field(window, name);
+    window.tabs()->setCurrentWidget(text);
     QVERIFY(text->isReadOnly());
     const QString before = text->toPlainText();
     text->setFocus();
@@ -373,10 +425,12 @@ void TestHelpWindow::textFieldIsReadOnly()
 
 void TestHelpWindow::longestLineIsReachedByScrollingSideways()
 {
+    QFETCH(QString, name);
     HelpWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QPlainTextEdit *text = window.textField();
+    QPlainTextEdit *text = field(window, name);
+    window.tabs()->setCurrentWidget(text);
     QScrollBar *horizontal = text->horizontalScrollBar();
     QVERIFY(text->horizontalScrollBar()->isVisible());
     QVERIFY(text->verticalScrollBar()->isVisible());
@@ -387,10 +441,13 @@ void TestHelpWindow::longestLineIsReachedByScrollingSideways()
 
     const QFontMetrics metrics(text->font());
     int widest = 0;
-    for (const QString &line : helpLines())
+    for (const QString &line : storedLines(name))
         widest = std::max(widest, metrics.horizontalAdvance(line));
-    QVERIFY2(widest > text->viewport()->width(), "no line is wider than the text field");
-    QVERIFY(horizontal->maximum() > 0);
+    // The classic text has lines wider than the window; the additions may fit it.
+    if (name == QLatin1String("Text1")) {
+        QVERIFY2(widest > text->viewport()->width(), "no line is wider than the text field");
+        QVERIFY(horizontal->maximum() > 0);
+    }
     QVERIFY(horizontal->maximum() + text->viewport()->width() >= widest);
 
     // No line is wrapped onto a second row.
@@ -414,6 +471,65 @@ void TestHelpWindow::closingDeletesTheWindow()
     HelpWindow again;
     QCOMPARE(again.textField()->document()->blockCount(), 151);
     QCOMPARE(again.textField()->verticalScrollBar()->value(), 0);
+}
+
+void TestHelpWindow::additionsNameEveryMenuItemWithItsKeys()
+{
+    // The second tab lists the menus; a renamed item or a changed key would have the help
+    // tell the user of something the window does not do.
+    veltra::test::ScriptedPrompts prompts;
+    veltra::MainWindow w(&prompts);
+    const QStringList lines = HelpWindow::additionsText().split(u'\n');
+    static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)$"));
+    static const QRegularExpression anyKey(QStringLiteral("^(Ctrl|Shift|Alt|F\\d)"));
+    int items = 0;
+    for (const QAction *title : w.menuBar()->actions()) {
+        const QString menu = title->text().remove(mnemonic);
+        QVERIFY2(lines.contains(QStringLiteral(" \u3000[%1]").arg(menu)), qPrintable(menu));
+        for (const QAction *item : title->menu()->actions()) {
+            if (item->isSeparator())
+                continue;
+            // " 　　NAME", then the keys (if any) after two spaces or more.
+            const QRegularExpression row(QStringLiteral("^ \u3000\u3000%1(?: {2,}(.*))?$")
+                                             .arg(QRegularExpression::escape(item->text())));
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const QString &l) {
+                return row.match(l).hasMatch();
+            });
+            QVERIFY2(line != lines.end(), qPrintable(item->text()));
+            const QString rest = row.match(*line).captured(1);
+            const QString keys = item->shortcut().toString(QKeySequence::PortableText);
+            if (keys.isEmpty())
+                QVERIFY2(!anyKey.match(rest).hasMatch(), qPrintable(*line));
+            else
+                QVERIFY2(rest.startsWith(keys + u' ') || rest == keys, qPrintable(*line));
+            ++items;
+        }
+    }
+    QVERIFY(items >= 12);
+}
+
+void TestHelpWindow::additionsQuoteTheToolsOwnTexts_data()
+{
+    // Texts the tool itself shows, taken from where the tool takes them.
+    QTest::addColumn<QString>("quote");
+    QTest::newRow("verified") << veltra::messages::verified();
+    veltra::test::ScriptedPrompts prompts;
+    veltra::MainWindow w(&prompts);
+    for (int item = 0; item < veltra::itemCount(3); ++item) {
+        const QString text = veltra::textOfCode(veltra::PageKind::Circuit, item, 0);
+        w.setPresentValue(3, item, text);
+        w.setSetValue(3, item, text);
+    }
+    w.setPresentValue(3, 1, QStringLiteral("30(mA)"));
+    w.setSetValue(3, 1, QStringLiteral("50(mA)"));
+    QTest::newRow("pending mark") << w.findChild<QWidget *>(QStringLiteral("Combo4_1"))->toolTip();
+}
+
+void TestHelpWindow::additionsQuoteTheToolsOwnTexts()
+{
+    QFETCH(QString, quote);
+    QVERIFY(!quote.isEmpty());
+    QVERIFY2(HelpWindow::additionsText().contains(quote), qPrintable(quote));
 }
 
 QTEST_MAIN(TestHelpWindow)

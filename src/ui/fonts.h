@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QStringList>
 
 namespace veltra {
@@ -12,6 +13,15 @@ inline QStringList windowFontFamilies()
     return {QStringLiteral("ＭＳ ゴシック"),         QStringLiteral("MS Gothic"),
             QStringLiteral("Yu Gothic UI"),          QStringLiteral("Meiryo UI"),
             QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")};
+}
+
+// The font of the window's labels, fields and buttons.
+inline QFont windowFont()
+{
+    QFont font;
+    font.setFamilies(windowFontFamilies());
+    font.setPointSizeF(9);
+    return font;
 }
 
 // Fixed-pitch only: the help text's rulers and indents count a full-width character as two
