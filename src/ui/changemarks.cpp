@@ -15,22 +15,18 @@ const QColor kWarningText(192, 0, 0);
 
 void paintField(QComboBox *field, FieldMark mark)
 {
-    // The page's own font, bold for a pending change; set whole, because fields under the
-    // tabs' style sheet do not fall back to the page's font.
-    QFont font = field->parentWidget()->font();
-    font.setBold(mark == FieldMark::Pending);
-    QPalette palette = field->parentWidget()->palette();
+    // Only what the mark changes is set; family, size and the other colours stay inherited
+    // from the page, and the field's line edit inherits from the field.
+    QFont font;
+    if (mark == FieldMark::Pending)
+        font.setBold(true);
+    QPalette palette;
     if (mark == FieldMark::Pending)
         palette.setColor(QPalette::Base, kPendingBackground);
     else if (mark == FieldMark::Warning)
         palette.setColor(QPalette::Text, kWarningText);
-    for (QWidget *widget :
-         {static_cast<QWidget *>(field), static_cast<QWidget *>(field->lineEdit())}) {
-        if (!widget)
-            continue;
-        widget->setFont(font);
-        widget->setPalette(palette);
-    }
+    field->setFont(font);
+    field->setPalette(palette);
 }
 
 } // namespace

@@ -62,17 +62,9 @@ constexpr TopButton kTopButtons[] = {
     {"Command15", "設定値保存", "VELTRAの現在値を保存します。", 1, 2},
 };
 
-QFont pageFont()
-{
-    QFont font;
-    font.setFamilies(windowFontFamilies());
-    font.setPointSizeF(9);
-    return font;
-}
-
 QFont boldFont()
 {
-    QFont font = pageFont();
+    QFont font = windowFont();
     font.setPointSizeF(9.75);
     font.setBold(true);
     return font;
@@ -157,7 +149,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
     setWindowTitle(QStringLiteral("VELTRA 設定ソフト Ver.2.1"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(pageFont());
+    setFont(windowFont());
     setAcceptDrops(true);
 
     if (!prompts) {
@@ -169,7 +161,6 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
     m_link = new DeviceLink(*m_port, *this, this);
     m_commands = new Commands(*m_link, *this, *m_prompts, this);
     m_service = new ServiceWindow(this);
-    m_service->setFont(pageFont());
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("Form1Client"));
@@ -381,25 +372,24 @@ void MainWindow::buildPages(QWidget *central)
     m_tabs->setGeometry(kTabRect);
     m_tabs->setUsesScrollButtons(false);
     m_tabs->tabBar()->setExpanding(true);
-    // Nine captions in one row on a 523 px control: keep the tabs narrow.
-    m_tabs->setStyleSheet(QStringLiteral(
+    // Nine captions in one row on a 523 px control: keep the tabs narrow. On the bar alone, so
+    // the pages keep the window's own style and font.
+    m_tabs->tabBar()->setStyleSheet(QStringLiteral(
         "QTabBar::tab { padding: 4px 6px; margin-right: 1px; border: 1px solid #a0a0a0;"
         " border-bottom: none; background: #e4e4e4; }"
         "QTabBar::tab:selected { background: #ffffff; }"));
     for (int page = 0; page < kPageCount; ++page) {
-        QWidget *widget = buildPage(page);
+        // In its tab before it is filled: the fields are laid out once, in the window's font.
+        auto *widget = new QWidget;
         m_tabs->addTab(widget, tabCaption(page));
+        buildPage(page, widget);
     }
     m_tabs->setCurrentIndex(kCommonPage);
 }
 
-QWidget *MainWindow::buildPage(int page)
+void MainWindow::buildPage(int page, QWidget *widget)
 {
-    auto *widget = new QWidget;
     widget->setObjectName(QStringLiteral("Page%1").arg(page));
-    // Made without a parent and styled through the tabs' style sheet, a page would take the
-    // system's font rather than the window's.
-    widget->setFont(pageFont());
     widget->setAccessibleName(tabCaption(page));
     const PageKind kind = pageKind(page);
     PageWidgets &w = m_pages[std::size_t(page)];
@@ -409,7 +399,9 @@ QWidget *MainWindow::buildPage(int page)
     QFont headingFont = boldFont();
     headingFont.setUnderline(true);
     heading->setFont(headingFont);
-    heading->setStyleSheet(QStringLiteral("color: rgb(0,0,255);"));
+    QPalette headingColours; // the text's colour alone; the rest follows the window
+    headingColours.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    heading->setPalette(headingColours);
     heading->setGeometry(12, 8, 490, 20);
 
     constexpr int labelX = 10, presentX = 180, buttonX = 292, setX = 410;
@@ -463,7 +455,6 @@ QWidget *MainWindow::buildPage(int page)
     }
     // Shown once the lists are filled.
     w.buttons[0]->hide();
-    return widget;
 }
 
 void MainWindow::populateLists(const QString &initialPort)

@@ -93,7 +93,7 @@ private:
     void buildTopBand(QWidget *central);
     ReportInfo reportInfo(const QDateTime &created) const;
     void buildPages(QWidget *central);
-    QWidget *buildPage(int page);
+    void buildPage(int page, QWidget *widget);
     void populateLists(const QString &initialPort);
     void setTabOrder();
     void exitButton();

@@ -29,6 +29,10 @@ QLineEdit *monitorField(const QString &name, const QString &caption, QWidget *pa
 ServiceWindow::ServiceWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("ServiceWindow"));
+    // A window of its own inherits no font from its parent; set before the fields are made,
+    // they are laid out once, in the main window's font.
+    if (parent)
+        setFont(parent->font());
     setWindowTitle(QStringLiteral("VELTRA 通信モニタ"));
 
     const QString requestCaption = QStringLiteral("送信ｺﾏﾝﾄﾞ(現在値の取得)");
