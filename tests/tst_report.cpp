@@ -222,6 +222,7 @@ void TestReport::printPreviewShowsTheReport()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     int pages = -1;
     QString title;
+    QPageLayout::Orientation before = QPageLayout::Landscape, after = QPageLayout::Portrait;
     QTimer poll;
     connect(&poll, &QTimer::timeout, &w, [&] {
         for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -229,8 +230,17 @@ void TestReport::printPreviewShowsTheReport()
             if (!preview || !preview->isVisible())
                 continue;
             title = preview->windowTitle();
-            if (auto *widget = preview->findChild<QPrintPreviewWidget *>())
+            auto *widget = preview->findChild<QPrintPreviewWidget *>();
+            if (widget) {
                 pages = widget->pageCount();
+                before = widget->orientation();
+                // The preview's own control: the report is drawn anew and must stay turned.
+                for (QAction *action : preview->findChildren<QAction *>()) {
+                    if (action->text() == QLatin1String("Landscape"))
+                        action->trigger();
+                }
+                after = widget->orientation();
+            }
             preview->reject();
             poll.stop();
         }
@@ -239,6 +249,8 @@ void TestReport::printPreviewShowsTheReport()
     QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier); // the menu's shortcut
     QCOMPARE(title, QStringLiteral("印刷プレビュー"));
     QVERIFY2(pages >= 1, qPrintable(QString::number(pages)));
+    QCOMPARE(before, QPageLayout::Portrait);
+    QCOMPARE(after, QPageLayout::Landscape);
 }
 
 QTEST_MAIN(TestReport)

@@ -277,6 +277,8 @@ void MainWindow::printReport()
     if (m_commands->busy())
         return;
     QPrinter printer(QPrinter::HighResolution);
+    // Once, before the preview: its orientation and page set-up then change it for good.
+    printer.setPageLayout(SettingsReport::pageLayout());
     QPrintPreviewDialog preview(&printer, this);
     preview.setObjectName(QStringLiteral("PrintPreview"));
     preview.setWindowTitle(QStringLiteral("印刷プレビュー"));
@@ -300,6 +302,7 @@ void MainWindow::saveReportAsPdf()
     bool saved = file.open(QIODevice::WriteOnly);
     if (saved) {
         QPdfWriter writer(&file);
+        writer.setPageLayout(SettingsReport::pageLayout());
         writer.setTitle(QStringLiteral("VELTRA 設定値レポート"));
         writer.setCreator(QStringLiteral("VELTRA 設定ソフト " VELTRA_VERSION));
         saved = SettingsReport(*this, reportInfo(now)).render(&writer);

@@ -116,10 +116,14 @@ QString SettingsReport::defaultPdfName(const QDateTime &created)
         .arg(created.toString(QStringLiteral("yyyyMMdd_HHmm")));
 }
 
+QPageLayout SettingsReport::pageLayout()
+{
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
+                       QPageLayout::Millimeter);
+}
+
 bool SettingsReport::render(QPagedPaintDevice *device) const
 {
-    device->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                      QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
     QPainter painter;
     if (!painter.begin(device))
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QPageLayout>
 #include <QString>
 
 class QPagedPaintDevice;
@@ -24,9 +25,13 @@ class SettingsReport
 public:
     SettingsReport(const SettingsFields &fields, const ReportInfo &info);
 
-    // Sets A4 and the margins on the device, then paints every page; the device's own page
-    // count follows. False when nothing could be painted (the device did not open).
+    // Paints every page in the device's own page layout, so that a print preview's
+    // orientation and page set-up take effect; the page count follows. False when nothing
+    // could be painted (the device did not open).
     bool render(QPagedPaintDevice *device) const;
+
+    // A4 portrait with 15 mm margins: what a device is given once, before the first render.
+    static QPageLayout pageLayout();
 
     // "VELTRA設定_YYYYMMDD_HHMM.pdf" for the report's time.
     static QString defaultPdfName(const QDateTime &created);
