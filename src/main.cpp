@@ -1,4 +1,5 @@
 #include "ui/mainwindow.h"
+#include "version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -7,7 +8,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltra-settings"));
-    QApplication::setApplicationVersion(QStringLiteral("2.1"));
+    QApplication::setApplicationVersion(QStringLiteral(VELTRA_VERSION));
     // Ties the window to its desktop entry (icon and name) where the desktop asks.
     QGuiApplication::setDesktopFileName(QStringLiteral("veltra-settings"));
     // The main window decides when the program ends, whatever other windows are open.

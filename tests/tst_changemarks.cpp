@@ -43,7 +43,7 @@ class TestChangeMarks : public QObject
 private slots:
     void fieldStates_data();
     void fieldStates();
-    void startUpWarnsEveryPage();
+    void startUpShowsNoMarks();
     void marksFollowEditsAtOnce();
     void pendingLooksAndReads();
     void copyAndLoadClearOrSetMarks();
@@ -56,42 +56,46 @@ void TestChangeMarks::fieldStates_data()
     QTest::addColumn<int>("item");
     QTest::addColumn<QString>("present");
     QTest::addColumn<QString>("set");
+    QTest::addColumn<bool>("othersChosen"); // the page's other set values hold values
     QTest::addColumn<int>("mark");
-    QTest::addColumn<QString>("explanation"); // a part of it
+    QTest::addColumn<QString>("explanation"); // a part of it; rows without a mark have none
     const int none = int(FieldMark::None), pending = int(FieldMark::Pending),
               warning = int(FieldMark::Warning);
     QTest::newRow("equal") << 3 << 1 << "30(mA)"
-                           << "30(mA)" << none << "";
+                           << "30(mA)" << true << none << "";
     QTest::newRow("changed") << 3 << 1 << "45(mA)"
-                             << "50(mA)" << pending << "書込で 45(mA) → 50(mA) に変わります。";
+                             << "50(mA)" << true << pending
+                             << "書込で 45(mA) → 50(mA) に変わります。";
     QTest::newRow("nothing read yet") << 3 << 1 << "* * * *"
-                                      << "50(mA)" << none << "";
-    QTest::newRow("read ERROR, set a value") << 0 << 0 << "ERROR"
-                                             << "60Hz" << pending << "ERROR → 60Hz";
-    QTest::newRow("set not chosen") << 3 << 1 << "45(mA)"
-                                    << "* * * *" << warning << "書き込みできません";
+                                      << "50(mA)" << true << none << "";
+    QTest::newRow("read ERROR: no real value to change") << 0 << 0 << "ERROR"
+                                                         << "60Hz" << true << none << "";
+    QTest::newRow("not chosen, page untouched") << 3 << 1 << "45(mA)"
+                                                << "* * * *" << false << none << "";
+    QTest::newRow("not chosen, page partly chosen")
+        << 3 << 1 << "45(mA)"
+        << "* * * *" << true << warning << "書き込みできません";
     QTest::newRow("set ERROR") << 3 << 1 << "45(mA)"
-                               << "ERROR" << warning << "書き込みできません";
+                               << "ERROR" << false << warning << "書き込みできません";
+    QTest::newRow("empty") << 3 << 4 << "0.3(秒)"
+                           << "" << true << warning << "空欄";
     QTest::newRow("typed, not listed") << 3 << 1 << "45(mA)"
-                                       << "47(mA)" << warning << "\"E\" として送られます";
+                                       << "47(mA)" << true << warning << "\"E\" として送られます";
     QTest::newRow("a value of another item") << 3 << 1 << "45(mA)"
-                                             << "0.3(秒)" << warning << "一覧にない値";
+                                             << "0.3(秒)" << true << warning << "一覧にない値";
     QTest::newRow("trailing blank") << 0 << 0 << "60Hz"
-                                    << "60Hz " << warning << "一覧にない値";
+                                    << "60Hz " << true << warning << "一覧にない値";
+    QTest::newRow("leakage 1.5(A), beyond the list but written as code 14")
+        << 3 << 3 << "1.0(A)"
+        << "1.5(A)" << true << pending << "1.0(A) → 1.5(A)";
     QTest::newRow("station typed 000") << 0 << 6 << "012"
-                                       << "000" << pending << "012 → 000";
-    QTest::newRow("station 255") << 0 << 6 << "012"
-                                 << "255" << pending << "";
+                                       << "000" << true << pending << "012 → 000";
     QTest::newRow("station 256") << 0 << 6 << "012"
-                                 << "256" << warning << "000～255";
+                                 << "256" << true << warning << "000～255";
     QTest::newRow("station 12 is 012") << 0 << 6 << "012"
-                                       << "12" << none << "";
+                                       << "12" << true << none << "";
     QTest::newRow("station letters") << 0 << 6 << "012"
-                                     << "0C" << warning << "000～255";
-    QTest::newRow("page out of range") << 9 << 0 << "a"
-                                       << "b" << none << "";
-    QTest::newRow("item out of range") << 1 << 5 << "a"
-                                       << "b" << none << "";
+                                     << "0C" << true << warning << "000～255";
 }
 
 void TestChangeMarks::fieldStates()
@@ -100,30 +104,41 @@ void TestChangeMarks::fieldStates()
     QFETCH(int, item);
     QFETCH(QString, present);
     QFETCH(QString, set);
+    QFETCH(bool, othersChosen);
     QFETCH(int, mark);
     QFETCH(QString, explanation);
-    const FieldState state = fieldState(page, item, present, set);
+    QStringList presents, sets;
+    for (int i = 0; i < itemCount(page); ++i) {
+        const QString value = textOfCode(pageKind(page), i, 1);
+        presents << (i == item ? present : value);
+        sets << (i == item ? set : othersChosen ? value : notLoadedText());
+    }
+    const FieldState state = pageStates(page, presents, sets).at(item);
     QCOMPARE(int(state.mark), mark);
-    QVERIFY2(state.explanation.contains(explanation), qPrintable(state.explanation));
-    QCOMPARE(state.explanation.isEmpty(), mark == int(FieldMark::None));
+    if (mark == int(FieldMark::None))
+        QVERIFY2(state.explanation.isEmpty(), qPrintable(state.explanation));
+    else
+        QVERIFY2(state.explanation.contains(explanation), qPrintable(state.explanation));
 }
 
-void TestChangeMarks::startUpWarnsEveryPage()
+void TestChangeMarks::startUpShowsNoMarks()
 {
-    // Nothing chosen yet refuses a write: every page says so, and the captions stay.
+    // Nothing chosen is nothing to fix yet: no red before the user has done anything.
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     for (int page = 0; page < kPageCount; ++page) {
-        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::Warning);
-        QCOMPARE(tabBar(w)->dot(page), ChangeMarks::warningDotColor());
-    }
-    QCOMPARE(tabBar(w)->tabText(1), QStringLiteral("回路 1"));
-    fillEqual(w);
-    for (int page = 0; page < kPageCount; ++page) {
         QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None);
         QVERIFY(!tabBar(w)->dot(page).isValid());
-        QVERIFY(tabBar(w)->tabToolTip(page).isEmpty());
     }
+    // One choice makes the page's other fields the ones a write would refuse.
+    w.setSetValue(3, 1, QStringLiteral("50(mA)"));
+    QCOMPARE(w.changeMarks().mark(3, 1), FieldMark::None);
+    QCOMPARE(w.changeMarks().mark(3, 0), FieldMark::Warning);
+    QCOMPARE(tabBar(w)->dot(3), ChangeMarks::warningDotColor());
+    QVERIFY(!tabBar(w)->dot(2).isValid());
+    QCOMPARE(tabBar(w)->tabText(3), QStringLiteral("回路 3"));
+    w.setSetValue(3, 1, notLoadedText());
+    QVERIFY(!tabBar(w)->dot(3).isValid());
 }
 
 void TestChangeMarks::marksFollowEditsAtOnce()

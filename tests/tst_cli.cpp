@@ -1,7 +1,10 @@
+#include "cli/cli.h"
 #include "endtoend.h"
 #include "expectedtexts.h"
+#include "faultyline.h"
 #include "file/settingsfile.h"
 #include "settings/memoryfields.h"
+#include "version.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,7 +27,7 @@ struct Result
     QString err;
 };
 
-Result cli(const QStringList &arguments, int timeoutMs = 20000)
+Result runCli(const QStringList &arguments, int timeoutMs = 20000)
 {
     QProcess process;
     process.start(QStringLiteral(VELTRA_CLI), arguments);
@@ -91,6 +94,22 @@ QList<QStringList> jsonPages(const QString &json)
 
 const QStringList kWriteAllFrames{"AE0", "B00", "B11", "B22", "B33",
                                   "B44", "B55", "B66", "B77", "B88"};
+const QStringList kReadBack{"AE0", "AE1", "AE2", "AE3", "AE4", "AE5", "AE6", "AE7", "AE8"};
+
+// A file's lines with the whitespace runs of each made single, for text written in two places.
+QStringList simplifiedLines(const QString &text)
+{
+    QStringList lines;
+    for (const QString &line : text.split(u'\n'))
+        lines << line.simplified();
+    return lines;
+}
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
 
 } // namespace
 
@@ -99,6 +118,7 @@ class TestCli : public QObject
     Q_OBJECT
 private slots:
     void helpAndVersion();
+    void usageAgreesWithManPageAndReadme();
     void usageErrorsSendNothing_data();
     void usageErrorsSendNothing();
     void readAll();
@@ -107,6 +127,7 @@ private slots:
     void saveNeedsAllPages();
     void writeThenRead();
     void writeOnePage();
+    void frameThatDoesNotLeaveExits3();
     void verifyNamesTheItemTheRelayIgnored();
     void badFilesSendNothing_data();
     void badFilesSendNothing();
@@ -121,23 +142,59 @@ private slots:
 
 void TestCli::helpAndVersion()
 {
-    const Result help = cli({QStringLiteral("--help")});
+    const Result help = runCli({QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
     for (const char *line :
          {"veltra-cli ports", "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT]",
-          "veltra-cli write FILE.DT --port P [--page N] [--verify] [--yes]",
+          "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes]",
           "veltra-cli clear --port P (--operation | --maximum) [--yes]",
-          "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json]", "veltra-cli --version"})
+          "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json]", "veltra-cli --version",
+          "8  not confirmed: nothing was sent"})
         QVERIFY2(help.out.contains(QStringLiteral("  ") + QLatin1String(line) + u'\n'), line);
     for (const char *command : {"ports", "read", "write", "clear", "diff"}) {
-        const Result one = cli({QLatin1String(command), QStringLiteral("--help")});
+        const Result one = runCli({QLatin1String(command), QStringLiteral("--help")});
         QCOMPARE(one.code, 0);
         QVERIFY2(one.out.startsWith(QStringLiteral("usage: veltra-cli ") + QLatin1String(command)),
                  qPrintable(one.out));
     }
-    const Result version = cli({QStringLiteral("--version")});
+    const Result version = runCli({QStringLiteral("--version")});
     QCOMPARE(version.code, 0);
-    QCOMPARE(version.out, QStringLiteral("veltra-cli 2.1.0\n"));
+    QCOMPARE(version.out, QStringLiteral("veltra-cli " VELTRA_VERSION "\n"));
+}
+
+void TestCli::usageAgreesWithManPageAndReadme()
+{
+    // --help is the one source: every synopsis and every exit status it gives stands in the
+    // manual page and in the README the same way.
+    const Result help = runCli({QStringLiteral("--help")});
+    QStringList synopses, exits;
+    bool inExits = false;
+    for (const QString &line : help.out.split(u'\n')) {
+        if (line.startsWith(QStringLiteral("  veltra-cli ")))
+            synopses << line.simplified();
+        else if (line == QStringLiteral("Exit status:"))
+            inExits = true;
+        else if (inExits && line.startsWith(QStringLiteral("  ")))
+            exits << line.simplified();
+        else
+            inExits = false;
+    }
+    QCOMPARE(synopses.size(), 6);
+    QCOMPARE(exits.size(), 9);
+    QString man = readText(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/veltra-cli.1.in"));
+    man.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QStringList manLines = simplifiedLines(man);
+    const QStringList readme =
+        simplifiedLines(readText(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../README.md")));
+    for (const QString &synopsis : synopses) {
+        QVERIFY2(manLines.contains(QStringLiteral(".B ") + synopsis), qPrintable(synopsis));
+        QVERIFY2(readme.contains(synopsis), qPrintable(synopsis));
+    }
+    for (const QString &exit : exits) {
+        const QString code = exit.section(u' ', 0, 0), meaning = exit.section(u' ', 1);
+        QVERIFY2(man.contains(QStringLiteral(".B %1\n%2\n").arg(code, meaning)), qPrintable(exit));
+        QVERIFY2(readme.contains(exit), qPrintable(exit));
+    }
 }
 
 void TestCli::usageErrorsSendNothing_data()
@@ -158,6 +215,10 @@ void TestCli::usageErrorsSendNothing_data()
     QTest::newRow("diff, port and file") << QStringList{"diff", "FILE", "FILE", "--port", "PORT"};
     QTest::newRow("diff, one file alone") << QStringList{"diff", "FILE"};
     QTest::newRow("read, a stray argument") << QStringList{"read", "--port", "PORT", "now"};
+    QTest::newRow("read one page into a file")
+        << QStringList{"read", "--port", "PORT", "--page", "2", "-o", "OUT"};
+    QTest::newRow("write, verify and not")
+        << QStringList{"write", "FILE", "--port", "PORT", "--yes", "--verify", "--no-verify"};
 }
 
 void TestCli::usageErrorsSendNothing()
@@ -169,20 +230,22 @@ void TestCli::usageErrorsSendNothing()
     const QString file = makeFile(dir.filePath(QStringLiteral("a.DT")), 1);
     arguments.replaceInStrings(QStringLiteral("PORT"), sim.portPath());
     arguments.replaceInStrings(QStringLiteral("FILE"), file);
-    const Result result = cli(arguments);
+    arguments.replaceInStrings(QStringLiteral("OUT"), dir.filePath(QStringLiteral("out.DT")));
+    const Result result = runCli(arguments);
     QCOMPARE(result.code, 2);
     QVERIFY(result.err.startsWith(QStringLiteral("veltra-cli: ")));
     QVERIFY(result.out.isEmpty());
     QTest::qWait(100);
     QVERIFY(sim.frames().isEmpty());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.DT"))));
 }
 
 void TestCli::readAll()
 {
     RelaySim sim;
     QVERIFY(sim.start());
-    const Result json = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                             QStringLiteral("--json")});
+    const Result json = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                QStringLiteral("--json")});
     QCOMPARE(json.code, 0);
     QVERIFY(json.err.isEmpty()); // silent in a script
     const QJsonDocument doc = QJsonDocument::fromJson(json.out.toUtf8());
@@ -195,7 +258,7 @@ void TestCli::readAll()
     for (int page = 0; page < kPageCount; ++page)
         QCOMPARE(pages[page], expectedTexts(sim::defaultSettings(), page));
 
-    const Result text = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()});
+    const Result text = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()});
     QCOMPARE(text.code, 0);
     const QStringList lines = text.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 7 + 8 * 5);
@@ -209,8 +272,8 @@ void TestCli::readOnePage()
 {
     RelaySim sim;
     QVERIFY(sim.start());
-    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                               QStringLiteral("--page"), QStringLiteral("5")});
+    const Result result = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                  QStringLiteral("--page"), QStringLiteral("5")});
     QCOMPARE(result.code, 0);
     QCOMPARE(result.out.split(u'\n', Qt::SkipEmptyParts).size(), 5);
     QVERIFY(result.out.startsWith(QStringLiteral("5\t電気方式の設定\t3φ3Y\n")));
@@ -224,8 +287,8 @@ void TestCli::readSavesTheWindowsBytes()
     RelaySim sim;
     QVERIFY(sim.start({QStringLiteral("--settings"), settings}));
     const QString byCli = dir.filePath(QStringLiteral("cli.DT"));
-    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                               QStringLiteral("-o"), byCli});
+    const Result result = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                  QStringLiteral("-o"), byCli});
     QCOMPARE(result.code, 0);
 
     ScriptedPrompts prompts;
@@ -248,17 +311,9 @@ void TestCli::saveNeedsAllPages()
     RelaySim sim;
     QVERIFY(sim.start());
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("one.DT"));
-    const Result result =
-        cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-             QStringLiteral("--page"), QStringLiteral("2"), QStringLiteral("-o"), path});
-    QCOMPARE(result.code, 6);
-    QVERIFY(result.err.startsWith(QStringLiteral(
-        "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。 (")));
-    QVERIFY(!QFile::exists(path));
     // Into a folder that is not there: the window's message, and code 7.
-    const Result nowhere = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                                QStringLiteral("-o"), dir.filePath(QStringLiteral("no/x.DT"))});
+    const Result nowhere = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                   QStringLiteral("-o"), dir.filePath(QStringLiteral("no/x.DT"))});
     QCOMPARE(nowhere.code, 7);
     QVERIFY(nowhere.err.startsWith(QStringLiteral("設定値を保存できませんでした。 (")));
 }
@@ -269,18 +324,18 @@ void TestCli::writeThenRead()
     const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
     RelaySim sim;
     QVERIFY(sim.start());
-    const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                              sim.portPath(), QStringLiteral("--yes")});
+    const Result write = runCli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                 sim.portPath(), QStringLiteral("--yes")});
     QCOMPARE(write.code, 0);
-    QCOMPARE(write.err, text::kWritten + u'\n');
-    // The link check and the nine frames, nothing else.
-    QVERIFY(sim.waitForFrames(10));
-    QCOMPARE(receivedCommands(sim), kWriteAllFrames);
+    // Proved by default: the link check, the nine frames and the read-back, nothing else.
+    QCOMPARE(write.err, QStringLiteral("設定値の書き込みと照合が終了しました。\n"));
+    QVERIFY(sim.waitForFrames(19));
+    QCOMPARE(receivedCommands(sim), kWriteAllFrames + kReadBack);
     for (const QJsonObject &frame : sim.frames())
         QVERIFY(frame["accepted"].toBool());
 
-    const Result read = cli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                             QStringLiteral("--json")});
+    const Result read = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                QStringLiteral("--json")});
     const QList<QStringList> pages = jsonPages(read.out);
     for (int page = 0; page < kPageCount; ++page)
         QCOMPARE(pages[page], fileValues(1, page));
@@ -293,11 +348,45 @@ void TestCli::writeOnePage()
     RelaySim sim;
     QVERIFY(sim.start());
     const Result write =
-        cli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
-             QStringLiteral("--page"), QStringLiteral("6"), QStringLiteral("--yes")});
+        runCli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
+                QStringLiteral("--page"), QStringLiteral("6"), QStringLiteral("--yes")});
     QCOMPARE(write.code, 0);
-    QVERIFY(sim.waitForFrames(2)); // the relay logs as it reads the line
-    QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B66"}));
+    QVERIFY(sim.waitForFrames(3)); // the relay logs as it reads the line
+    QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B66", "AE6"}));
+    // --no-verify: as the window writes with its option off.
+    const Result unproved = runCli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                    sim.portPath(), QStringLiteral("--page"), QStringLiteral("6"),
+                                    QStringLiteral("--no-verify"), QStringLiteral("--yes")});
+    QCOMPARE(unproved.code, 0);
+    QCOMPARE(unproved.err, text::kWritten + u'\n');
+    QVERIFY(sim.waitForFrames(5));
+    QCOMPARE(receivedCommands(sim).mid(3), (QStringList{"AE0", "B66"}));
+}
+
+void TestCli::frameThatDoesNotLeaveExits3()
+{
+    // In-process, so that the line can fail on cue after the link check.
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start());
+    QByteArray out, err;
+    veltra::cli::Console console;
+    console.out = [&](const QByteArray &text) { out += text; };
+    console.err = [&](const QByteArray &text) { err += text; };
+    console.serialPort = [] { return new FaultyLine(4); };
+    const int code = veltra::cli::run({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                       sim.portPath(), QStringLiteral("--yes")},
+                                      console);
+    QCOMPARE(code, 3);
+    QVERIFY(out.isEmpty());
+    const QString message = QString::fromUtf8(err);
+    QVERIFY2(message.startsWith(text::kNoReply + QStringLiteral(" (")), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("page 3 did not leave")), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("pages written before it: 0, 1, 2")),
+             qPrintable(message));
+    QTest::qWait(150);
+    QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B00", "B11", "B22"}));
 }
 
 void TestCli::verifyNamesTheItemTheRelayIgnored()
@@ -306,60 +395,70 @@ void TestCli::verifyNamesTheItemTheRelayIgnored()
     const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
     RelaySim sim;
     QVERIFY(sim.start({QStringLiteral("--ignore-write"), QStringLiteral("3:1")}));
-    const Result write = cli({QStringLiteral("write"), file, QStringLiteral("--port"),
-                              sim.portPath(), QStringLiteral("--verify"), QStringLiteral("--yes")});
+    const Result write =
+        runCli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
+                QStringLiteral("--verify"), QStringLiteral("--yes")});
     QCOMPARE(write.code, 1);
     QCOMPARE(write.out,
              QStringLiteral("回路３ 絶縁監視動作感度設定: 設定 30(mA) / 現在 100(mA)\n"));
     QVERIFY(write.err.startsWith(QStringLiteral("設定値が反映されていない項目があります。 (")));
-    QCOMPARE(receivedCommands(sim).mid(10),
-             (QStringList{"AE0", "AE1", "AE2", "AE3", "AE4", "AE5", "AE6", "AE7", "AE8"}));
+    QCOMPARE(receivedCommands(sim).mid(10), kReadBack);
 
     // All taken: exit 0 with the window's message.
     RelaySim good;
     QVERIFY(good.start());
     const Result clean =
-        cli({QStringLiteral("write"), file, QStringLiteral("--port"), good.portPath(),
-             QStringLiteral("--verify"), QStringLiteral("--yes")});
+        runCli({QStringLiteral("write"), file, QStringLiteral("--port"), good.portPath(),
+                QStringLiteral("--verify"), QStringLiteral("--yes")});
     QCOMPARE(clean.code, 0);
     QCOMPARE(clean.err, QStringLiteral("設定値の書き込みと照合が終了しました。\n"));
 }
 
 void TestCli::badFilesSendNothing_data()
 {
-    QTest::addColumn<QByteArray>("bytes"); // null: the file is missing
+    QTest::addColumn<QByteArray>("bytes"); // null: the file is missing; "EDIT": a good file edited
+    QTest::addColumn<QString>("edit");     // line (from 0), field (from 0), new value
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing") << QByteArray() << 7 << "設定ファイルを読み込めませんでした。";
-    QTest::newRow("foreign") << QByteArray("id,name\r\n1,relay\r\n") << 6
-                             << "VELTRA設定ファイルではありません。読み込みを終了します。";
-    QTest::newRow("eleven lines") << QByteArray("ELEVEN") << 6
-                                  << "VELTRA設定ファイルではありません。読み込みを終了します。";
-    QTest::newRow("station 300")
-        << QByteArray("STATION") << 6
-        << "設定値が読み込まれていないか、正常値ではありません。再設定してください。";
+    QTest::addColumn<QString>("problem"); // the line naming what cannot be written
+    const QString invalid = text::kInvalidSet;
+    const QString notSettings =
+        QStringLiteral("VELTRA設定ファイルではありません。読み込みを終了します。");
+    QTest::newRow("missing") << QByteArray() << "" << 7 << "設定ファイルを読み込めませんでした。"
+                             << "";
+    QTest::newRow("foreign") << QByteArray("id,name\r\n1,relay\r\n") << "" << 6 << notSettings
+                             << "";
+    QTest::newRow("eleven lines") << QByteArray("EDIT") << "11" << 6 << notSettings << "";
+    QTest::newRow("station 300") << QByteArray("EDIT") << "2,7,300" << 6 << invalid
+                                 << "0\t伝送局番号設定\t300\t局番号は 000～255 の数です";
+    QTest::newRow("33(mA), in no list") << QByteArray("EDIT") << "6,2,33(mA)" << 6 << invalid
+                                        << "3\t絶縁監視動作感度設定\t33(mA)\t一覧にない値です";
+    QTest::newRow("empty field") << QByteArray("EDIT") << "11,5," << 6 << invalid
+                                 << "8\t漏電監視時限設定\t\t値が空です";
 }
 
 void TestCli::badFilesSendNothing()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, edit);
     QFETCH(int, code);
     QFETCH(QString, message);
+    QFETCH(QString, problem);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("in.DT"));
-    if (bytes == "ELEVEN" || bytes == "STATION") {
+    if (bytes == "EDIT") {
         QVERIFY(!makeFile(path, 1).isEmpty());
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QList<QByteArray> lines = file.readAll().split('\n');
         file.close();
-        if (bytes == "ELEVEN") {
-            lines = lines.mid(0, 11);
+        const QStringList parts = edit.split(u',');
+        if (parts.size() == 1) {
+            lines = lines.mid(0, parts[0].toInt());
         } else {
-            // Line 3: the common values, the station number last.
-            QList<QByteArray> fields = lines[2].split(',');
-            fields.last() = "300\r";
-            lines[2] = fields.join(',');
+            QList<QByteArray> fields = lines[parts[0].toInt()].chopped(1).split(',');
+            fields[parts[1].toInt()] = parts[2].toUtf8(); // ASCII values only
+            lines[parts[0].toInt()] = fields.join(',') + '\r';
         }
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(lines.join('\n'));
@@ -370,15 +469,17 @@ void TestCli::badFilesSendNothing()
     }
     RelaySim sim;
     QVERIFY(sim.start());
-    const Result result = cli({QStringLiteral("write"), path, QStringLiteral("--port"),
-                               sim.portPath(), QStringLiteral("--yes")});
+    const Result result = runCli({QStringLiteral("write"), path, QStringLiteral("--port"),
+                                  sim.portPath(), QStringLiteral("--yes")});
     QCOMPARE(result.code, code);
-    QVERIFY2(result.err.startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
-    QVERIFY(result.err.trimmed().endsWith(u')'));
-    if (bytes == "STATION")
-        QVERIFY(result.err.contains(QStringLiteral("伝送局番号設定 \"300\"")));
+    QStringList lines = result.err.split(u'\n', Qt::SkipEmptyParts);
+    if (!problem.isEmpty())
+        QCOMPARE(lines.takeFirst(), problem);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
+    QVERIFY(lines[0].endsWith(u')'));
     QTest::qWait(100);
-    QVERIFY(sim.frames().isEmpty());
+    QVERIFY(sim.frames().isEmpty()); // not even the link check
 }
 
 void TestCli::lineProblems_data()
@@ -405,7 +506,7 @@ void TestCli::lineProblems()
     }
     QElapsedTimer clock;
     clock.start();
-    const Result result = cli({QStringLiteral("read"), QStringLiteral("--port"), port});
+    const Result result = runCli({QStringLiteral("read"), QStringLiteral("--port"), port});
     QCOMPARE(result.code, code);
     QVERIFY2(result.err.startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
     QVERIFY(result.err.contains(port));
@@ -422,7 +523,7 @@ void TestCli::confirmationOnATerminal()
     // Declined: asked, nothing sent.
     const Result no = onTerminal(
         {QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath()}, "n\n");
-    QCOMPARE(no.code, 2);
+    QCOMPARE(no.code, 8);
     QVERIFY2(no.out.contains(QStringLiteral("write 9 pages to %1? [y/N]").arg(sim.portPath())),
              qPrintable(no.out));
     QVERIFY(sim.frames().isEmpty());
@@ -431,8 +532,8 @@ void TestCli::confirmationOnATerminal()
         {QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath()}, "y\n");
     QCOMPARE(yes.code, 0);
     QVERIFY2(yes.out.contains(QStringLiteral("書込中 9/9")), qPrintable(yes.out));
-    QVERIFY(sim.waitForFrames(10));
-    QCOMPARE(receivedCommands(sim), kWriteAllFrames);
+    QVERIFY(sim.waitForFrames(19));
+    QCOMPARE(receivedCommands(sim), kWriteAllFrames + kReadBack);
     const Result read =
         onTerminal({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()}, {});
     QVERIFY(read.out.contains(QStringLiteral("読込中 9/9")));
@@ -442,8 +543,8 @@ void TestCli::clearValues()
 {
     RelaySim sim;
     QVERIFY(sim.start());
-    const Result result = cli({QStringLiteral("clear"), QStringLiteral("--port"), sim.portPath(),
-                               QStringLiteral("--maximum"), QStringLiteral("--yes")});
+    const Result result = runCli({QStringLiteral("clear"), QStringLiteral("--port"), sim.portPath(),
+                                  QStringLiteral("--maximum"), QStringLiteral("--yes")});
     QCOMPARE(result.code, 0);
     QCOMPARE(result.err, QStringLiteral("最大値のクリアを送信しました。\n"));
     QVERIFY(sim.waitForFrames(2));
@@ -451,9 +552,10 @@ void TestCli::clearValues()
     QCOMPARE(sim.frames().constLast()["reason"].toString(),
              QStringLiteral("cleared maximum values"));
     // Without --yes and without a terminal: refused, nothing sent.
-    const Result refused = cli({QStringLiteral("clear"), QStringLiteral("--port"), sim.portPath(),
-                                QStringLiteral("--operation")});
-    QCOMPARE(refused.code, 2);
+    const Result refused = runCli({QStringLiteral("clear"), QStringLiteral("--port"),
+                                   sim.portPath(), QStringLiteral("--operation")});
+    QCOMPARE(refused.code, 8);
+    QVERIFY(refused.err.contains(QStringLiteral("--yes")));
     QCOMPARE(receivedCommands(sim).size(), 2);
 }
 
@@ -463,17 +565,17 @@ void TestCli::diffFiles()
     const QString a = makeFile(dir.filePath(QStringLiteral("a.DT")), 1);
     const QString same = makeFile(dir.filePath(QStringLiteral("same.DT")), 1);
     const QString b = makeFile(dir.filePath(QStringLiteral("b.DT")), 0);
-    const Result equal = cli({QStringLiteral("diff"), a, same});
+    const Result equal = runCli({QStringLiteral("diff"), a, same});
     QCOMPARE(equal.code, 0);
     QVERIFY(equal.out.isEmpty());
 
-    const Result differ = cli({QStringLiteral("diff"), a, b});
+    const Result differ = runCli({QStringLiteral("diff"), a, b});
     QCOMPARE(differ.code, 1);
     const QStringList lines = differ.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 7 + 8 * 5); // every item's first value differs from its second
     QCOMPARE(lines[0], QStringLiteral("0\t監視電路周波数\t60Hz\t50Hz"));
 
-    const Result json = cli({QStringLiteral("diff"), a, b, QStringLiteral("--json")});
+    const Result json = runCli({QStringLiteral("diff"), a, b, QStringLiteral("--json")});
     QCOMPARE(json.code, 1);
     const QJsonDocument doc = QJsonDocument::fromJson(json.out.toUtf8());
     QCOMPARE(doc["left"].toString(), a);
@@ -481,7 +583,8 @@ void TestCli::diffFiles()
     QCOMPARE(doc["differences"].toArray().size(), 47);
     QCOMPARE(doc["differences"][0]["right"].toString(), QStringLiteral("50Hz"));
 
-    const Result missing = cli({QStringLiteral("diff"), a, dir.filePath(QStringLiteral("x.DT"))});
+    const Result missing =
+        runCli({QStringLiteral("diff"), a, dir.filePath(QStringLiteral("x.DT"))});
     QCOMPARE(missing.code, 7);
 }
 
@@ -491,7 +594,8 @@ void TestCli::diffWithTheRelay()
     const QString file = makeFile(dir.filePath(QStringLiteral("relay.DT")), 1);
     RelaySim sim;
     QVERIFY(sim.start({QStringLiteral("--settings"), file}));
-    QCOMPARE(cli({QStringLiteral("diff"), file, QStringLiteral("--port"), sim.portPath()}).code, 0);
+    QCOMPARE(runCli({QStringLiteral("diff"), file, QStringLiteral("--port"), sim.portPath()}).code,
+             0);
     // A file that differs from the relay in one item of every circuit.
     const QString other = makeFile(dir.filePath(QStringLiteral("other.DT")), 1);
     QFile f(other);
@@ -503,7 +607,7 @@ void TestCli::diffWithTheRelay()
     f.write(bytes);
     f.close();
     const Result differ =
-        cli({QStringLiteral("diff"), other, QStringLiteral("--port"), sim.portPath()});
+        runCli({QStringLiteral("diff"), other, QStringLiteral("--port"), sim.portPath()});
     QCOMPARE(differ.code, 1);
     QStringList expected;
     for (int circuit = 1; circuit < kPageCount; ++circuit)

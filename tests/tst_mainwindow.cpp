@@ -7,6 +7,7 @@
 #include "ui/mainwindow.h"
 #include "ui/messageboxes.h"
 #include "ui/servicewindow.h"
+#include "version.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -106,7 +107,7 @@ void TestMainWindow::windowFrame()
 {
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    QCOMPARE(w.windowTitle(), QStringLiteral("VELTRA 設定ソフト Ver.2.1"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("VELTRA 設定ソフト Ver." VELTRA_VERSION_SHORT));
     // The classic client area, under the menu bar.
     QCOMPARE(w.centralWidget()->size(), QSize(553, 416));
     QCOMPARE(w.size(), QSize(553, 416 + w.menuBar()->sizeHint().height()));

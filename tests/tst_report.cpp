@@ -2,6 +2,7 @@
 #include "expectedtexts.h"
 #include "operations/commands.h"
 #include "settings/changes.h"
+#include "ui/changemarks.h"
 #include "ui/settingsreport.h"
 
 #include <QAction>
@@ -158,7 +159,7 @@ void TestReport::pdfOfAKnownRelay()
                 !row.isEmpty(),
                 qPrintable(QStringLiteral("page %1: %2 %3 %4").arg(page).arg(label, present, set)));
             // Marked as on screen, in words too for a black-and-white printer.
-            const FieldMark mark = fieldState(page, item, present, set).mark;
+            const FieldMark mark = w.changeMarks().mark(page, item);
             QCOMPARE(row.contains(QStringLiteral("変わる")), mark == FieldMark::Pending);
             QCOMPARE(row.contains(QStringLiteral("書込不可")), mark == FieldMark::Warning);
         }
@@ -202,8 +203,13 @@ void TestReport::pdfCancelledOrFailed()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     QTemporaryDir dir;
+    // Cancelled: not even the proposed name is written, here or anywhere relative.
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
     prompts.pdfNames << std::nullopt;
     action(w, "ActionPdf")->trigger();
+    QDir::setCurrent(before);
+    QCOMPARE(prompts.proposedPdfNames.size(), 1);
     QVERIFY(QDir(dir.path()).isEmpty());
     QVERIFY(prompts.messages.isEmpty());
 

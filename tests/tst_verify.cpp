@@ -40,6 +40,8 @@ private slots:
     void writeThenReadBack();
     void itemTheRelayIgnoredIsReported_data();
     void itemTheRelayIgnoredIsReported();
+    void beyondTheListIsVerifiedByCode_data();
+    void beyondTheListIsVerifiedByCode();
     void linkErrorDuringReadBack();
     void optionOffLeavesTheLineAsItWas();
 };
@@ -141,6 +143,29 @@ void TestVerify::itemTheRelayIgnoredIsReported()
     QCOMPARE(bench.w().presentValue(changedPage, other), otherValue);
     // The window shows what the relay holds, so the row is still a pending change.
     QCOMPARE(bench.w().presentValue(changedPage, item), line.section(QStringLiteral("現在 "), 1));
+}
+
+void TestVerify::beyondTheListIsVerifiedByCode_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("1.5(A), code 14") << "1.5(A)";
+    QTest::newRow("2.0(A), code 19: beyond one hex digit") << "2.0(A)";
+}
+
+void TestVerify::beyondTheListIsVerifiedByCode()
+{
+    // The relay takes leakage sensitivities the list does not offer; decoding shows them as
+    // "ERROR", and the write is still proved by the code that came back.
+    QFETCH(QString, value);
+    Bench bench;
+    QVERIFY(bench.start());
+    QVERIFY(readAndCopy(bench));
+    bench.w().setSetValue(3, 3, value);
+    bench.w().commands().setVerifyAfterWrite(true);
+    bench.prompts.answers.enqueue(kAnswerYes);
+    pageButton(bench.w(), 3, 2)->click();
+    QCOMPARE(bench.prompts.texts().mid(1), QStringList{kVerified});
+    QCOMPARE(bench.w().presentValue(3, 3), QStringLiteral("ERROR"));
 }
 
 void TestVerify::linkErrorDuringReadBack()

@@ -8,10 +8,13 @@
 #include "settings/changes.h"
 #include "settings/items.h"
 #include "settings/memoryfields.h"
+#include "settings/validation.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <memory>
 #include <optional>
@@ -19,144 +22,32 @@
 namespace veltra::cli {
 namespace {
 
-constexpr char kVersion[] = "2.1.0";
-
-const QString kOverview = QStringLiteral(
-    "usage: veltra-cli COMMAND [options]\n"
-    "\n"
-    "Reads, writes, clears and compares the settings of a VELTRA relay over a serial line.\n"
-    "\n"
-    "  veltra-cli ports\n"
-    "  veltra-cli read  --port P [--page N] [--json] [-o FILE.DT]\n"
-    "  veltra-cli write FILE.DT --port P [--page N] [--verify] [--yes]\n"
-    "  veltra-cli clear --port P (--operation | --maximum) [--yes]\n"
-    "  veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json]\n"
-    "  veltra-cli --version\n"
-    "\n"
-    "P is a port number, 1..10 (COM1..COM10 on Windows, /dev/ttyS0../dev/ttyS9 on Linux), or a\n"
-    "device name such as /dev/ttyUSB0 or COM12. N is a page: 0 the common settings, 1..8 the\n"
-    "circuits.\n"
-    "\n"
-    "Exit status: 0 success, 1 differences found, 2 usage error (or a change not confirmed),\n"
-    "3 no reply, 4 data error, 5 port unusable, 6 invalid values or not a settings file,\n"
-    "7 file could not be read or written.\n"
-    "\n"
-    "'veltra-cli COMMAND --help' describes one command.\n");
-
-struct CommandHelp
-{
-    const char *name;
-    const char *text;
-};
-
-constexpr CommandHelp kCommandHelp[] = {
-    {"ports", "usage: veltra-cli ports\n"
-              "\n"
-              "Lists the serial ports present now, one per line: name<TAB>description.\n"},
-    {"read",
-     "usage: veltra-cli read --port P [--page N] [--json] [-o FILE.DT]\n"
-     "\n"
-     "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
-     "page<TAB>label<TAB>value, in item order.\n"
-     "\n"
-     "  --port P     the relay's port (required)\n"
-     "  --page N     read page N only (0 common, 1..8 circuits)\n"
-     "  --json       print one JSON object: {\"port\": P, \"pages\": [{\"page\": 0, \"items\":\n"
-     "               [{\"label\": ..., \"present\": ...}, ...]}, ...]}\n"
-     "  -o FILE.DT   also save the values as the window saves them; needs all nine pages\n"},
-    {"write",
-     "usage: veltra-cli write FILE.DT --port P [--page N] [--verify] [--yes]\n"
-     "\n"
-     "Loads a settings file as the window does, checks its values, asks for confirmation, checks\n"
-     "the link with a read and writes all nine pages, or page N only.\n"
-     "\n"
-     "  --port P     the relay's port (required)\n"
-     "  --page N     write page N only (0 common, 1..8 circuits)\n"
-     "  --verify     read the written pages back; each item the relay did not take is printed\n"
-     "               and the exit status is 1\n"
-     "  --yes        write without asking. Without it the question is asked on the terminal;\n"
-     "               with no terminal nothing is sent\n"},
-    {"clear", "usage: veltra-cli clear --port P (--operation | --maximum) [--yes]\n"
-              "\n"
-              "Clears the operation values or the maximum values the relay has stored, after a\n"
-              "confirmation and a link check.\n"
-              "\n"
-              "  --port P      the relay's port (required)\n"
-              "  --operation   clear the stored operation values\n"
-              "  --maximum     clear the stored maximum values\n"
-              "  --yes         clear without asking (see write)\n"},
-    {"diff",
-     "usage: veltra-cli diff FILE.DT (--port P | OTHER.DT) [--json]\n"
-     "\n"
-     "Compares a settings file with the relay's present settings (a read of all pages) or with\n"
-     "another file, and prints each item that differs: page<TAB>label<TAB>left<TAB>right.\n"
-     "Exits 1 when they differ, 0 when they are equal.\n"
-     "\n"
-     "  --port P     compare with the relay on this port\n"
-     "  --json       print one JSON object: {\"left\": ..., \"right\": ..., \"differences\":\n"
-     "               [{\"page\": 3, \"label\": ..., \"left\": ..., \"right\": ...}, ...]}\n"},
-};
-
-// A JSON string, escaped as JSON needs.
-QByteArray json(const QString &text)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.sliced(1, array.size() - 2); // without the brackets
-}
-
-// Keys in the order the documentation shows them: QJsonObject would sort them.
-QByteArray jsonObject(const QList<std::pair<const char *, QByteArray>> &members)
-{
-    QByteArray text = "{";
-    for (const auto &[key, value] : members) {
-        if (text.size() > 1)
-            text += ", ";
-        text += '"' + QByteArray(key) + "\": " + value;
-    }
-    return text + '}';
-}
-
-QByteArray jsonList(const QList<QByteArray> &values)
-{
-    return '[' + values.join(", ") + ']';
-}
-
-QString commandHelp(const QString &name)
-{
-    for (const CommandHelp &help : kCommandHelp)
-        if (name == QLatin1String(help.name))
-            return QString::fromLatin1(help.text);
-    return {};
-}
-
-// Every question and report of the operations, answered without a window.
+// Every question and report of the operations, answered without a window. The command line
+// reads how a command ended from Commands::outcome(), never from these texts.
 class CliPrompts final : public UserPrompts
 {
 public:
-    int ShowMessage(const QString &text, int style) override
+    int ShowMessage(const QString &, int style) override
     {
         if (style == kStyleConfirm)
-            return confirm ? confirm(text) : kAnswerNo;
-        notices << text;
+            return confirm ? confirm() : kAnswerNo;
         return kAnswerOk;
     }
+    void ShowNotice(const QString &) override {}
     std::optional<QString> saveFileName() override { return savePath; }
     std::optional<QString> openFileName() override { return std::nullopt; }
     std::optional<QString> savePdfFileName(const QString &) override { return std::nullopt; }
     void ShowAbout(const QString &) override {}
 
-    QString lastNotice() const { return notices.isEmpty() ? QString() : notices.constLast(); }
-
-    std::function<int(const QString &)> confirm;
-    QStringList notices;
+    std::function<int()> confirm;
     std::optional<QString> savePath;
 };
 
 // One relay on one port: the window's operations on fields held in memory.
 struct Session
 {
-    explicit Session(const QString &port)
-        : serial(createSerialPort(nullptr)), link(*serial, fields), commands(link, fields, prompts)
+    Session(const QString &port, SerialPort *line)
+        : serial(line), link(*serial, fields), commands(link, fields, prompts)
     {
         fields.setPortText(port);
     }
@@ -167,39 +58,239 @@ struct Session
     Commands commands;
 };
 
+struct OptionSpec
+{
+    const char *name;
+    const char *value; // nullptr for a switch
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"port", "P"},          {"page", "N"},          {"json", nullptr},
+    {"o", "FILE.DT"},       {"yes", nullptr},       {"verify", nullptr},
+    {"no-verify", nullptr}, {"operation", nullptr}, {"maximum", nullptr},
+};
+
+class Runner;
+using Handler = int (Runner::*)(const QCommandLineParser &);
+
+// One row per command: everything the command line knows of it.
+struct CommandSpec
+{
+    const char *name;
+    const char *synopsis; // after "veltra-cli "; the overview lists these
+    QList<const char *> options;
+    bool needsPort;
+    int files; // settings files named before the options: exactly this many, -1 for 1 or 2
+    Handler handler;
+    const char *help; // what `veltra-cli NAME --help` adds below its synopsis
+};
+
+struct ExitSpec
+{
+    int code;
+    const char *meaning;
+};
+
+constexpr ExitSpec kExitCodes[] = {
+    {kSuccess, "success"},
+    {kDifferences, "differences found, or items the relay did not take as written"},
+    {kUsage, "usage error"},
+    {kNoReply, "no reply from the relay, or a write frame that did not leave the port"},
+    {kDataError, "data error (a reply that failed its checksum)"},
+    {kPortUnusable, "the port cannot be used"},
+    {kInvalid, "values that cannot be written, or not a settings file"},
+    {kFileError, "a file could not be read or written"},
+    {kDeclined, "not confirmed: nothing was sent"},
+};
+
 class Runner
 {
 public:
     explicit Runner(const Console &console) : m_console(console) {}
     int run(const QStringList &arguments);
 
-private:
-    int ports();
+    int ports(const QCommandLineParser &parser);
     int read(const QCommandLineParser &parser);
     int write(const QCommandLineParser &parser);
     int clear(const QCommandLineParser &parser);
     int diff(const QCommandLineParser &parser);
 
+private:
     void out(const QString &text) const { m_console.out(text.toUtf8()); }
     void err(const QString &text) const { m_console.err(text.toUtf8()); }
     int usage(const QString &problem) const;
     int fail(int code, const QString &japanese, const QString &english) const;
+    std::unique_ptr<Session> session(const QString &port) const;
     std::optional<int> page(const QCommandLineParser &parser, int *code) const;
-    // The exit code an operation's last report stands for, with the report on stderr when it
-    // is no success; nullopt on success.
-    std::optional<int> outcome(const Session &session, const QString &fileName = {}) const;
+    // The exit code of a command's outcome, with its report and an explanation on stderr
+    // when it is no success.
+    int finish(const Session &session, const QString &fileName = {}) const;
     bool loadFile(Session &session, const QString &path, int *code);
     enum class Counting { Requests, WriteFrames };
     void showProgress(Session &session, Counting counting, int total);
     void endProgress();
-    int confirmOnTerminal(const QString &question);
+    std::function<int()> confirmation(const QCommandLineParser &parser, const QString &question);
     QString device(const Session &session) const;
 
     const Console &m_console;
     bool m_progressShown = false;
-    bool m_refusedWithoutTerminal = false;
-    bool m_declined = false;
+    bool m_noTerminal = false;
 };
+
+const QList<CommandSpec> &commandTable()
+{
+    static const QList<CommandSpec> table{
+        {"ports",
+         "ports",
+         {},
+         false,
+         0,
+         &Runner::ports,
+         "Lists the serial ports present now, one per line: name<TAB>description.\n"},
+        {"read",
+         "read  --port P [--page N] [--json] [-o FILE.DT]",
+         {"port", "page", "json", "o"},
+         true,
+         0,
+         &Runner::read,
+         "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
+         "page<TAB>label<TAB>value, in item order.\n"
+         "\n"
+         "  --port P     the relay's port (required)\n"
+         "  --page N     read page N only (0 common, 1..8 circuits)\n"
+         "  --json       print one JSON object: {\"port\": P, \"pages\": [{\"page\": 0, "
+         "\"items\":\n"
+         "               [{\"label\": ..., \"present\": ...}, ...]}, ...]}\n"
+         "  -o FILE.DT   also save the values as the window saves them; needs all nine pages,\n"
+         "               so not with --page\n"},
+        {"write",
+         "write FILE.DT --port P [--page N] [--no-verify] [--yes]",
+         {"port", "page", "verify", "no-verify", "yes"},
+         true,
+         1,
+         &Runner::write,
+         "Loads a settings file as the window does and refuses it, before anything is sent, when "
+         "a\n"
+         "value on the pages to write cannot be written (each listed on stderr as\n"
+         "page<TAB>label<TAB>value<TAB>reason). Then asks for confirmation, checks the link with "
+         "a\n"
+         "read, writes all nine pages or page N only, and reads the written pages back: each item\n"
+         "the relay did not take is printed and the exit status is 1.\n"
+         "\n"
+         "  --port P      the relay's port (required)\n"
+         "  --page N      write page N only (0 common, 1..8 circuits)\n"
+         "  --no-verify   do not read the written pages back (--verify, the default, is accepted)\n"
+         "  --yes         write without asking. Without it the question is asked on the terminal;\n"
+         "                with no terminal nothing is sent\n"},
+        {"clear",
+         "clear --port P (--operation | --maximum) [--yes]",
+         {"port", "operation", "maximum", "yes"},
+         true,
+         0,
+         &Runner::clear,
+         "Clears the operation values or the maximum values the relay has stored, after a\n"
+         "confirmation and a link check.\n"
+         "\n"
+         "  --port P      the relay's port (required)\n"
+         "  --operation   clear the stored operation values\n"
+         "  --maximum     clear the stored maximum values\n"
+         "  --yes         clear without asking (see write)\n"},
+        {"diff",
+         "diff  FILE.DT (--port P | OTHER.DT) [--json]",
+         {"port", "json"},
+         false,
+         -1,
+         &Runner::diff,
+         "Compares a settings file with the relay's present settings (a read of all pages) or "
+         "with\n"
+         "another file, and prints each item that differs: page<TAB>label<TAB>left<TAB>right.\n"
+         "Exits 1 when they differ, 0 when they are equal.\n"
+         "\n"
+         "  --port P     compare with the relay on this port\n"
+         "  --json       print one JSON object: {\"left\": ..., \"right\": ..., \"differences\":\n"
+         "               [{\"page\": 3, \"label\": ..., \"left\": ..., \"right\": ...}, ...]}\n"},
+    };
+    return table;
+}
+
+const CommandSpec *findCommand(const QString &name)
+{
+    for (const CommandSpec &spec : commandTable())
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+QString overview()
+{
+    QString text = QStringLiteral(
+        "usage: veltra-cli COMMAND [options]\n"
+        "\n"
+        "Reads, writes, clears and compares the settings of a VELTRA relay over a serial line.\n"
+        "\n");
+    for (const CommandSpec &spec : commandTable())
+        text += QStringLiteral("  veltra-cli %1\n").arg(QLatin1String(spec.synopsis));
+    text += QStringLiteral(
+        "  veltra-cli --version\n"
+        "\n"
+        "P is a port number, 1..10 (COM1..COM10 on Windows, /dev/ttyS0../dev/ttyS9 on Linux), or "
+        "a\n"
+        "device name such as /dev/ttyUSB0 or COM12. N is a page: 0 the common settings, 1..8 the\n"
+        "circuits.\n"
+        "\n"
+        "Exit status:\n");
+    for (const ExitSpec &exit : kExitCodes)
+        text += QStringLiteral("  %1  %2\n").arg(exit.code).arg(QLatin1String(exit.meaning));
+    text += QStringLiteral("\n'veltra-cli COMMAND --help' describes one command.\n");
+    return text;
+}
+
+int exitCode(Outcome::Kind kind)
+{
+    using Kind = Outcome::Kind;
+    switch (kind) {
+    case Kind::Success:
+        return kSuccess;
+    case Kind::NotTaken:
+        return kDifferences;
+    case Kind::NoReply:
+    case Kind::WriteFailed:
+        return kNoReply;
+    case Kind::DataError:
+        return kDataError;
+    case Kind::PortUnusable:
+        return kPortUnusable;
+    case Kind::InvalidSetValues:
+    case Kind::InvalidPresentValues:
+    case Kind::NotSettingsFile:
+    case Kind::FileTooShort:
+        return kInvalid;
+    case Kind::FileUnreadable:
+    case Kind::FileUnwritable:
+        return kFileError;
+    case Kind::Declined:
+        return kDeclined;
+    case Kind::NothingToClear:
+        break;
+    }
+    return kUsage;
+}
+
+QString pageList(const QList<int> &pages)
+{
+    QStringList numbers;
+    for (int page : pages)
+        numbers << QString::number(page);
+    return numbers.join(QStringLiteral(", "));
+}
+
+QString problemLine(const ValueProblem &problem)
+{
+    return QStringLiteral("%1\t%2\t%3\t%4\n")
+        .arg(problem.page)
+        .arg(rowLabel(pageKind(problem.page), problem.item), problem.text,
+             messages::writeProblem(problem.problem));
+}
 
 int Runner::usage(const QString &problem) const
 {
@@ -212,6 +303,12 @@ int Runner::fail(int code, const QString &japanese, const QString &english) cons
 {
     err(QStringLiteral("%1 (%2)\n").arg(japanese, english));
     return code;
+}
+
+std::unique_ptr<Session> Runner::session(const QString &port) const
+{
+    SerialPort *line = m_console.serialPort ? m_console.serialPort() : createSerialPort(nullptr);
+    return std::make_unique<Session>(port, line);
 }
 
 QString Runner::device(const Session &session) const
@@ -234,53 +331,84 @@ std::optional<int> Runner::page(const QCommandLineParser &parser, int *code) con
     return value;
 }
 
-std::optional<int> Runner::outcome(const Session &session, const QString &fileName) const
+int Runner::finish(const Session &session, const QString &fileName) const
 {
-    const QString notice = session.prompts.lastNotice();
+    using Kind = Outcome::Kind;
+    const Outcome &outcome = session.commands.outcome();
+    const QString report = messages::report(outcome);
     const QString port = device(session);
-    if (notice == DeviceLink::linkErrorMessage(kLinkNoReply))
-        return fail(kNoReply, notice,
-                    QStringLiteral("no complete reply from the relay on %1 within 3 s").arg(port));
-    if (notice == DeviceLink::linkErrorMessage(kLinkDataError))
-        return fail(kDataError, notice,
-                    QStringLiteral("the relay's reply on %1 failed its checksum").arg(port));
-    if (notice == DeviceLink::linkErrorMessage(kLinkPortUnusable))
-        return fail(kPortUnusable, notice,
-                    QStringLiteral("cannot open %1: no such port, or it is in use or not "
-                                   "permitted")
-                        .arg(port));
-    if (notice == messages::invalidSetValues()) {
-        QStringList items;
-        for (int page = 0; page < kPageCount; ++page)
-            for (int item = 0; item < itemCount(page); ++item) {
-                const QString value = session.fields.setValue(page, item);
-                const bool station = page == kCommonPage && item == kStationItem;
-                if (value == notLoadedText() || value == errorText() ||
-                    (station && !stationNumberValue(value)))
-                    items << QStringLiteral("page %1 %2 \"%3\"")
-                                 .arg(page)
-                                 .arg(rowLabel(pageKind(page), item), value);
-            }
-        return fail(kInvalid, notice,
-                    QStringLiteral("values that cannot be written: %1; nothing was sent")
-                        .arg(items.join(QStringLiteral(", "))));
+    QString why;
+    switch (outcome.kind) {
+    case Kind::Success:
+        // The report goes where a person reads it; results alone go to standard output.
+        if (!report.isEmpty())
+            err(report + u'\n');
+        return kSuccess;
+    case Kind::NoReply:
+        why = QStringLiteral("no complete reply from the relay on %1 within 3 s").arg(port);
+        break;
+    case Kind::DataError:
+        why = QStringLiteral("the relay's reply on %1 failed its checksum").arg(port);
+        break;
+    case Kind::PortUnusable:
+        why = QStringLiteral("cannot open %1: no such port, or it is in use or not permitted")
+                  .arg(port);
+        break;
+    case Kind::WriteFailed:
+        why = QStringLiteral("the frame of page %1 did not leave %2").arg(outcome.page).arg(port);
+        break;
+    case Kind::InvalidSetValues:
+        why = QStringLiteral("values that cannot be written; nothing was sent");
+        break;
+    case Kind::InvalidPresentValues:
+        why = outcome.command == CommandId::Save
+                  ? QStringLiteral("a settings file needs all nine pages read, each value valid; "
+                                   "nothing was saved")
+                  : QStringLiteral("the relay answered the link check with a value the tool does "
+                                   "not know; nothing was written");
+        break;
+    case Kind::NotSettingsFile:
+        why = QStringLiteral("%1 is not a VELTRA settings file").arg(fileName);
+        break;
+    case Kind::FileTooShort:
+        return fail(
+            kInvalid, messages::notSettingsFile(),
+            QStringLiteral("%1 has fewer than the 12 lines of a settings file").arg(fileName));
+    case Kind::FileUnreadable:
+        why = QStringLiteral("cannot read %1").arg(fileName);
+        break;
+    case Kind::FileUnwritable:
+        why = QStringLiteral("cannot write %1").arg(fileName);
+        break;
+    case Kind::NotTaken:
+        // Each item on its own line, as the window lists them; the verdict on stderr.
+        for (const QString &line : report.split(u'\n').mid(0, outcome.notTaken.size()))
+            out(line + u'\n');
+        return fail(kDifferences, messages::notTaken(),
+                    QStringLiteral("the relay did not take %1 item%2 as written")
+                        .arg(outcome.notTaken.size())
+                        .arg(outcome.notTaken.size() == 1 ? QString() : QStringLiteral("s")));
+    case Kind::Declined: {
+        const QString what = outcome.command == CommandId::Clear ? QStringLiteral("クリア")
+                                                                 : QStringLiteral("書き込み");
+        return fail(kDeclined, QStringLiteral("%1を中止しました。").arg(what),
+                    m_noTerminal ? QStringLiteral("no terminal to confirm on: give --yes to run "
+                                                  "from a script; nothing was sent")
+                                 : QStringLiteral("not confirmed; nothing was sent"));
     }
-    if (notice == messages::invalidPresentValues())
-        return fail(kInvalid, notice,
-                    QStringLiteral("the relay answered the link check with a value the tool "
-                                   "does not know; nothing was written"));
-    if (notice == messages::saveRefused())
-        return fail(kInvalid, notice,
-                    QStringLiteral("a settings file needs all nine pages read, each value "
-                                   "valid; nothing was saved"));
-    if (notice == messages::saveFailed())
-        return fail(kFileError, notice, QStringLiteral("cannot write %1").arg(fileName));
-    if (notice == messages::notSettingsFile())
-        return fail(kInvalid, notice,
-                    QStringLiteral("%1 is not a VELTRA settings file").arg(fileName));
-    if (notice == messages::unreadable())
-        return fail(kFileError, notice, QStringLiteral("cannot read %1").arg(fileName));
-    return std::nullopt;
+    case Kind::NothingToClear:
+        return usage(QStringLiteral("clear takes one of --operation and --maximum"));
+    }
+    const bool writing = outcome.command == CommandId::WritePage ||
+                         outcome.command == CommandId::WriteAll ||
+                         outcome.command == CommandId::Clear;
+    if (writing && outcome.kind != Kind::InvalidSetValues &&
+        outcome.kind != Kind::InvalidPresentValues)
+        why +=
+            outcome.pagesSent.isEmpty()
+                ? QStringLiteral("; nothing was written")
+                : QStringLiteral("; pages written before it: %1").arg(pageList(outcome.pagesSent));
+    return fail(exitCode(outcome.kind), report, why);
 }
 
 void Runner::showProgress(Session &session, Counting counting, int total)
@@ -308,41 +436,35 @@ void Runner::endProgress()
     m_progressShown = false;
 }
 
-int Runner::confirmOnTerminal(const QString &question)
+std::function<int()> Runner::confirmation(const QCommandLineParser &parser, const QString &question)
 {
-    if (!m_console.inputIsTerminal) {
-        m_refusedWithoutTerminal = true;
-        return kAnswerNo;
-    }
-    err(question);
-    const QString answer = m_console.readLine().trimmed().toLower();
-    const bool yes = answer == QLatin1String("y") || answer == QLatin1String("yes");
-    m_declined = !yes;
-    return yes ? kAnswerYes : kAnswerNo;
+    if (parser.isSet(QStringLiteral("yes")))
+        return [] { return kAnswerYes; };
+    return [this, question] {
+        if (!m_console.inputIsTerminal) {
+            m_noTerminal = true;
+            return kAnswerNo;
+        }
+        err(question);
+        const QString answer = m_console.readLine().trimmed().toLower();
+        return answer == QLatin1String("y") || answer == QLatin1String("yes") ? kAnswerYes
+                                                                              : kAnswerNo;
+    };
 }
 
 bool Runner::loadFile(Session &session, const QString &path, int *code)
 {
     // The window's loader, confirmed: the question it asks is the command line itself.
-    session.prompts.confirm = [](const QString &) { return kAnswerYes; };
-    session.prompts.notices.clear();
+    session.prompts.confirm = [] { return kAnswerYes; };
     session.commands.LoadSettingsFileFrom(path);
     session.prompts.confirm = nullptr;
-    if (session.prompts.lastNotice() == messages::loaded()) {
-        session.prompts.notices.clear();
+    if (session.commands.outcome().succeeded())
         return true;
-    }
-    if (const std::optional<int> failed = outcome(session, path)) {
-        *code = *failed;
-        return false;
-    }
-    // The window ends without a word on a file of fewer than twelve lines.
-    *code = fail(kInvalid, messages::notSettingsFile(),
-                 QStringLiteral("%1 has fewer than the 12 lines of a settings file").arg(path));
+    *code = finish(session, path);
     return false;
 }
 
-int Runner::ports()
+int Runner::ports(const QCommandLineParser &)
 {
     for (const PresentPort &port : presentPorts())
         out(port.description.isEmpty()
@@ -357,47 +479,47 @@ int Runner::read(const QCommandLineParser &parser)
     const std::optional<int> onePage = page(parser, &code);
     if (code != kSuccess)
         return code;
-    Session session(parser.value(QStringLiteral("port")));
-    showProgress(session, Counting::Requests, onePage ? 1 : kPageCount);
+    if (onePage && parser.isSet(QStringLiteral("o")))
+        return usage(QStringLiteral("-o saves all nine pages; it does not go with --page"));
+    const auto s = session(parser.value(QStringLiteral("port")));
+    showProgress(*s, Counting::Requests, onePage ? 1 : kPageCount);
     if (onePage)
-        session.commands.pageButton(*onePage, 0);
+        s->commands.pageButton(*onePage, 0);
     else
-        session.commands.ReadAllPages();
+        s->commands.ReadAllPages();
     endProgress();
-    if (const std::optional<int> failed = outcome(session))
-        return *failed;
+    if (!s->commands.outcome().succeeded())
+        return finish(*s);
 
     QList<int> pages;
     for (int p = onePage.value_or(0); p <= onePage.value_or(kPageCount - 1); ++p)
         pages << p;
     if (parser.isSet(QStringLiteral("json"))) {
-        QList<QByteArray> list;
+        QJsonArray list;
         for (int p : pages) {
-            QList<QByteArray> items;
+            QJsonArray items;
             for (int item = 0; item < itemCount(p); ++item)
-                items << jsonObject({{"label", json(rowLabel(pageKind(p), item))},
-                                     {"present", json(session.fields.presentValue(p, item))}});
-            list << jsonObject({{"page", QByteArray::number(p)}, {"items", jsonList(items)}});
+                items.append(QJsonObject{{"label", rowLabel(pageKind(p), item)},
+                                         {"present", s->fields.presentValue(p, item)}});
+            list.append(QJsonObject{{"page", p}, {"items", items}});
         }
-        m_console.out(jsonObject({{"port", json(parser.value(QStringLiteral("port")))},
-                                  {"pages", jsonList(list)}}) +
-                      '\n');
+        const QJsonObject object{{"port", parser.value(QStringLiteral("port"))}, {"pages", list}};
+        m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
     } else {
         for (int p : pages)
             for (int item = 0; item < itemCount(p); ++item)
                 out(QStringLiteral("%1\t%2\t%3\n")
                         .arg(p)
-                        .arg(rowLabel(pageKind(p), item), session.fields.presentValue(p, item)));
+                        .arg(rowLabel(pageKind(p), item), s->fields.presentValue(p, item)));
     }
 
     if (parser.isSet(QStringLiteral("o"))) {
         // Saved exactly as the window saves, refused as the window refuses.
         const QString path = parser.value(QStringLiteral("o"));
-        session.prompts.notices.clear();
-        session.prompts.savePath = path;
-        session.commands.SaveSettingsFile();
-        if (const std::optional<int> failed = outcome(session, path))
-            return *failed;
+        s->prompts.savePath = path;
+        s->commands.SaveSettingsFile();
+        if (!s->commands.outcome().succeeded())
+            return finish(*s, path);
     }
     return kSuccess;
 }
@@ -408,51 +530,40 @@ int Runner::write(const QCommandLineParser &parser)
     const std::optional<int> onePage = page(parser, &code);
     if (code != kSuccess)
         return code;
+    if (parser.isSet(QStringLiteral("verify")) && parser.isSet(QStringLiteral("no-verify")))
+        return usage(QStringLiteral("write takes --verify or --no-verify, not both"));
     const QString file = parser.positionalArguments().value(1);
-    Session session(parser.value(QStringLiteral("port")));
-    if (!loadFile(session, file, &code))
+    const auto s = session(parser.value(QStringLiteral("port")));
+    if (!loadFile(*s, file, &code))
         return code;
 
-    const int pages = onePage ? 1 : kPageCount;
-    const bool yes = parser.isSet(QStringLiteral("yes"));
-    session.prompts.confirm = [&](const QString &) {
-        if (yes)
-            return kAnswerYes;
-        return confirmOnTerminal(
-            QStringLiteral("write %1 page%2 to %3? [y/N] ")
-                .arg(pages)
-                .arg(pages == 1 ? QString() : QStringLiteral("s"), device(session)));
-    };
-    session.commands.setVerifyAfterWrite(parser.isSet(QStringLiteral("verify")));
-    showProgress(session, Counting::WriteFrames, pages);
-    if (onePage)
-        session.commands.pageButton(*onePage, 2);
-    else
-        session.commands.WriteAllPages();
-    endProgress();
-    if (m_refusedWithoutTerminal)
-        return fail(kUsage, QStringLiteral("書き込みを中止しました。"),
-                    QStringLiteral("no terminal to confirm the write on: give --yes to write "
-                                   "from a script; nothing was sent"));
-    if (m_declined)
-        return fail(kUsage, QStringLiteral("書き込みを中止しました。"),
-                    QStringLiteral("not confirmed; nothing was sent"));
-    if (const std::optional<int> failed = outcome(session, file))
-        return *failed;
-    const QString notice = session.prompts.lastNotice();
-    if (notice.endsWith(messages::notTaken())) {
-        // Each item on its own line, as the window lists them; the verdict on stderr.
-        QStringList lines = notice.split(u'\n');
-        lines.removeLast();
-        for (const QString &line : lines)
-            out(line + u'\n');
-        return fail(kDifferences, messages::notTaken(),
-                    QStringLiteral("the relay did not take %1 item%2 as written")
-                        .arg(lines.size())
-                        .arg(lines.size() == 1 ? QString() : QStringLiteral("s")));
+    // A script gets no red mark: what the window would send as "E" is refused here, before
+    // even the link check.
+    const int first = onePage.value_or(kCommonPage);
+    const int last = onePage.value_or(kPageCount - 1);
+    const QList<ValueProblem> problems = setValueProblems(s->fields, first, last);
+    if (!problems.isEmpty()) {
+        for (const ValueProblem &problem : problems)
+            err(problemLine(problem));
+        return fail(kInvalid, messages::invalidSetValues(),
+                    QStringLiteral("%1 value%2 in %3 cannot be written; nothing was sent")
+                        .arg(problems.size())
+                        .arg(problems.size() == 1 ? QString() : QStringLiteral("s"), file));
     }
-    err(notice + u'\n');
-    return kSuccess;
+
+    const int pages = last - first + 1;
+    s->prompts.confirm =
+        confirmation(parser, QStringLiteral("write %1 page%2 to %3? [y/N] ")
+                                 .arg(pages)
+                                 .arg(pages == 1 ? QString() : QStringLiteral("s"), device(*s)));
+    s->commands.setVerifyAfterWrite(!parser.isSet(QStringLiteral("no-verify")));
+    showProgress(*s, Counting::WriteFrames, pages);
+    if (onePage)
+        s->commands.pageButton(*onePage, 2);
+    else
+        s->commands.WriteAllPages();
+    endProgress();
+    return finish(*s, file);
 }
 
 int Runner::clear(const QCommandLineParser &parser)
@@ -461,84 +572,64 @@ int Runner::clear(const QCommandLineParser &parser)
     const bool maximum = parser.isSet(QStringLiteral("maximum"));
     if (operation == maximum)
         return usage(QStringLiteral("clear takes one of --operation and --maximum"));
-    Session session(parser.value(QStringLiteral("port")));
-    session.fields.setClearOptions(operation, maximum);
-    const bool yes = parser.isSet(QStringLiteral("yes"));
-    session.prompts.confirm = [&](const QString &) {
-        if (yes)
-            return kAnswerYes;
-        return confirmOnTerminal(
-            QStringLiteral("clear the stored %1 values on %2? [y/N] ")
-                .arg(operation ? QStringLiteral("operation") : QStringLiteral("maximum"),
-                     device(session)));
-    };
-    session.commands.ClearValues();
-    if (m_refusedWithoutTerminal)
-        return fail(kUsage, QStringLiteral("クリアを中止しました。"),
-                    QStringLiteral("no terminal to confirm on: give --yes to clear from a "
-                                   "script; nothing was sent"));
-    if (m_declined)
-        return fail(kUsage, QStringLiteral("クリアを中止しました。"),
-                    QStringLiteral("not confirmed; nothing was sent"));
-    if (const std::optional<int> failed = outcome(session))
-        return *failed;
-    err(session.prompts.lastNotice() + u'\n');
-    return kSuccess;
+    const auto s = session(parser.value(QStringLiteral("port")));
+    s->fields.setClearOptions(operation, maximum);
+    s->prompts.confirm = confirmation(
+        parser,
+        QStringLiteral("clear the stored %1 values on %2? [y/N] ")
+            .arg(operation ? QStringLiteral("operation") : QStringLiteral("maximum"), device(*s)));
+    s->commands.ClearValues();
+    return finish(*s);
 }
 
 int Runner::diff(const QCommandLineParser &parser)
 {
     const QStringList files = parser.positionalArguments().mid(1);
     const bool withRelay = parser.isSet(QStringLiteral("port"));
-    if (files.isEmpty() || files.size() > 2)
-        return usage(QStringLiteral("diff compares one settings file with --port P or with a "
-                                    "second file"));
     if (withRelay == (files.size() == 2))
         return usage(QStringLiteral("diff takes either --port P or a second file, not both"));
 
     int code = kSuccess;
-    Session left(parser.value(QStringLiteral("port")));
-    if (!loadFile(left, files[0], &code))
+    const auto left = session(parser.value(QStringLiteral("port")));
+    if (!loadFile(*left, files[0], &code))
         return code;
     // The right side: the relay's present values, or the other file's values.
     std::unique_ptr<Session> other;
     auto right = [&](int page, int item) {
-        return withRelay ? left.fields.presentValue(page, item)
+        return withRelay ? left->fields.presentValue(page, item)
                          : other->fields.setValue(page, item);
     };
     if (withRelay) {
-        showProgress(left, Counting::Requests, kPageCount);
-        left.commands.ReadAllPages();
+        showProgress(*left, Counting::Requests, kPageCount);
+        left->commands.ReadAllPages();
         endProgress();
-        if (const std::optional<int> failed = outcome(left))
-            return *failed;
+        if (!left->commands.outcome().succeeded())
+            return finish(*left);
     } else {
-        other = std::make_unique<Session>(QString());
+        other = session(QString());
         if (!loadFile(*other, files[1], &code))
             return code;
     }
 
-    QList<QByteArray> differences;
+    const bool json = parser.isSet(QStringLiteral("json"));
+    QJsonArray differences;
     for (int page = 0; page < kPageCount; ++page)
         for (int item = 0; item < itemCount(page); ++item) {
-            const QString a = left.fields.setValue(page, item);
+            const QString a = left->fields.setValue(page, item);
             const QString b = right(page, item);
             if (sameValue(page, item, a, b))
                 continue;
             const QString label = rowLabel(pageKind(page), item);
-            differences << jsonObject({{"page", QByteArray::number(page)},
-                                       {"label", json(label)},
-                                       {"left", json(a)},
-                                       {"right", json(b)}});
-            if (!parser.isSet(QStringLiteral("json")))
+            differences.append(
+                QJsonObject{{"page", page}, {"label", label}, {"left", a}, {"right", b}});
+            if (!json)
                 out(QStringLiteral("%1\t%2\t%3\t%4\n").arg(page).arg(label, a, b));
         }
-    if (parser.isSet(QStringLiteral("json"))) {
+    if (json) {
         const QString rightName = withRelay ? parser.value(QStringLiteral("port")) : files[1];
-        m_console.out(jsonObject({{"left", json(files[0])},
-                                  {"right", json(rightName)},
-                                  {"differences", jsonList(differences)}}) +
-                      '\n');
+        const QJsonObject object{
+            {"left", files[0]}, {"right", rightName}, {"differences", differences}};
+        m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
     }
     return differences.isEmpty() ? kSuccess : kDifferences;
 }
@@ -547,66 +638,53 @@ int Runner::run(const QStringList &arguments)
 {
     if (arguments.isEmpty())
         return usage(QStringLiteral("a command is needed"));
-    const QString command = arguments.constFirst();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        out(kOverview);
+    const QString name = arguments.constFirst();
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+        out(overview());
         return kSuccess;
     }
-    if (command == QLatin1String("--version")) {
-        out(QStringLiteral("veltra-cli %1\n").arg(QLatin1String(kVersion)));
+    if (name == QLatin1String("--version")) {
+        out(QStringLiteral("veltra-cli %1\n").arg(QLatin1String(VELTRA_VERSION)));
         return kSuccess;
     }
-    const QString help = commandHelp(command);
-    if (help.isEmpty())
-        return usage(QStringLiteral("unknown command '%1'").arg(command));
+    const CommandSpec *spec = findCommand(name);
+    if (!spec)
+        return usage(QStringLiteral("unknown command '%1'").arg(name));
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Describes the command."));
     parser.addOption(helpOption);
-    // Which options each command takes.
-    QStringList taken;
-    if (command == QLatin1String("read"))
-        taken = {"port", "page", "json", "o"};
-    else if (command == QLatin1String("write"))
-        taken = {"port", "page", "verify", "yes"};
-    else if (command == QLatin1String("clear"))
-        taken = {"port", "operation", "maximum", "yes"};
-    else if (command == QLatin1String("diff"))
-        taken = {"port", "json"};
-    for (const QString &name : taken) {
-        const bool value = name == QLatin1String("port") || name == QLatin1String("page") ||
-                           name == QLatin1String("o");
-        parser.addOption(value ? QCommandLineOption(name, QString(), QStringLiteral("value"))
-                               : QCommandLineOption(name, QString()));
+    for (const char *option : spec->options) {
+        for (const OptionSpec &known : kOptions) {
+            if (qstrcmp(known.name, option) != 0)
+                continue;
+            parser.addOption(known.value
+                                 ? QCommandLineOption(QLatin1String(known.name), QString(),
+                                                      QLatin1String(known.value))
+                                 : QCommandLineOption(QLatin1String(known.name), QString()));
+        }
     }
     if (!parser.parse(QStringList{QStringLiteral("veltra-cli")} + arguments))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
-        out(help);
+        out(QStringLiteral("usage: veltra-cli %1\n\n%2")
+                .arg(QLatin1String(spec->synopsis), QLatin1String(spec->help)));
         return kSuccess;
     }
 
     const QStringList positional = parser.positionalArguments().mid(1);
-    const bool takesFiles = command == QLatin1String("write") || command == QLatin1String("diff");
-    if (!takesFiles && !positional.isEmpty())
-        return usage(QStringLiteral("unexpected argument '%1'").arg(positional.constFirst()));
-    if (command == QLatin1String("write") && positional.size() != 1)
-        return usage(QStringLiteral("write takes one settings file"));
-    const bool needsPort = command != QLatin1String("ports") && command != QLatin1String("diff");
-    if (needsPort && parser.value(QStringLiteral("port")).isEmpty())
-        return usage(QStringLiteral("%1 needs --port P").arg(command));
-
-    if (command == QLatin1String("ports"))
-        return ports();
-    if (command == QLatin1String("read"))
-        return read(parser);
-    if (command == QLatin1String("write"))
-        return write(parser);
-    if (command == QLatin1String("clear"))
-        return clear(parser);
-    return diff(parser);
+    const bool filesOk = spec->files < 0 ? positional.size() == 1 || positional.size() == 2
+                                         : positional.size() == spec->files;
+    if (!filesOk) {
+        if (spec->files == 0)
+            return usage(QStringLiteral("unexpected argument '%1'").arg(positional.constFirst()));
+        return usage(QStringLiteral("usage: veltra-cli %1").arg(QLatin1String(spec->synopsis)));
+    }
+    if (spec->needsPort && parser.value(QStringLiteral("port")).isEmpty())
+        return usage(QStringLiteral("%1 needs --port P").arg(name));
+    return (this->*(spec->handler))(parser);
 }
 
 } // namespace

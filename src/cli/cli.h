@@ -6,6 +6,10 @@
 
 #include <functional>
 
+namespace veltra {
+class SerialPort;
+}
+
 namespace veltra::cli {
 
 enum ExitCode : int {
@@ -17,6 +21,7 @@ enum ExitCode : int {
     kPortUnusable = 5,
     kInvalid = 6,
     kFileError = 7,
+    kDeclined = 8,
 };
 
 // Where the command line reads and writes; the program passes its own streams, the soak
@@ -28,6 +33,8 @@ struct Console
     std::function<QString()> readLine;               // an answer typed at the terminal
     bool inputIsTerminal = false;
     bool errorIsTerminal = false; // progress is shown only there
+    // The serial line of each session; the platform's own when empty.
+    std::function<SerialPort *()> serialPort;
 };
 
 // Runs one command line (without the program's name); returns the exit code.

@@ -2,7 +2,6 @@
 
 #include "link/frames.h"
 #include "link/serialport.h"
-#include "settings/encode.h"
 #include "settings/settingsfields.h"
 
 #include <QEventLoop>
@@ -188,19 +187,19 @@ void DeviceLink::pacingPause()
     m_pacingTickFlag = false;
 }
 
-bool DeviceLink::SendWriteFrame(int page)
+FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame)
 {
     if (!OpenPort()) {
         m_linkError = kLinkNoReply;
-        return false;
+        return FrameSent::PortUnusable;
     }
     setStationCaption();
-    const QByteArray frame = BuildWriteFrame(page, m_fields);
+    // Shown whether or not it leaves: the monitor says what was tried.
     m_fields.setWriteMonitor(monitorText(frame));
     // No reply is read; the frame must still leave whole before the port closes.
-    m_port.writeAndDrain(frame);
+    const bool sent = m_port.writeAndDrain(frame);
     m_port.close();
-    return true;
+    return sent ? FrameSent::Sent : FrameSent::LineFailed;
 }
 
 } // namespace veltra

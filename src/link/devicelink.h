@@ -19,6 +19,13 @@ enum LinkErrorCode : int {
     kLinkPortUnusable = 3,
 };
 
+// How a write frame fared. The relay never answers one: this is only whether it left.
+enum class FrameSent {
+    Sent,
+    PortUnusable, // the port would not open; nothing was sent
+    LineFailed,   // the port opened but the frame did not leave whole
+};
+
 inline constexpr int kReplyTimeoutMs = 3000;
 inline constexpr int kPacingMs = 100;
 
@@ -35,9 +42,9 @@ public:
     // Sends the read request for page 0..8 and collects the reply into LastReply;
     // the outcome is LinkError.
     void ReadTransaction(int page);
-    // Sends the write frame of page 0..8, or the clear frame for page 9, and closes the
-    // port once every byte has left. False when the port could not be opened.
-    bool SendWriteFrame(int page);
+    // Sends a write or clear frame (built by BuildWriteFrame when the write was confirmed)
+    // and closes the port once every byte has left.
+    FrameSent SendWriteFrame(const QByteArray &frame);
     // The 100 ms pause between frames.
     void pacingPause();
 

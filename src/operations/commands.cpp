@@ -3,22 +3,12 @@
 #include "link/devicelink.h"
 #include "operations/messages.h"
 #include "operations/userprompts.h"
-#include "settings/changes.h"
+#include "settings/encode.h"
 #include "settings/items.h"
 #include "settings/settingsfields.h"
 #include "settings/validation.h"
 
 namespace veltra {
-namespace {
-
-QString writeConfirmation(int page)
-{
-    if (page == kCommonPage)
-        return QStringLiteral("共通設定を書き換えます。よろしいですか？");
-    return QStringLiteral("回路%1の設定を書き換えます。よろしいですか？").arg(fullWidthDigit(page));
-}
-
-} // namespace
 
 Commands::Commands(DeviceLink &link, SettingsFields &fields, UserPrompts &prompts, QObject *parent)
     : QObject(parent), m_link(link), m_fields(fields), m_prompts(prompts)
@@ -49,11 +39,12 @@ int Commands::ShowMessage(const QString &text, int style)
     return m_prompts.ShowMessage(text, style);
 }
 
-void Commands::reportLinkError()
+void Commands::conclude(const Outcome &outcome)
 {
-    const QString message = DeviceLink::linkErrorMessage(m_link.linkError());
-    if (!message.isEmpty())
-        ShowMessage(message, kStyleNotice);
+    m_outcome = outcome;
+    const QString text = messages::report(outcome);
+    if (!text.isEmpty())
+        ShowMessage(text, kStyleNotice);
 }
 
 void Commands::endTransactionCommand()
@@ -82,37 +73,47 @@ void Commands::pageButton(int page, int index)
     });
 }
 
-void Commands::ReadPage(int page)
+std::optional<Outcome::Kind> Commands::ReadPage(int page)
 {
     m_link.ReadTransaction(page);
-    if (m_link.linkError() != kLinkOk) {
-        reportLinkError();
-        return;
+    switch (m_link.linkError()) {
+    case kLinkOk:
+        DecodeReply(page, m_link.lastReply(), m_records, m_fields);
+        return std::nullopt;
+    case kLinkDataError:
+        return Outcome::Kind::DataError;
+    case kLinkPortUnusable:
+        return Outcome::Kind::PortUnusable;
+    default:
+        return Outcome::Kind::NoReply;
     }
-    DecodeReply(page, m_link.lastReply(), m_records, m_fields);
 }
 
 void Commands::readPageCommand(int page)
 {
-    ReadPage(page);
-    if (m_link.linkError() == kLinkOk)
-        ShowMessage(messages::pageRead(page), kStyleNotice);
+    Outcome outcome{CommandId::ReadPage};
+    outcome.page = page;
+    outcome.kind = ReadPage(page).value_or(Outcome::Kind::Success);
+    conclude(outcome);
     endTransactionCommand();
 }
 
 void Commands::ReadAllPages()
 {
     runExclusive([&] {
+        Outcome outcome{CommandId::ReadAll};
         m_fields.setBusyPointer(true);
         for (int page = 0; page < kPageCount; ++page) {
-            ReadPage(page);
-            if (m_link.linkError() != kLinkOk) {
+            if (const auto failure = ReadPage(page)) {
+                outcome.kind = *failure;
+                outcome.page = page;
+                conclude(outcome);
                 endTransactionCommand();
                 return;
             }
         }
         m_fields.setBusyPointer(false);
-        ShowMessage(messages::allRead(), kStyleNotice);
+        conclude(outcome);
     });
 }
 
@@ -120,8 +121,11 @@ void Commands::copyPageCommand(int page)
 {
     m_invalidValueFlag = 0;
     CopyPresentToSet(page, m_fields, m_invalidValueFlag);
+    Outcome outcome{CommandId::CopyPage};
+    outcome.page = page;
     if (m_invalidValueFlag == -1)
-        ShowMessage(messages::invalidPresentValues(), kStyleNotice);
+        outcome.kind = Outcome::Kind::InvalidPresentValues;
+    conclude(outcome);
 }
 
 void Commands::CopyAllPresentToSet()
@@ -130,8 +134,10 @@ void Commands::CopyAllPresentToSet()
         m_invalidValueFlag = 0;
         for (int page = 0; page < kPageCount; ++page)
             CopyPresentToSet(page, m_fields, m_invalidValueFlag);
+        Outcome outcome{CommandId::CopyAll};
         if (m_invalidValueFlag == -1)
-            ShowMessage(messages::invalidPresentValues(), kStyleNotice);
+            outcome.kind = Outcome::Kind::InvalidPresentValues;
+        conclude(outcome);
     });
 }
 
@@ -140,75 +146,110 @@ bool Commands::checkSetValuesBeforeWrite(int firstPage, int lastPage)
     m_invalidValueFlag = 0;
     for (int page = firstPage; page <= lastPage; ++page)
         CheckSetValues(page, m_fields, m_invalidValueFlag);
-    // The station number has no frame form unless it is a whole number 0..255.
-    if (firstPage == kCommonPage &&
-        !stationNumberValue(m_fields.setValue(kCommonPage, kStationItem)))
-        m_invalidValueFlag = -1;
-    if (m_invalidValueFlag == -1) {
-        ShowMessage(messages::invalidSetValues(), kStyleNotice);
-        return false;
-    }
-    return true;
+    return m_invalidValueFlag == 0;
 }
 
-bool Commands::linkCheck()
+QList<Commands::PlannedFrame> Commands::planFrames(int firstPage, int lastPage) const
+{
+    QList<PlannedFrame> plan;
+    for (int page = firstPage; page <= lastPage; ++page) {
+        PlannedFrame planned{page, BuildWriteFrame(page, m_fields), {}};
+        for (int item = 0; item < itemCount(page); ++item)
+            planned.texts << m_fields.setValue(page, item);
+        plan << planned;
+    }
+    return plan;
+}
+
+bool Commands::linkCheck(Outcome &outcome)
 {
     // The only sign that the relay is there: writes and clears are never answered.
     m_link.ReadTransaction(kCommonPage);
-    if (m_link.linkError() != kLinkOk) {
-        reportLinkError();
+    switch (m_link.linkError()) {
+    case kLinkOk:
+        break;
+    case kLinkDataError:
+        outcome.kind = Outcome::Kind::DataError;
+        return false;
+    case kLinkPortUnusable:
+        outcome.kind = Outcome::Kind::PortUnusable;
+        return false;
+    default:
+        outcome.kind = Outcome::Kind::NoReply;
         return false;
     }
     if (m_invalidValueFlag == -1) {
-        ShowMessage(messages::invalidPresentValues(), kStyleNotice);
+        outcome.kind = Outcome::Kind::InvalidPresentValues;
         return false;
     }
     return true;
-}
-
-bool Commands::sendFrame(int page)
-{
-    if (m_link.SendWriteFrame(page))
-        return true;
-    // Nothing went out: going on would report a failed write as finished.
-    ShowMessage(DeviceLink::linkErrorMessage(kLinkPortUnusable), kStyleNotice);
-    return false;
 }
 
 void Commands::WritePage(int page)
 {
-    if (!checkSetValuesBeforeWrite(page, page))
-        return;
-    if (ShowMessage(writeConfirmation(page), kStyleConfirm) == kAnswerYes) {
-        m_fields.setBusyPointer(true);
-        if (linkCheck() && sendFrame(page))
-            reportWritten(page, page);
-    }
-    endTransactionCommand();
+    const QString question = page == kCommonPage
+                                 ? QStringLiteral("共通設定を書き換えます。よろしいですか？")
+                                 : QStringLiteral("回路%1の設定を書き換えます。よろしいですか？")
+                                       .arg(fullWidthDigit(page));
+    writePages(CommandId::WritePage, page, page, question);
 }
 
 void Commands::WriteAllPages()
 {
     runExclusive([&] {
-        if (!checkSetValuesBeforeWrite(kCommonPage, kPageCount - 1))
-            return;
-        if (ShowMessage(
-                QStringLiteral(
-                    "VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？"),
-                kStyleConfirm) != kAnswerYes)
-            return;
-        m_fields.setBusyPointer(true);
-        bool written = linkCheck();
-        for (int page = 0; written && page < kPageCount && !m_shuttingDown; ++page) {
-            m_settingsPage = page;
-            written = sendFrame(page);
-            if (written)
+        writePages(
+            CommandId::WriteAll, kCommonPage, kPageCount - 1,
+            QStringLiteral(
+                "VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？"));
+    });
+}
+
+void Commands::writePages(CommandId command, int firstPage, int lastPage, const QString &question)
+{
+    const bool all = command == CommandId::WriteAll;
+    Outcome outcome{command};
+    outcome.page = firstPage;
+    if (!checkSetValuesBeforeWrite(firstPage, lastPage)) {
+        outcome.kind = Outcome::Kind::InvalidSetValues;
+        conclude(outcome);
+        return;
+    }
+    if (ShowMessage(question, kStyleConfirm) != kAnswerYes) {
+        outcome.kind = Outcome::Kind::Declined;
+        conclude(outcome);
+        if (!all)
+            endTransactionCommand();
+        return;
+    }
+    // What goes on the line is what was checked and confirmed: a field edited while the write
+    // waits for the relay or paces its frames is not part of this write.
+    const QList<PlannedFrame> plan = planFrames(firstPage, lastPage);
+    m_fields.setBusyPointer(true);
+    if (linkCheck(outcome)) {
+        for (const PlannedFrame &planned : plan) {
+            outcome.page = planned.page;
+            if (m_shuttingDown) {
+                outcome.kind = Outcome::Kind::WriteFailed;
+                break;
+            }
+            if (all)
+                m_settingsPage = planned.page;
+            const FrameSent sent = m_link.SendWriteFrame(planned.frame);
+            if (sent != FrameSent::Sent) {
+                // Going on would report a write that did not happen as finished.
+                outcome.kind = sent == FrameSent::PortUnusable ? Outcome::Kind::PortUnusable
+                                                               : Outcome::Kind::WriteFailed;
+                break;
+            }
+            outcome.pagesSent << planned.page;
+            if (all)
                 m_link.pacingPause();
         }
-        if (written && !m_shuttingDown)
-            reportWritten(kCommonPage, kPageCount - 1);
-        endTransactionCommand();
-    });
+        if (outcome.succeeded() && m_verifyAfterWrite)
+            verifyWritten(plan, outcome);
+    }
+    conclude(outcome);
+    endTransactionCommand();
 }
 
 void Commands::setVerifyAfterWrite(bool on)
@@ -219,74 +260,74 @@ void Commands::setVerifyAfterWrite(bool on)
     emit verifyAfterWriteChanged(on);
 }
 
-void Commands::reportWritten(int firstPage, int lastPage)
-{
-    if (m_verifyAfterWrite)
-        verifyWritten(firstPage, lastPage);
-    else
-        ShowMessage(messages::written(), kStyleNotice);
-}
-
-void Commands::verifyWritten(int firstPage, int lastPage)
+void Commands::verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome)
 {
     // The relay answers no write: only reading the pages back shows what it took. The last
     // frame has had its pause once write-all is here; a single page has not.
-    if (firstPage == lastPage)
+    if (outcome.command == CommandId::WritePage)
         m_link.pacingPause();
-    for (int page = firstPage; page <= lastPage && !m_shuttingDown; ++page) {
-        ReadPage(page);
-        if (m_link.linkError() != kLinkOk)
-            return; // its usual message is out; the write is not repeated
+    QList<QByteArray> replies;
+    for (const PlannedFrame &planned : plan) {
+        if (m_shuttingDown)
+            return;
+        if (const auto failure = ReadPage(planned.page)) {
+            outcome.kind = *failure; // its usual message; the write is not repeated
+            return;
+        }
+        replies << m_link.lastReply();
     }
-    if (m_shuttingDown)
-        return;
-    QStringList differences;
-    for (int page = firstPage; page <= lastPage; ++page) {
-        const PageKind kind = pageKind(page);
-        const QString pageName = page == kCommonPage
-                                     ? QStringLiteral("共通設定")
-                                     : QStringLiteral("回路%1").arg(fullWidthDigit(page));
+    outcome.verified = true;
+    // By the codes that travelled, not by display texts: a leakage sensitivity of 1.5(A) is
+    // held as written although decoding shows its code as "ERROR".
+    for (qsizetype i = 0; i < plan.size(); ++i) {
+        const PlannedFrame &planned = plan[i];
+        const PageKind kind = pageKind(planned.page);
         for (int row = 0; row < itemCount(kind); ++row) {
             const int item = itemAtScreenRow(kind, row);
-            const QString written = m_fields.setValue(page, item);
-            const QString present = m_fields.presentValue(page, item);
-            if (!sameValue(page, item, written, present))
-                differences << QStringLiteral("%1 %2: 設定 %3 / 現在 %4")
-                                   .arg(pageName, rowLabel(kind, item), written, present);
+            const QString written = planned.texts[item];
+            const std::optional<int> code = writeCode(kind, item, written);
+            if (!code || *code != reportedCode(planned.page, item, replies[i]))
+                outcome.notTaken.append(
+                    {planned.page, item, written, m_fields.presentValue(planned.page, item)});
         }
     }
-    if (differences.isEmpty()) {
-        ShowMessage(messages::verified(), kStyleNotice);
-        return;
-    }
-    differences << messages::notTaken();
-    ShowMessage(differences.join(u'\n'), kStyleNotice);
+    if (!outcome.notTaken.isEmpty())
+        outcome.kind = Outcome::Kind::NotTaken;
 }
 
 void Commands::ClearValues()
 {
     runExclusive([&] {
         m_settingsPage = kClearPage;
+        Outcome outcome{CommandId::Clear};
         const bool operationValues = m_fields.clearOptionSelected(0);
         const bool maximumValues = m_fields.clearOptionSelected(1);
+        outcome.operationValues = operationValues;
         if (!operationValues && !maximumValues) {
             // Without a choice there is nothing to confirm and nothing worth sending.
-            ShowMessage(QStringLiteral("クリアするデータを選択してください。"), kStyleNotice);
+            outcome.kind = Outcome::Kind::NothingToClear;
+            conclude(outcome);
             return;
         }
         const QString confirmation = operationValues
                                          ? QStringLiteral("動作値をクリアします。よろしいですか？")
                                          : QStringLiteral("最大値をクリアします。よろしいですか？");
         if (ShowMessage(confirmation, kStyleConfirm) == kAnswerYes) {
+            // The clear that goes out is the one confirmed, whatever is chosen meanwhile.
+            const QByteArray frame = BuildWriteFrame(kClearPage, m_fields);
             m_fields.setBusyPointer(true);
-            m_link.ReadTransaction(kCommonPage);
-            if (m_link.linkError() != kLinkOk) {
-                reportLinkError();
-            } else if (sendFrame(kClearPage)) {
-                // The options may have changed during the link check: report what was sent.
-                ShowMessage(messages::clearSent(m_fields.clearOptionSelected(0)), kStyleNotice);
+            if (linkCheck(outcome)) {
+                outcome.page = kClearPage;
+                const FrameSent sent = m_link.SendWriteFrame(frame);
+                if (sent == FrameSent::PortUnusable)
+                    outcome.kind = Outcome::Kind::PortUnusable;
+                else if (sent == FrameSent::LineFailed)
+                    outcome.kind = Outcome::Kind::WriteFailed;
             }
+        } else {
+            outcome.kind = Outcome::Kind::Declined;
         }
+        conclude(outcome);
         endTransactionCommand();
     });
 }

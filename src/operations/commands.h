@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+#include "operations/outcome.h"
 #include "settings/decode.h"
 
 namespace veltra {
@@ -40,6 +43,9 @@ public:
     void setVerifyAfterWrite(bool on);
     bool verifyAfterWrite() const { return m_verifyAfterWrite; }
 
+    // How the last command that ran ended.
+    const Outcome &outcome() const { return m_outcome; }
+
     bool busy() const { return m_busy; }
     int settingsPage() const { return m_settingsPage; }
     const DecodedRecords &records() const { return m_records; }
@@ -56,19 +62,29 @@ signals:
     void verifyAfterWriteChanged(bool on);
 
 private:
+    // A frame as it was checked and confirmed, with the texts it was built from.
+    struct PlannedFrame
+    {
+        int page = 0;
+        QByteArray frame;
+        QStringList texts; // by item
+    };
+
     template<typename Fn> void runExclusive(Fn &&command);
 
-    void ReadPage(int page);
+    // Reads and decodes one page; the link failure, if any.
+    std::optional<Outcome::Kind> ReadPage(int page);
     void readPageCommand(int page);
     void copyPageCommand(int page);
     void WritePage(int page);
+    void writePages(CommandId command, int firstPage, int lastPage, const QString &question);
     bool checkSetValuesBeforeWrite(int firstPage, int lastPage);
-    bool linkCheck();
-    bool sendFrame(int page);
+    QList<PlannedFrame> planFrames(int firstPage, int lastPage) const;
+    bool linkCheck(Outcome &outcome);
+    void verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome);
     void endTransactionCommand();
-    void reportWritten(int firstPage, int lastPage);
-    void verifyWritten(int firstPage, int lastPage);
-    void reportLinkError();
+    // Records how the command ended and shows its report, if it has one.
+    void conclude(const Outcome &outcome);
     int ShowMessage(const QString &text, int style);
     // The two file commands' bodies (filecommands.cpp).
     void saveSettingsFileCommand();
@@ -79,6 +95,7 @@ private:
     SettingsFields &m_fields;
     UserPrompts &m_prompts;
     DecodedRecords m_records;
+    Outcome m_outcome;
     QStringList m_loadedLines; // lines 3 and 5..12 of the last file read
     QString m_lastSettingsFile;
     int m_settingsPage = 0;

@@ -13,62 +13,76 @@ namespace veltra {
 
 void Commands::saveSettingsFileCommand()
 {
+    Outcome outcome{CommandId::Save};
     m_invalidValueFlag = 0;
     for (int page = 0; page < kPageCount; ++page)
         CheckPresentValues(page, m_fields, m_invalidValueFlag);
     if (m_invalidValueFlag == -1) {
-        ShowMessage(messages::saveRefused(), kStyleNotice);
+        outcome.kind = Outcome::Kind::InvalidPresentValues;
+        conclude(outcome);
         return;
     }
     const std::optional<QString> path = m_prompts.saveFileName();
-    if (!path)
+    if (!path) {
+        outcome.kind = Outcome::Kind::Declined;
+        conclude(outcome);
         return;
+    }
+    outcome.fileName = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
     // There is no completion message, so a failed save must say so or it reads as success.
     if (!writeSettingsFile(*path, m_fields))
-        ShowMessage(messages::saveFailed(), kStyleNotice);
+        outcome.kind = Outcome::Kind::FileUnwritable;
     else
-        m_lastSettingsFile = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
+        m_lastSettingsFile = outcome.fileName;
+    conclude(outcome);
 }
 
 void Commands::loadSettingsFileCommand()
 {
     const std::optional<QString> path = m_prompts.openFileName();
-    if (!path)
+    if (!path) {
+        conclude(Outcome(CommandId::Load, Outcome::Kind::Declined));
         return;
+    }
     loadSettingsFileFrom(*path);
 }
 
 void Commands::loadSettingsFileFrom(const QString &path)
 {
+    Outcome outcome{CommandId::Load};
     // Path on the first line, the sentence on the second: a message box breaks lines at LF
     // only, a CR would run both together.
     const QString shownPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    outcome.fileName = shownPath;
     if (ShowMessage(shownPath + u'\n' + QStringLiteral("のVELTRA設定ファイルを読み込みます。"),
-                    kStyleConfirm) != kAnswerYes)
+                    kStyleConfirm) != kAnswerYes) {
+        outcome.kind = Outcome::Kind::Declined;
+        conclude(outcome);
         return;
+    }
 
     const LoadedFile loaded = readSettingsFile(path);
     switch (loaded.status) {
     case LoadStatus::NotSettingsFile:
-        ShowMessage(messages::notSettingsFile(), kStyleNotice);
-        return;
+        outcome.kind = Outcome::Kind::NotSettingsFile;
+        break;
     case LoadStatus::Unreadable:
         // The user has just confirmed this file: ending without a word would leave them
         // guessing whether the set values are the file's.
-        ShowMessage(messages::unreadable(), kStyleNotice);
-        return;
+        outcome.kind = Outcome::Kind::FileUnreadable;
+        break;
     case LoadStatus::TooShort:
-        return;
+        outcome.kind = Outcome::Kind::FileTooShort;
+        break;
     case LoadStatus::Ok:
+        m_loadedLines = loaded.lines;
+        ParseCommonLine(m_loadedLines.at(0), m_fields);
+        for (int circuit = 1; circuit < kPageCount; ++circuit)
+            ParseCircuitLine(circuit, m_loadedLines.at(circuit), m_fields);
+        m_lastSettingsFile = shownPath;
         break;
     }
-
-    m_loadedLines = loaded.lines;
-    ParseCommonLine(m_loadedLines.at(0), m_fields);
-    for (int circuit = 1; circuit < kPageCount; ++circuit)
-        ParseCircuitLine(circuit, m_loadedLines.at(circuit), m_fields);
-    m_lastSettingsFile = shownPath;
-    ShowMessage(messages::loaded(), kStyleNotice);
+    conclude(outcome);
 }
 
 } // namespace veltra

@@ -1,8 +1,102 @@
 #include "operations/messages.h"
 
+#include "link/devicelink.h"
 #include "settings/items.h"
 
+#include <QStringList>
+
 namespace veltra::messages {
+
+QString pageName(int page)
+{
+    return page == kCommonPage ? QStringLiteral("共通設定")
+                               : QStringLiteral("回路%1").arg(fullWidthDigit(page));
+}
+
+QString writeProblem(WriteProblem problem)
+{
+    switch (problem) {
+    case WriteProblem::NotChosen:
+        return QStringLiteral("値が選ばれていません");
+    case WriteProblem::Error:
+        return QStringLiteral("ERROR は書き込めません");
+    case WriteProblem::Empty:
+        return QStringLiteral("値が空です");
+    case WriteProblem::Unknown:
+        return QStringLiteral("一覧にない値です");
+    case WriteProblem::StationOutOfRange:
+        break;
+    }
+    return QStringLiteral("局番号は 000～255 の数です");
+}
+
+namespace {
+
+QString notTakenList(const QList<NotTakenItem> &items)
+{
+    QStringList lines;
+    for (const NotTakenItem &item : items)
+        lines << QStringLiteral("%1 %2: 設定 %3 / 現在 %4")
+                     .arg(pageName(item.page), rowLabel(pageKind(item.page), item.item),
+                          item.written, item.present);
+    lines << notTaken();
+    return lines.join(u'\n');
+}
+
+QString success(const Outcome &outcome)
+{
+    switch (outcome.command) {
+    case CommandId::ReadPage:
+        return pageRead(outcome.page);
+    case CommandId::ReadAll:
+        return allRead();
+    case CommandId::WritePage:
+    case CommandId::WriteAll:
+        return outcome.verified ? verified() : written();
+    case CommandId::Clear:
+        return clearSent(outcome.operationValues);
+    case CommandId::Load:
+        return loaded();
+    default:
+        return {}; // copying and saving end without a word
+    }
+}
+
+} // namespace
+
+QString report(const Outcome &outcome)
+{
+    using Kind = Outcome::Kind;
+    switch (outcome.kind) {
+    case Kind::Success:
+        return success(outcome);
+    case Kind::NoReply:
+    case Kind::WriteFailed: // the frame did not reach the line: the line is not there
+        return DeviceLink::linkErrorMessage(kLinkNoReply);
+    case Kind::DataError:
+        return DeviceLink::linkErrorMessage(kLinkDataError);
+    case Kind::PortUnusable:
+        return DeviceLink::linkErrorMessage(kLinkPortUnusable);
+    case Kind::InvalidSetValues:
+        return invalidSetValues();
+    case Kind::InvalidPresentValues:
+        return outcome.command == CommandId::Save ? saveRefused() : invalidPresentValues();
+    case Kind::NotSettingsFile:
+        return notSettingsFile();
+    case Kind::FileUnreadable:
+        return unreadable();
+    case Kind::FileUnwritable:
+        return saveFailed();
+    case Kind::NotTaken:
+        return notTakenList(outcome.notTaken);
+    case Kind::NothingToClear:
+        return nothingToClear();
+    case Kind::FileTooShort:
+    case Kind::Declined:
+        break;
+    }
+    return {};
+}
 
 QString invalidSetValues()
 {
@@ -47,6 +141,11 @@ QString clearSent(bool operationValues)
 {
     return operationValues ? QStringLiteral("動作値のクリアを送信しました。")
                            : QStringLiteral("最大値のクリアを送信しました。");
+}
+
+QString nothingToClear()
+{
+    return QStringLiteral("クリアするデータを選択してください。");
 }
 
 QString saveRefused()

@@ -22,6 +22,10 @@ public:
     // A modal box titled "確認"; returns the answer code.
     virtual int ShowMessage(const QString &text, int style) = 0;
 
+    // A notice that does not wait for its OK: for news that arrives while a command waits on
+    // the relay, where a modal box would hold the wait up.
+    virtual void ShowNotice(const QString &text) = 0;
+
     // Save dialog (asks before overwriting) and open dialog; nullopt when cancelled.
     // Both propose the name chosen last in either dialog.
     virtual std::optional<QString> saveFileName() = 0;

@@ -1,53 +1,62 @@
 #include "settings/changes.h"
 
+#include "settings/encode.h"
 #include "settings/items.h"
+#include "settings/writable.h"
 
 #include <optional>
 
 namespace veltra {
 namespace {
 
-bool isStation(int page, int item)
-{
-    return page == kCommonPage && item == kStationItem;
-}
-
-// The value a text stands for, where it stands for one: "12" and "012" are one station.
 std::optional<int> valueOf(int page, int item, const QString &text)
 {
-    if (isStation(page, item))
-        return stationNumberValue(text);
-    return codeOfText(pageKind(page), item, text);
+    return writeProblem(page, item, text) ? std::nullopt : writeCode(pageKind(page), item, text);
+}
+
+QString warning(WriteProblem problem, const QString &text)
+{
+    switch (problem) {
+    case WriteProblem::NotChosen:
+    case WriteProblem::Error:
+        return QStringLiteral("\"%1\" では書き込みできません。値を選んでください。").arg(text);
+    case WriteProblem::StationOutOfRange:
+        return QStringLiteral("局番号は 000～255 の数です。\"%1\" では書き込みできません。")
+            .arg(text);
+    case WriteProblem::Empty:
+        return QStringLiteral("空欄です。書込では \"E\" として送られます。");
+    case WriteProblem::Unknown:
+        break;
+    }
+    return QStringLiteral("\"%1\" は一覧にない値です。書込では \"E\" として送られます。").arg(text);
 }
 
 } // namespace
 
-bool isWritableValue(int page, int item, const QString &setText)
+QList<FieldState> pageStates(int page, const QStringList &present, const QStringList &set)
 {
-    return isSettingsPage(page) && item >= 0 && item < itemCount(page) &&
-           valueOf(page, item, setText).has_value();
-}
-
-FieldState fieldState(int page, int item, const QString &presentText, const QString &setText)
-{
-    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
-        return {};
-    if (setText == notLoadedText() || setText == errorText())
-        return {FieldMark::Warning,
-                QStringLiteral("\"%1\" では書き込みできません。値を選んでください。").arg(setText)};
-    if (!isWritableValue(page, item, setText)) {
-        if (isStation(page, item))
-            return {FieldMark::Warning,
-                    QStringLiteral("局番号は 000～255 の数です。\"%1\" では書き込みできません。")
-                        .arg(setText)};
-        return {FieldMark::Warning,
-                QStringLiteral("\"%1\" は一覧にない値です。書込では \"E\" として送られます。")
-                    .arg(setText)};
+    QList<FieldState> states;
+    const int count = isSettingsPage(page) ? itemCount(page) : 0;
+    if (present.size() < count || set.size() < count)
+        return states;
+    bool chosen = false;
+    for (int item = 0; item < count; ++item)
+        chosen = chosen || set[item] != notLoadedText();
+    for (int item = 0; item < count; ++item) {
+        const auto problem = writeProblem(page, item, set[item]);
+        if (problem == WriteProblem::NotChosen && !chosen)
+            states.append(FieldState{});
+        else if (problem)
+            states.append({FieldMark::Warning, warning(*problem, set[item])});
+        else if (!writeProblem(page, item, present[item]) &&
+                 !sameValue(page, item, present[item], set[item]))
+            states.append(
+                {FieldMark::Pending,
+                 QStringLiteral("書込で %1 → %2 に変わります。").arg(present[item], set[item])});
+        else
+            states.append(FieldState{});
     }
-    if (presentText == notLoadedText() || sameValue(page, item, presentText, setText))
-        return {};
-    return {FieldMark::Pending,
-            QStringLiteral("書込で %1 → %2 に変わります。").arg(presentText, setText)};
+    return states;
 }
 
 bool sameValue(int page, int item, const QString &a, const QString &b)

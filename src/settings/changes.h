@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace veltra {
 
 // How a set value stands against the present value beside it.
 enum class FieldMark {
-    None,    // nothing to say: equal, or one of the two holds no value yet
-    Pending, // a write would change the relay's value
+    None,    // nothing to say
+    Pending, // both hold real values and differ: a write would change the relay's value
     Warning, // the value cannot be written as it stands
 };
 
@@ -15,13 +17,14 @@ struct FieldState
 {
     FieldMark mark = FieldMark::None;
     QString explanation; // for a tooltip and screen readers; empty with FieldMark::None
+
+    friend bool operator==(const FieldState &, const FieldState &) = default;
 };
 
-// A set value the lists know (for the station number: any whole number 0..255, which is
-// how it is written).
-bool isWritableValue(int page, int item, const QString &setText);
-
-FieldState fieldState(int page, int item, const QString &presentText, const QString &setText);
+// The marks of page 0..8's set values, by item, given its present and set texts by item.
+// "* * * *" alone says nothing; it warns only on a page where another set value has been
+// chosen, since a write of that page would be refused.
+QList<FieldState> pageStates(int page, const QStringList &present, const QStringList &set);
 
 // Whether two texts of an item stand for the same value ("12" and "012" are one station);
 // texts without a value compare as texts.

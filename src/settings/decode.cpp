@@ -107,6 +107,28 @@ QStringList decodePage(int page, QByteArrayView reply, DecodedRecords &records)
     return texts;
 }
 
+int reportedCode(int page, int item, QByteArrayView reply)
+{
+    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
+        return kNoCode;
+    if (page == kCommonPage) {
+        // Items 1 and 2 share the reset-mode field: item 1 is bit 1, item 2 bit 0.
+        static constexpr int kField[kCommonItemCount] = {0, 1, 1, 2, 3, 4, 5};
+        const int value = hexReading(fieldAt(reply, kFieldPositions[kField[item]]));
+        switch (item) {
+        case 1:
+            return (value >> 1) & 1;
+        case kStationItem:
+            return value;
+        default:
+            return value & 1;
+        }
+    }
+    // The codes beyond 15 that a leakage sensitivity can hold travel as hex too.
+    const QByteArrayView field = fieldAt(reply, kFieldPositions[item]);
+    return item == 0 || item == 2 ? decimalReading(field) : hexReading(field);
+}
+
 void DecodeReply(int page, QByteArrayView reply, DecodedRecords &records, SettingsFields &fields)
 {
     const QStringList texts = decodePage(page, reply, records);

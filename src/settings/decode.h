@@ -38,6 +38,11 @@ int hexReading(QByteArrayView field);
 int decimalReading(QByteArrayView field);
 int HexCodeValue(QByteArrayView field); // exact "00".."0F", else 21
 
+// The code the relay reports for item `item` of page 0..8 in an accepted reply, read as the
+// relay encodes it (hex or decimal, the common page's bits as decoding reads them), also where
+// no text has that code: what a written code is compared with.
+int reportedCode(int page, int item, QByteArrayView reply);
+
 // The texts that page 0..8's present-value fields get from an accepted reply; empty for
 // any other page. Updates the page's record.
 QStringList decodePage(int page, QByteArrayView reply, DecodedRecords &records);

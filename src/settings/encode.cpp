@@ -24,14 +24,7 @@ char codeCharacter(int code)
 
 char listCode(PageKind kind, int item, const QString &text)
 {
-    if (kind == PageKind::Circuit && item == kLeakageSensitivityItem) {
-        for (int code = 0; code < int(std::size(kLeakageSensitivityWrite)); ++code) {
-            if (text == QString::fromUtf8(kLeakageSensitivityWrite[code]))
-                return codeCharacter(code);
-        }
-        return kUnknownCode;
-    }
-    const auto code = codeOfText(kind, item, text);
+    const auto code = writeCode(kind, item, text);
     return code ? codeCharacter(*code) : kUnknownCode;
 }
 
@@ -41,13 +34,13 @@ QByteArray commonData(const SettingsFields &fields)
     QByteArray data;
     data.append(listCode(PageKind::Common, 0, text(0)));
     // Items 1 and 2 share one character: item 1 is bit value 2, item 2 bit value 1.
-    const auto insulationReset = codeOfText(PageKind::Common, 1, text(1));
-    const auto ledReset = codeOfText(PageKind::Common, 2, text(2));
+    const auto insulationReset = writeCode(PageKind::Common, 1, text(1));
+    const auto ledReset = writeCode(PageKind::Common, 2, text(2));
     data.append(insulationReset && ledReset ? codeCharacter(*insulationReset * 2 + *ledReset)
                                             : kUnknownCode);
     for (int item = 3; item <= 5; ++item)
         data.append(listCode(PageKind::Common, item, text(item)));
-    const auto station = stationNumberValue(text(kStationItem));
+    const auto station = writeCode(PageKind::Common, kStationItem, text(kStationItem));
     data.append(station ? hexByte(*station) : QByteArray(2, kUnknownCode));
     data.append("00");
     return data;
@@ -72,6 +65,20 @@ QByteArray clearData(const SettingsFields &fields)
 }
 
 } // namespace
+
+std::optional<int> writeCode(PageKind kind, int item, const QString &text)
+{
+    if (kind == PageKind::Common && item == kStationItem)
+        return stationNumberValue(text);
+    if (kind == PageKind::Circuit && item == kLeakageSensitivityItem) {
+        for (int code = 0; code < int(std::size(kLeakageSensitivityWrite)); ++code) {
+            if (text == QString::fromUtf8(kLeakageSensitivityWrite[code]))
+                return code;
+        }
+        return std::nullopt;
+    }
+    return codeOfText(kind, item, text);
+}
 
 QByteArray BuildWriteFrame(int page, const SettingsFields &fields)
 {

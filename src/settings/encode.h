@@ -1,11 +1,20 @@
 #pragma once
 
+#include "settings/items.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace veltra {
 
 class SettingsFields;
+
+// The code a write frame carries for `text` as item `item`: its position in the item's write
+// table (which for the leakage sensitivity goes on to 2.0(A)), the station number's value, or
+// nothing for a text the relay does not know (sent as "E").
+std::optional<int> writeCode(PageKind kind, int item, const QString &text);
 
 // The 17-character write frame of page 0..8 from its set values, or the clear frame for
 // page 9 from the two clear options. A text outside its item's table is sent as "E".

@@ -3,6 +3,8 @@
 #include "settings/items.h"
 #include "settings/settingsfields.h"
 
+#include <algorithm>
+
 namespace veltra {
 
 bool isValidValueText(const QString &text)
@@ -22,10 +24,25 @@ void CopyPresentToSet(int page, SettingsFields &fields, int &invalidValueFlag)
     }
 }
 
+QList<ValueProblem> setValueProblems(const SettingsFields &fields, int firstPage, int lastPage)
+{
+    QList<ValueProblem> problems;
+    for (int page = std::max(firstPage, 0); page <= std::min(lastPage, kPageCount - 1); ++page) {
+        for (int row = 0; row < itemCount(page); ++row) {
+            const int item = itemAtScreenRow(pageKind(page), row);
+            const QString text = fields.setValue(page, item);
+            if (const auto problem = writeProblem(page, item, text))
+                problems.append({page, item, text, *problem});
+        }
+    }
+    return problems;
+}
+
 void CheckSetValues(int page, const SettingsFields &fields, int &invalidValueFlag)
 {
     for (int item = 0; item < itemCount(page); ++item) {
-        if (!isValidValueText(fields.setValue(page, item)))
+        const auto problem = writeProblem(page, item, fields.setValue(page, item));
+        if (problem && windowRefuses(*problem))
             invalidValueFlag = -1;
     }
 }

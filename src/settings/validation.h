@@ -1,16 +1,23 @@
 #pragma once
 
+#include "settings/writable.h"
+
+#include <QList>
 #include <QString>
 
 namespace veltra {
 
 class SettingsFields;
 
-// Only "ERROR" and "* * * *", compared whole, are invalid.
+// A present value is invalid for copying and saving when it is "ERROR" or "* * * *",
+// compared whole.
 bool isValidValueText(const QString &text);
 
+// Every set value of pages first..last that cannot be written, in page and screen order.
+QList<ValueProblem> setValueProblems(const SettingsFields &fields, int firstPage, int lastPage);
+
 // Each sets `invalidValueFlag` to -1 on an invalid field and never resets it; pages outside
-// 0..8 touch nothing.
+// 0..8 touch nothing. A set value is invalid when the window refuses to write it.
 void CopyPresentToSet(int page, SettingsFields &fields, int &invalidValueFlag);
 void CheckSetValues(int page, const SettingsFields &fields, int &invalidValueFlag);
 void CheckPresentValues(int page, const SettingsFields &fields, int &invalidValueFlag);

@@ -103,11 +103,11 @@ ChangeMarks::ChangeMarks(DottedTabWidget *tabs, const QList<Page> &pages, QObjec
         m_marks << QList<FieldMark>(p.set.size(), FieldMark::None);
         for (int item = 0; item < p.set.size(); ++item) {
             connect(p.present[item], &QLineEdit::textChanged, this,
-                    [this, page, item] { refresh(page, item); });
+                    [this, page] { refresh(page); });
             connect(p.set[item], &QComboBox::editTextChanged, this,
-                    [this, page, item] { refresh(page, item); });
-            refresh(page, item);
+                    [this, page] { refresh(page); });
         }
+        refresh(page);
         refreshTab(page);
     }
 }
@@ -131,21 +131,33 @@ FieldMark ChangeMarks::pageMark(int page) const
     return worst;
 }
 
-void ChangeMarks::refresh(int page, int item)
+void ChangeMarks::refresh(int page)
 {
-    QComboBox *field = m_pages[page].set[item];
-    const FieldState state =
-        fieldState(page, item, m_pages[page].present[item]->text(), field->currentText());
-    // Each set sends events (and tells screen readers): only when something changed.
-    if (field->toolTip() != state.explanation) {
-        field->setToolTip(state.explanation);
-        field->setAccessibleDescription(state.explanation);
+    // One field's change can change the marks of the others ("* * * *" beside a choice).
+    const Page &p = m_pages[page];
+    QStringList present, set;
+    for (int item = 0; item < p.set.size(); ++item) {
+        present << p.present[item]->text();
+        set << p.set[item]->currentText();
     }
-    if (state.mark == m_marks[page][item])
-        return;
-    m_marks[page][item] = state.mark;
-    paintField(field, state.mark);
-    refreshTab(page);
+    const QList<FieldState> states = pageStates(page, present, set);
+    bool changed = false;
+    for (int item = 0; item < states.size(); ++item) {
+        QComboBox *field = p.set[item];
+        const FieldState &state = states[item];
+        // Each set sends events (and tells screen readers): only when something changed.
+        if (field->toolTip() != state.explanation) {
+            field->setToolTip(state.explanation);
+            field->setAccessibleDescription(state.explanation);
+        }
+        if (state.mark == m_marks[page][item])
+            continue;
+        m_marks[page][item] = state.mark;
+        paintField(field, state.mark);
+        changed = true;
+    }
+    if (changed)
+        refreshTab(page);
 }
 
 void ChangeMarks::refreshTab(int page)

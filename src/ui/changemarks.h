@@ -74,7 +74,7 @@ public:
     static QColor warningDotColor();
 
 private:
-    void refresh(int page, int item);
+    void refresh(int page);
     void refreshTab(int page);
 
     DottedTabWidget *m_tabs;

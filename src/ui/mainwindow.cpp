@@ -21,6 +21,7 @@
 #include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -153,11 +154,12 @@ QComboBox *makeEditableCombo(QWidget *parent)
 
 } // namespace
 
-MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget *parent)
+MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialPort *line,
+                       QWidget *parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("VELTRA 設定ソフト Ver.2.1"));
+    setWindowTitle(QStringLiteral("VELTRA 設定ソフト Ver." VELTRA_VERSION_SHORT));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(windowFont());
@@ -168,7 +170,8 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, QWidget
         prompts = m_ownPrompts.get();
     }
     m_prompts = prompts;
-    m_port = createSerialPort(this);
+    m_port = line ? line : createSerialPort(this);
+    m_port->setParent(this);
     m_link = new DeviceLink(*m_port, *this, this);
     m_commands = new Commands(*m_link, *this, *m_prompts, this);
     m_service = new ServiceWindow(this);
@@ -315,7 +318,7 @@ void MainWindow::saveReportAsPdf()
 void MainWindow::showAbout()
 {
     m_prompts->ShowAbout(
-        QStringLiteral("VELTRA 設定ソフト Ver.2.1\n"
+        QStringLiteral("VELTRA 設定ソフト Ver." VELTRA_VERSION_SHORT "\n"
                        "バージョン %1（ビルド日 %2）\n"
                        "Qt %3（実行中の Qt %4）\n\n"
                        "MITライセンス\n"
@@ -628,7 +631,21 @@ std::optional<QString> droppedSettingsFile(const QMimeData *data)
 void MainWindow::openSettingsFileLater(const QString &path)
 {
     // Deferred: the confirmation is modal, and neither a drop nor start-up should wait on it.
-    QTimer::singleShot(0, this, [this, path] { m_commands->LoadSettingsFileFrom(path); });
+    QTimer::singleShot(0, this, [this, path] { loadDroppedFile(path); });
+}
+
+void MainWindow::loadDroppedFile(const QString &path)
+{
+    // A command waiting on the relay would ignore the load: say so rather than drop it unseen,
+    // in a box that does not hold that wait up.
+    if (m_commands->busy()) {
+        m_prompts->ShowNotice(
+            QStringLiteral("コマンドの実行中です。%1 "
+                           "は読み込んでいません。終わってから、もう一度開いてください。")
+                .arg(QFileInfo(path).fileName()));
+        return;
+    }
+    m_commands->LoadSettingsFileFrom(path);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

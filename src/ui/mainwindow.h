@@ -36,8 +36,9 @@ class MainWindow final : public QMainWindow, public SettingsFields
     Q_OBJECT
 public:
     // `prompts` shows messages and file dialogs; null uses real message boxes and dialogs.
+    // `line` is the serial line (the window takes it); null uses the platform's.
     explicit MainWindow(UserPrompts *prompts = nullptr, const QString &initialPort = {},
-                        QWidget *parent = nullptr);
+                        SerialPort *line = nullptr, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     QString presentValue(int page, int item) const override;
@@ -97,6 +98,7 @@ private:
     void populateLists(const QString &initialPort);
     void setTabOrder();
     void exitButton();
+    void loadDroppedFile(const QString &path);
 
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;

@@ -85,6 +85,23 @@ int MessageBoxPrompts::ShowMessage(const QString &text, int style)
     return answer == QMessageBox::Yes ? kAnswerYes : kAnswerNo;
 }
 
+void MessageBoxPrompts::ShowNotice(const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("確認"), text, QMessageBox::Ok,
+                                m_mainWindow);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    const auto position = ComputeMessageBoxPosition(
+        m_mainWindow->frameGeometry(), m_mainWindow->isMinimized() ? QSize() : m_mainWindow->size(),
+        text);
+    if (position) {
+        box->move(*position);
+        box->installEventFilter(new StayAt(box, *position));
+    }
+    box->show();
+}
+
 std::optional<QString> MessageBoxPrompts::runFileDialog(bool save)
 {
     QFileDialog dialog(m_mainWindow);

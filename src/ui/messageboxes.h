@@ -26,6 +26,7 @@ public:
     explicit MessageBoxPrompts(QWidget *mainWindow);
 
     int ShowMessage(const QString &text, int style) override;
+    void ShowNotice(const QString &text) override;
     std::optional<QString> saveFileName() override;
     std::optional<QString> openFileName() override;
     std::optional<QString> savePdfFileName(const QString &proposedName) override;

@@ -189,11 +189,17 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
         y += kRowHeight;
 
         const PageKind kind = pageKind(page);
+        QStringList presentTexts, setTexts;
+        for (int item = 0; item < itemCount(kind); ++item) {
+            presentTexts << m_fields.presentValue(page, item);
+            setTexts << m_fields.setValue(page, item);
+        }
+        const QList<FieldState> states = pageStates(page, presentTexts, setTexts);
         for (int row = 0; row < itemCount(kind); ++row) {
             const int item = itemAtScreenRow(kind, row);
-            const QString present = m_fields.presentValue(page, item);
-            const QString set = m_fields.setValue(page, item);
-            const FieldMark mark = fieldState(page, item, present, set).mark;
+            const QString present = presentTexts[item];
+            const QString set = setTexts[item];
+            const FieldMark mark = states[item].mark;
             const QString cells[] = {rowLabel(kind, item), present, set,
                                      mark == FieldMark::Pending   ? QStringLiteral("変わる")
                                      : mark == FieldMark::Warning ? QStringLiteral("書込不可")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/devicelink.h"
+#include "link/serialport.h"
 #include "relaymodel.h"
 #include "relaysim.h"
 #include "scriptedprompts.h"
@@ -15,7 +16,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <memory>
 
@@ -99,10 +104,19 @@ inline QStringList receivedCommands(const RelaySim &sim)
 // CPU time this process has used, in ms.
 inline double processCpuMs()
 {
+#ifdef Q_OS_WIN
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ms = [](FILETIME t) {
+        return double((quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
+    };
+    return ms(kernel) + ms(user);
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
            usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
+#endif
 }
 
 // A simulated relay and a real window talking to it over its pseudo-terminal.
@@ -112,13 +126,15 @@ struct Bench
     ScriptedPrompts prompts;
     std::unique_ptr<MainWindow> window;
 
-    bool start(const QStringList &simArgs = {})
+    // `line`, when given, is the window's serial line instead of the platform's.
+    bool start(const QStringList &simArgs = {}, SerialPort *line = nullptr)
     {
         if (!sim.start(simArgs)) {
             qWarning("%s", qPrintable(sim.errorString()));
+            delete line;
             return false;
         }
-        window = std::make_unique<MainWindow>(&prompts, sim.portPath());
+        window = std::make_unique<MainWindow>(&prompts, sim.portPath(), line);
         window->show();
         return true;
     }

@@ -26,6 +26,7 @@ public:
             return answers.isEmpty() ? kAnswerNo : answers.dequeue();
         return kAnswerOk;
     }
+    void ShowNotice(const QString &text) override { notices << text; }
     std::optional<QString> saveFileName() override { return takeName(saveNames); }
     std::optional<QString> openFileName() override { return takeName(openNames); }
     std::optional<QString> savePdfFileName(const QString &proposedName) override
@@ -51,6 +52,7 @@ public:
     QQueue<std::optional<QString>> pdfNames;
     QStringList proposedPdfNames;
     QStringList abouts;
+    QStringList notices; // boxes that do not wait
 
 private:
     static std::optional<QString> takeName(QQueue<std::optional<QString>> &queue)

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "settings/writable.h"
+
+#include <QList>
+#include <QString>
+
+namespace veltra {
+
+// The commands an outcome can belong to.
+enum class CommandId {
+    None,
+    ReadPage,
+    ReadAll,
+    CopyPage,
+    CopyAll,
+    WritePage,
+    WriteAll,
+    Clear,
+    Save,
+    SaveEdited,
+    Load,
+};
+
+// An item a verified write did not change as written.
+struct NotTakenItem
+{
+    int page = 0;
+    int item = 0;
+    QString written; // the set value as it was sent
+    QString present; // what the relay shows now
+
+    friend bool operator==(const NotTakenItem &, const NotTakenItem &) = default;
+};
+
+// How a command ended. The window turns it into its message, the command line into an exit
+// code; nothing reads a message's text back.
+struct Outcome
+{
+    enum class Kind {
+        Success,
+        NoReply,              // link error 1: no complete reply within the time-out
+        DataError,            // link error 2: the reply failed its checksum
+        PortUnusable,         // link error 3, also when the port will not open for a frame
+        InvalidSetValues,     // refused before anything was asked or sent
+        InvalidPresentValues, // present values not read or not valid (copy, save, link check)
+        NotSettingsFile,
+        FileTooShort,   // fewer than twelve lines: the load ends without a word
+        FileUnreadable, // the file could not be read
+        FileUnwritable, // the file could not be written; nothing was damaged
+        WriteFailed,    // a frame did not leave the port: the write stopped at `page`
+        NotTaken,       // a verified write found items the relay did not take
+        NothingToClear, // no kind of stored value chosen
+        Declined,       // a confirmation answered No, or a dialog cancelled
+    };
+
+    Outcome() = default;
+    explicit Outcome(CommandId command, Kind kind = Kind::Success) : command(command), kind(kind) {}
+
+    CommandId command = CommandId::None;
+    Kind kind = Kind::Success;
+    int page = -1;                // the page read or written, or where a write stopped
+    QList<int> pagesSent;         // write frames that left the port, in order
+    bool verified = false;        // a write was read back and compared
+    bool operationValues = false; // a clear: the operation values (else the maximum values)
+    QList<NotTakenItem> notTaken; // with Kind::NotTaken
+    QList<ValueProblem> problems; // with Kind::InvalidSetValues, where they were listed
+    QString fileName;             // a file command's file, as the system writes paths
+
+    bool succeeded() const { return kind == Kind::Success; }
+};
+
+} // namespace veltra

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace veltra {
+
+// Why a set value cannot be written as it stands.
+enum class WriteProblem {
+    NotChosen,         // "* * * *": nothing read or chosen yet
+    Error,             // "ERROR": a code the relay reported that has no text
+    Empty,             // an empty field
+    Unknown,           // a text the relay does not know; the window sends it as "E"
+    StationOutOfRange, // a station number outside 000..255, or no number at all
+};
+
+// Whether `text` can be written as item `item` of page `page`, and if not, why. Built on the
+// encoder's own codes, so it says exactly what a write frame would carry.
+std::optional<WriteProblem> writeProblem(int page, int item, const QString &text);
+
+// The problems a write from the window refuses. An unknown or empty text is written as "E",
+// as the window always has; it is marked red, and the command line refuses it.
+bool windowRefuses(WriteProblem problem);
+
+// One problem with one set value, for the lists that name them.
+struct ValueProblem
+{
+    int page = 0;
+    int item = 0;
+    QString text;
+    WriteProblem problem = WriteProblem::NotChosen;
+
+    friend bool operator==(const ValueProblem &, const ValueProblem &) = default;
+};
+
+} // namespace veltra
