@@ -77,6 +77,7 @@ public:
         return index >= 0 && index < 2 && m_clearOptions[std::size_t(index)];
     }
     QString portText() const override { return QStringLiteral("/dev/null"); }
+    void setPortText(const QString &) override {}
     void setRequestMonitor(const QString &text) override { monitor(text); }
     void setReplyMonitor(const QString &text) override { monitor(text); }
     void setWriteMonitor(const QString &text) override { monitor(text); }

@@ -7,6 +7,7 @@
 #include "version.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -137,6 +138,9 @@ private slots:
     void clearValues();
     void diffFiles();
     void diffWithTheRelay();
+    void checkFile();
+    void setValuesOfAFile();
+    void findRelays();
     void linksNoWidgetsAndNoGui();
 };
 
@@ -179,7 +183,7 @@ void TestCli::usageAgreesWithManPageAndReadme()
         else
             inExits = false;
     }
-    QCOMPARE(synopses.size(), 6);
+    QCOMPARE(synopses.size(), 9);
     QCOMPARE(exits.size(), 9);
     QString man = readText(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/veltra-cli.1.in"));
     man.replace(QStringLiteral("\\-"), QStringLiteral("-"));
@@ -613,6 +617,97 @@ void TestCli::diffWithTheRelay()
     for (int circuit = 1; circuit < kPageCount; ++circuit)
         expected << QStringLiteral("%1\t絶縁監視動作感度設定\t45(mA)\t30(mA)").arg(circuit);
     QCOMPARE(differ.out.split(u'\n', Qt::SkipEmptyParts), expected);
+}
+
+void TestCli::checkFile()
+{
+    QTemporaryDir dir;
+    const QString good = makeFile(dir.filePath(QStringLiteral("good.DT")), 1);
+    const Result ok = runCli({QStringLiteral("check"), good});
+    QCOMPARE(ok.code, 0);
+    QVERIFY(ok.err.isEmpty());
+    const QStringList lines = ok.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7 + 8 * 5);
+    QCOMPARE(lines[0], QStringLiteral("0\t監視電路周波数\t60Hz"));
+    const Result json = runCli({QStringLiteral("check"), good, QStringLiteral("--json")});
+    QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8())["file"].toString(), good);
+    QCOMPARE(jsonPages(json.out)[2], fileValues(1, 2));
+
+    // Values that cannot be written: each named, exit 6, the values printed all the same.
+    QFile file(good);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const QString bad = dir.filePath(QStringLiteral("bad.DT"));
+    QFile out(bad);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(QByteArray(bytes).replace(",30(mA),", ",33(mA),").replace(",001\r", ",300\r"));
+    out.close();
+    const Result refused = runCli({QStringLiteral("check"), bad});
+    QCOMPARE(refused.code, 6);
+    QCOMPARE(refused.out.split(u'\n', Qt::SkipEmptyParts).size(), 7 + 8 * 5);
+    const QStringList problems = refused.err.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(problems.size(), 8 + 1 + 1); // 33(mA) on every circuit, the station, the verdict
+    QCOMPARE(problems[0], QStringLiteral("0\t伝送局番号設定\t300\t局番号は 000～255 の数です"));
+    QVERIFY(problems[1].startsWith(QStringLiteral("1\t絶縁監視動作感度設定\t33(mA)\t")));
+
+    const Result missing = runCli({QStringLiteral("check"), dir.filePath(QStringLiteral("x"))});
+    QCOMPARE(missing.code, 7);
+}
+
+void TestCli::setValuesOfAFile()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    const QByteArray before = readText(file).toUtf8();
+    // A change the relay does not know: nothing written, the file as it was.
+    for (const QString &change :
+         {QStringLiteral("3:絶縁監視動作感度設定=33(mA)"), QStringLiteral("3:絶縁感度=50(mA)"),
+          QStringLiteral("9:電気方式の設定=ﾛｯｸ")}) {
+        const Result refused =
+            runCli({QStringLiteral("set"), file, change, QStringLiteral("-o"), file});
+        QCOMPARE(refused.code, 6);
+        QCOMPARE(readText(file).toUtf8(), before);
+    }
+    // Changed in place: the result loads with the new values and the others as they were.
+    const Result changed =
+        runCli({QStringLiteral("set"), file, QStringLiteral("3:絶縁監視動作感度設定=50(mA)"),
+                QStringLiteral("0:伝送局番号設定=7"), QStringLiteral("-o"), file});
+    QCOMPARE(changed.code, 0);
+    const Result diff = runCli({QStringLiteral("diff"), makeFile(dir.filePath("a.DT"), 1), file});
+    QCOMPARE(
+        diff.out.split(u'\n', Qt::SkipEmptyParts),
+        (QStringList{"0\t伝送局番号設定\t001\t007", "3\t絶縁監視動作感度設定\t30(mA)\t50(mA)"}));
+    QCOMPARE(runCli({QStringLiteral("set"), file, QStringLiteral("-o")}).code, 2);
+}
+
+void TestCli::findRelays()
+{
+    RelaySim relay, silent, held;
+    QVERIFY(relay.start());
+    QVERIFY(silent.start({QStringLiteral("--fault"), QStringLiteral("no-reply")}));
+    QVERIFY(held.start());
+    // Another program holds this one.
+    std::unique_ptr<SerialPort> holder(createSerialPort(nullptr));
+    holder->setPortName(held.portPath());
+    QVERIFY(holder->open());
+    QElapsedTimer clock;
+    clock.start();
+    const Result found = runCli({QStringLiteral("find"), QStringLiteral("--port"),
+                                 silent.portPath(), QStringLiteral("--port"), held.portPath(),
+                                 QStringLiteral("--port"), relay.portPath()});
+    QVERIFY2(clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(found.code, 0);
+    QCOMPARE(found.out, relay.portPath() + QStringLiteral("\t012\n"));
+    QVERIFY(found.err.contains(held.portPath() + u'\t' + text::kPortUnusable));
+    QVERIFY(found.err.contains(silent.portPath() + QStringLiteral("\t応答なし")));
+    QCOMPARE(receivedCommands(relay), QStringList{"AE0"}); // nothing but the read
+    QCOMPARE(receivedCommands(silent), QStringList{"AE0"});
+
+    const Result none =
+        runCli({QStringLiteral("find"), QStringLiteral("--port"), silent.portPath()});
+    QCOMPARE(none.code, 3);
+    QVERIFY(none.out.isEmpty());
 }
 
 void TestCli::linksNoWidgetsAndNoGui()

@@ -6,6 +6,7 @@
 #include "settings/items.h"
 #include "ui/mainwindow.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -299,6 +300,8 @@ private slots:
     void saveThenLoad();
     void saveRefused_data();
     void saveRefused();
+    void editedValuesRoundTrip();
+    void editedSaveRefusedListsTheProblems();
     void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
     void load_data();
@@ -648,6 +651,75 @@ void TestSettingsFile::saveThenLoad()
                  (QStringList{confirmation(QDir::currentPath() + "/state.DT"), kLoaded}));
         QCOMPARE(prompts.messages[0].style, kStyleConfirm);
     }
+}
+
+void TestSettingsFile::editedValuesRoundTrip()
+{
+    // Every value a write takes: each list, the leakage sensitivities beyond it, and station
+    // numbers 001..128 with 000 and 255. Saved from the set values, loaded back to the same
+    // set values, in the very bytes the present values' save writes.
+    auto candidates = [](int page, int item) {
+        QStringList values = valueList(pageKind(page), item);
+        if (page != kCommonPage && item == 3)
+            for (int tenths = 11; tenths <= 20; ++tenths)
+                values << QStringLiteral("%1.%2(A)").arg(tenths / 10).arg(tenths % 10);
+        if (page == kCommonPage && item == kStationItem)
+            values << QStringLiteral("000") << QStringLiteral("255");
+        return values;
+    };
+    QTemporaryDir dir;
+    const QString edited = dir.filePath(QStringLiteral("edited.DT"));
+    const QString fromPresent = dir.filePath(QStringLiteral("present.DT"));
+    ScriptedPrompts prompts;
+    MainWindow window(&prompts, {});
+    QAction *saveEdited = window.findChild<QAction *>(QStringLiteral("ActionSaveEdited"));
+    QVERIFY(saveEdited);
+    for (int round = 0; round < 130; ++round) {
+        Pages state = startUp();
+        for (int page = 0; page < kPageCount; ++page)
+            for (int item = 0; item < itemCount(page); ++item) {
+                const QStringList values = candidates(page, item);
+                state[page][item] = values[(round + page + item) % values.size()];
+                window.setSetValue(page, item, state[page][item]);
+            }
+        setPresent(window, state);
+        prompts.clear();
+        prompts.saveNames << edited << fromPresent;
+        saveEdited->trigger();
+        click(window, "Command15");
+        QVERIFY(prompts.messages.isEmpty());
+        QCOMPARE(readBytes(edited), readBytes(fromPresent));
+
+        setPresent(window, startUp());
+        for (int page = 0; page < kPageCount; ++page)
+            for (int item = 0; item < itemCount(page); ++item)
+                window.setSetValue(page, item, notLoadedText());
+        prompts.openNames << edited;
+        prompts.answers << kAnswerYes;
+        click(window, "Command14");
+        QCOMPARE(setValues(window), state);
+    }
+    // The next save proposes the file last loaded.
+    prompts.saveNames << std::nullopt;
+    saveEdited->trigger();
+    QCOMPARE(prompts.proposedPaths.constLast(), edited);
+}
+
+void TestSettingsFile::editedSaveRefusedListsTheProblems()
+{
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    MainWindow window(&prompts, {});
+    QAction *saveEdited = window.findChild<QAction *>(QStringLiteral("ActionSaveEdited"));
+    prompts.saveNames << dir.filePath(QStringLiteral("x.DT"));
+    saveEdited->trigger(); // right after start-up: 47 values not chosen
+    QCOMPARE(prompts.messages.size(), 1);
+    const QStringList lines = prompts.messages[0].text.split(u'\n');
+    QCOMPARE(lines.size(), 1 + 10 + 1);
+    QCOMPARE(lines[1], QStringLiteral("共通設定 監視電路周波数 \"* * * *\": 値が選ばれていません"));
+    QCOMPARE(lines.last(), QStringLiteral("ほか 37 件"));
+    QVERIFY(prompts.proposedPaths.isEmpty()); // no dialog
+    QVERIFY(QDir(dir.path()).isEmpty());
 }
 
 void TestSettingsFile::saveRefused_data()

@@ -36,6 +36,7 @@ public:
     void ShowNotice(const QString &) override {}
     std::optional<QString> saveFileName() override { return savePath; }
     std::optional<QString> openFileName() override { return std::nullopt; }
+    std::optional<QString> saveEditedFileName(const QString &) override { return savePath; }
     std::optional<QString> savePdfFileName(const QString &) override { return std::nullopt; }
     void ShowAbout(const QString &) override {}
 
@@ -80,7 +81,8 @@ struct CommandSpec
     const char *synopsis; // after "veltra-cli "; the overview lists these
     QList<const char *> options;
     bool needsPort;
-    int files; // settings files named before the options: exactly this many, -1 for 1 or 2
+    int minArguments; // after the command's name: settings files, changes
+    int maxArguments; // -1: no limit
     Handler handler;
     const char *help; // what `veltra-cli NAME --help` adds below its synopsis
 };
@@ -114,6 +116,9 @@ public:
     int write(const QCommandLineParser &parser);
     int clear(const QCommandLineParser &parser);
     int diff(const QCommandLineParser &parser);
+    int check(const QCommandLineParser &parser);
+    int set(const QCommandLineParser &parser);
+    int find(const QCommandLineParser &parser);
 
 private:
     void out(const QString &text) const { m_console.out(text.toUtf8()); }
@@ -131,6 +136,12 @@ private:
     void endProgress();
     std::function<int()> confirmation(const QCommandLineParser &parser, const QString &question);
     QString device(const Session &session) const;
+    // The values of every page, or of `onePage`, as read prints them.
+    void printValues(const QString &sourceKey, const QString &source, std::optional<int> onePage,
+                     const std::function<QString(int, int)> &value, bool json) const;
+    // Lists each value that cannot be written on stderr; exit 6 when there is one.
+    int refuseProblems(const QList<ValueProblem> &problems, const QString &file,
+                       const QString &consequence) const;
 
     const Console &m_console;
     bool m_progressShown = false;
@@ -139,11 +150,13 @@ private:
 
 const QList<CommandSpec> &commandTable()
 {
+    // clang-format off: each help text is laid out as --help prints it
     static const QList<CommandSpec> table{
         {"ports",
          "ports",
          {},
          false,
+         0,
          0,
          &Runner::ports,
          "Lists the serial ports present now, one per line: name<TAB>description.\n"},
@@ -152,15 +165,16 @@ const QList<CommandSpec> &commandTable()
          {"port", "page", "json", "o"},
          true,
          0,
+         0,
          &Runner::read,
          "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
          "page<TAB>label<TAB>value, in item order.\n"
          "\n"
          "  --port P     the relay's port (required)\n"
          "  --page N     read page N only (0 common, 1..8 circuits)\n"
-         "  --json       print one JSON object: {\"port\": P, \"pages\": [{\"page\": 0, "
-         "\"items\":\n"
-         "               [{\"label\": ..., \"present\": ...}, ...]}, ...]}\n"
+         "  --json       print one JSON object with \"port\" and \"pages\"; each page has \"page\" "
+         "and\n"
+         "               \"items\", each item \"label\" and \"present\"\n"
          "  -o FILE.DT   also save the values as the window saves them; needs all nine pages,\n"
          "               so not with --page\n"},
         {"write",
@@ -168,14 +182,13 @@ const QList<CommandSpec> &commandTable()
          {"port", "page", "verify", "no-verify", "yes"},
          true,
          1,
+         1,
          &Runner::write,
-         "Loads a settings file as the window does and refuses it, before anything is sent, when "
-         "a\n"
-         "value on the pages to write cannot be written (each listed on stderr as\n"
-         "page<TAB>label<TAB>value<TAB>reason). Then asks for confirmation, checks the link with "
-         "a\n"
-         "read, writes all nine pages or page N only, and reads the written pages back: each item\n"
-         "the relay did not take is printed and the exit status is 1.\n"
+         "Loads a settings file as the window does and refuses it, before anything is sent, when\n"
+         "a value on the pages to write cannot be written (each listed on stderr as\n"
+         "page<TAB>label<TAB>value<TAB>reason). Then asks for confirmation, checks the link with\n"
+         "a read, writes all nine pages or page N only, and reads the written pages back: each\n"
+         "item the relay did not take is printed and the exit status is 1.\n"
          "\n"
          "  --port P      the relay's port (required)\n"
          "  --page N      write page N only (0 common, 1..8 circuits)\n"
@@ -186,6 +199,7 @@ const QList<CommandSpec> &commandTable()
          "clear --port P (--operation | --maximum) [--yes]",
          {"port", "operation", "maximum", "yes"},
          true,
+         0,
          0,
          &Runner::clear,
          "Clears the operation values or the maximum values the relay has stored, after a\n"
@@ -199,17 +213,57 @@ const QList<CommandSpec> &commandTable()
          "diff  FILE.DT (--port P | OTHER.DT) [--json]",
          {"port", "json"},
          false,
-         -1,
+         1,
+         2,
          &Runner::diff,
-         "Compares a settings file with the relay's present settings (a read of all pages) or "
-         "with\n"
-         "another file, and prints each item that differs: page<TAB>label<TAB>left<TAB>right.\n"
-         "Exits 1 when they differ, 0 when they are equal.\n"
+         "Compares a settings file with the relay's present settings (a read of all pages) or\n"
+         "with another file, and prints each item that differs:\n"
+         "page<TAB>label<TAB>left<TAB>right. Exits 1 when they differ, 0 when they are equal.\n"
          "\n"
          "  --port P     compare with the relay on this port\n"
-         "  --json       print one JSON object: {\"left\": ..., \"right\": ..., \"differences\":\n"
-         "               [{\"page\": 3, \"label\": ..., \"left\": ..., \"right\": ...}, ...]}\n"},
+         "  --json       print one JSON object with \"left\", \"right\" and \"differences\", each\n"
+         "               difference with \"page\", \"label\", \"left\" and \"right\"\n"},
+        {"check",
+         "check FILE.DT [--json]",
+         {"json"},
+         false,
+         1,
+         1,
+         &Runner::check,
+         "Loads a settings file as the window does, without a relay, and prints its values as\n"
+         "read prints a relay's: page<TAB>label<TAB>value. Every value that cannot be written is\n"
+         "listed on stderr as page<TAB>label<TAB>value<TAB>reason; the exit status is then 6.\n"
+         "\n"
+         "  --json       print one JSON object as read does, with \"file\" in place of \"port\"\n"},
+        {"set",
+         "set   FILE.DT PAGE:LABEL=VALUE... -o OUT.DT",
+         {"o"},
+         false,
+         2,
+         -1,
+         &Runner::set,
+         "Changes named values of a settings file and saves the result as OUT.DT, which may be\n"
+         "FILE.DT itself (it is replaced only once the new file is complete). PAGE is 0 (common)\n"
+         "to 8, LABEL an item's label as read prints it, VALUE one the relay knows, for example\n"
+         "3:絶縁監視動作感度設定=50(mA). A label or value the relay does not know, or a value of\n"
+         "the file that cannot be written, exits 6 and writes nothing.\n"
+         "\n"
+         "  -o OUT.DT    where the result goes (required)\n"},
+        {"find",
+         "find  [--port P]...",
+         {"port"},
+         false,
+         0,
+         0,
+         &Runner::find,
+         "Sends a read of the common settings to every port given, or to every port present when\n"
+         "none is, all at the same time, and prints one line per relay that answered:\n"
+         "port<TAB>station. Ports that could not be opened or did not answer are named on stderr.\n"
+         "Exits 0 when a relay answered, 3 when none did. Nothing but read requests is sent.\n"
+         "\n"
+         "  --port P     a port to try; give it once for each\n"},
     };
+    // clang-format on
     return table;
 }
 
@@ -491,27 +545,10 @@ int Runner::read(const QCommandLineParser &parser)
     if (!s->commands.outcome().succeeded())
         return finish(*s);
 
-    QList<int> pages;
-    for (int p = onePage.value_or(0); p <= onePage.value_or(kPageCount - 1); ++p)
-        pages << p;
-    if (parser.isSet(QStringLiteral("json"))) {
-        QJsonArray list;
-        for (int p : pages) {
-            QJsonArray items;
-            for (int item = 0; item < itemCount(p); ++item)
-                items.append(QJsonObject{{"label", rowLabel(pageKind(p), item)},
-                                         {"present", s->fields.presentValue(p, item)}});
-            list.append(QJsonObject{{"page", p}, {"items", items}});
-        }
-        const QJsonObject object{{"port", parser.value(QStringLiteral("port"))}, {"pages", list}};
-        m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-    } else {
-        for (int p : pages)
-            for (int item = 0; item < itemCount(p); ++item)
-                out(QStringLiteral("%1\t%2\t%3\n")
-                        .arg(p)
-                        .arg(rowLabel(pageKind(p), item), s->fields.presentValue(p, item)));
-    }
+    printValues(
+        QStringLiteral("port"), parser.value(QStringLiteral("port")), onePage,
+        [&](int page, int item) { return s->fields.presentValue(page, item); },
+        parser.isSet(QStringLiteral("json")));
 
     if (parser.isSet(QStringLiteral("o"))) {
         // Saved exactly as the window saves, refused as the window refuses.
@@ -541,15 +578,9 @@ int Runner::write(const QCommandLineParser &parser)
     // even the link check.
     const int first = onePage.value_or(kCommonPage);
     const int last = onePage.value_or(kPageCount - 1);
-    const QList<ValueProblem> problems = setValueProblems(s->fields, first, last);
-    if (!problems.isEmpty()) {
-        for (const ValueProblem &problem : problems)
-            err(problemLine(problem));
-        return fail(kInvalid, messages::invalidSetValues(),
-                    QStringLiteral("%1 value%2 in %3 cannot be written; nothing was sent")
-                        .arg(problems.size())
-                        .arg(problems.size() == 1 ? QString() : QStringLiteral("s"), file));
-    }
+    if (const int refused = refuseProblems(setValueProblems(s->fields, first, last), file,
+                                           QStringLiteral("nothing was sent")))
+        return refused;
 
     const int pages = last - first + 1;
     s->prompts.confirm =
@@ -634,6 +665,148 @@ int Runner::diff(const QCommandLineParser &parser)
     return differences.isEmpty() ? kSuccess : kDifferences;
 }
 
+void Runner::printValues(const QString &sourceKey, const QString &source,
+                         std::optional<int> onePage, const std::function<QString(int, int)> &value,
+                         bool json) const
+{
+    QList<int> pages;
+    for (int p = onePage.value_or(0); p <= onePage.value_or(kPageCount - 1); ++p)
+        pages << p;
+    if (json) {
+        QJsonArray list;
+        for (int p : pages) {
+            QJsonArray items;
+            for (int item = 0; item < itemCount(p); ++item)
+                items.append(QJsonObject{{"label", rowLabel(pageKind(p), item)},
+                                         {"present", value(p, item)}});
+            list.append(QJsonObject{{"page", p}, {"items", items}});
+        }
+        const QJsonObject object{{sourceKey, source}, {"pages", list}};
+        m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        return;
+    }
+    for (int p : pages)
+        for (int item = 0; item < itemCount(p); ++item)
+            out(QStringLiteral("%1\t%2\t%3\n")
+                    .arg(p)
+                    .arg(rowLabel(pageKind(p), item), value(p, item)));
+}
+
+int Runner::refuseProblems(const QList<ValueProblem> &problems, const QString &file,
+                           const QString &consequence) const
+{
+    if (problems.isEmpty())
+        return kSuccess;
+    for (const ValueProblem &problem : problems)
+        err(problemLine(problem));
+    return fail(
+        kInvalid, messages::invalidSetValues(),
+        QStringLiteral("%1 value%2 in %3 cannot be written; %4")
+            .arg(problems.size())
+            .arg(problems.size() == 1 ? QString() : QStringLiteral("s"), file, consequence));
+}
+
+int Runner::check(const QCommandLineParser &parser)
+{
+    const QString file = parser.positionalArguments().value(1);
+    const auto s = session(QString());
+    int code = kSuccess;
+    if (!loadFile(*s, file, &code))
+        return code;
+    printValues(
+        QStringLiteral("file"), file, std::nullopt,
+        [&](int page, int item) { return s->fields.setValue(page, item); },
+        parser.isSet(QStringLiteral("json")));
+    return refuseProblems(setValueProblems(s->fields, kCommonPage, kPageCount - 1), file,
+                          QStringLiteral("a write of it would be refused"));
+}
+
+int Runner::set(const QCommandLineParser &parser)
+{
+    const QStringList arguments = parser.positionalArguments();
+    const QString file = arguments.value(1);
+    const QString target = parser.value(QStringLiteral("o"));
+    if (target.isEmpty())
+        return usage(QStringLiteral("set needs -o OUT.DT (it may name the file itself)"));
+    QList<ValueProblem> changes; // the changes, each checked before anything is read or written
+    for (const QString &change : arguments.mid(2)) {
+        const qsizetype colon = change.indexOf(u':');
+        const qsizetype equals = change.indexOf(u'=', colon + 1);
+        if (colon < 0 || equals < 0)
+            return usage(QStringLiteral("a change is PAGE:LABEL=VALUE, not '%1'").arg(change));
+        bool isNumber = false;
+        const int page = change.first(colon).toInt(&isNumber);
+        const QString label = change.sliced(colon + 1, equals - colon - 1);
+        const QString value = change.sliced(equals + 1);
+        int item = -1;
+        for (int i = 0; isNumber && i < itemCount(page); ++i)
+            if (rowLabel(pageKind(page), i) == label)
+                item = i;
+        if (item < 0)
+            return fail(kInvalid, QStringLiteral("その項目はありません。"),
+                        QStringLiteral("no item '%1' on page '%2' (0 common, 1..8 circuits); "
+                                       "nothing was written")
+                            .arg(label, change.first(colon)));
+        if (const auto problem = writeProblem(page, item, value)) {
+            err(problemLine({page, item, value, *problem}));
+            return fail(kInvalid, messages::invalidSetValues(),
+                        QStringLiteral("the relay does not know '%1' as %2; nothing was written")
+                            .arg(value, label));
+        }
+        // A station number stands in a file with three digits, as the relay's are shown.
+        const bool station = page == kCommonPage && item == kStationItem;
+        changes.append(
+            {page, item,
+             station ? textOfCode(PageKind::Common, item, *stationNumberValue(value)) : value,
+             WriteProblem::NotChosen});
+    }
+
+    const auto s = session(QString());
+    int code = kSuccess;
+    if (!loadFile(*s, file, &code))
+        return code;
+    for (const ValueProblem &change : changes)
+        s->fields.setSetValue(change.page, change.item, change.text);
+    // Saved as the window saves edited values, and refused as it refuses them.
+    s->prompts.savePath = target;
+    s->commands.SaveEditedSettingsFile();
+    const Outcome &outcome = s->commands.outcome();
+    if (outcome.kind == Outcome::Kind::InvalidSetValues)
+        return refuseProblems(outcome.problems, file, QStringLiteral("nothing was written"));
+    return finish(*s, target);
+}
+
+int Runner::find(const QCommandLineParser &parser)
+{
+    QStringList ports = parser.values(QStringLiteral("port"));
+    if (ports.isEmpty())
+        for (const PresentPort &port : presentPorts())
+            ports << port.name;
+    const auto s = session(QString());
+    s->commands.FindRelays(ports);
+    const Outcome &outcome = s->commands.outcome();
+    for (const Probe &probe : outcome.probes) {
+        switch (probe.status) {
+        case Probe::Status::Relay:
+            out(QStringLiteral("%1\t%2\n").arg(probe.port, probe.station));
+            break;
+        case Probe::Status::Unusable:
+            err(QStringLiteral("%1\t%2 (cannot open: in use by another program, or not there)\n")
+                    .arg(probe.port, DeviceLink::linkErrorMessage(kLinkPortUnusable)));
+            break;
+        case Probe::Status::Silent:
+            err(QStringLiteral("%1\t応答なし (no reply within 3 s)\n").arg(probe.port));
+            break;
+        }
+    }
+    if (outcome.succeeded())
+        return kSuccess;
+    return fail(exitCode(outcome.kind), QStringLiteral("リレーは見つかりませんでした。"),
+                QStringLiteral("no relay answered on %1 port%2")
+                    .arg(outcome.probes.size())
+                    .arg(outcome.probes.size() == 1 ? QString() : QStringLiteral("s")));
+}
+
 int Runner::run(const QStringList &arguments)
 {
     if (arguments.isEmpty())
@@ -675,10 +848,9 @@ int Runner::run(const QStringList &arguments)
     }
 
     const QStringList positional = parser.positionalArguments().mid(1);
-    const bool filesOk = spec->files < 0 ? positional.size() == 1 || positional.size() == 2
-                                         : positional.size() == spec->files;
-    if (!filesOk) {
-        if (spec->files == 0)
+    if (positional.size() < spec->minArguments ||
+        (spec->maxArguments >= 0 && positional.size() > spec->maxArguments)) {
+        if (spec->maxArguments == 0)
             return usage(QStringLiteral("unexpected argument '%1'").arg(positional.constFirst()));
         return usage(QStringLiteral("usage: veltra-cli %1").arg(QLatin1String(spec->synopsis)));
     }

@@ -41,11 +41,12 @@ QString headerLine(PageKind kind, const QString &firstColumn)
     return columns.join(u',');
 }
 
-QString valueLine(const QString &label, int page, const SettingsFields &fields)
+QString valueLine(const QString &label, int page, const SettingsFields &fields, FileColumn column)
 {
     QString line = label;
     for (int item = 0; item < itemCount(page); ++item)
-        line += u',' + fields.presentValue(page, item);
+        line += u',' + (column == FileColumn::Present ? fields.presentValue(page, item)
+                                                      : fields.setValue(page, item));
     return line;
 }
 
@@ -142,22 +143,22 @@ QString settingsFileMarker()
     return QStringLiteral("VELTRA設定ファイル");
 }
 
-QStringList settingsFileLines(const SettingsFields &fields)
+QStringList settingsFileLines(const SettingsFields &fields, FileColumn column)
 {
     QStringList lines;
     lines << settingsFileMarker();
     lines << headerLine(PageKind::Common, QStringLiteral("設定項目"));
-    lines << valueLine(commonLabel(), kCommonPage, fields);
+    lines << valueLine(commonLabel(), kCommonPage, fields, column);
     lines << headerLine(PageKind::Circuit, QStringLiteral("回路NO."));
     for (int circuit = 1; circuit < kPageCount; ++circuit)
-        lines << valueLine(circuitLabel(circuit), circuit, fields);
+        lines << valueLine(circuitLabel(circuit), circuit, fields, column);
     return lines;
 }
 
-bool writeSettingsFile(const QString &path, const SettingsFields &fields)
+bool writeSettingsFile(const QString &path, const SettingsFields &fields, FileColumn column)
 {
     QByteArray bytes;
-    for (const QString &line : settingsFileLines(fields)) {
+    for (const QString &line : settingsFileLines(fields, column)) {
         const std::optional<QByteArray> encoded = encodeShiftJis(line);
         if (!encoded)
             return false;

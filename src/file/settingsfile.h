@@ -9,12 +9,17 @@ class SettingsFields;
 
 QString settingsFileMarker(); // "VELTRA設定ファイル"
 
-// The twelve lines of a settings file for the present values, without line ends.
-QStringList settingsFileLines(const SettingsFields &fields);
+// Which column a file is made from: what was read from a relay, or the values to write.
+enum class FileColumn { Present, Set };
 
-// Writes the present values as a settings file; the old file stays intact unless every
-// byte of the new one was written. False on any failure.
-bool writeSettingsFile(const QString &path, const SettingsFields &fields);
+// The twelve lines of a settings file, without line ends.
+QStringList settingsFileLines(const SettingsFields &fields,
+                              FileColumn column = FileColumn::Present);
+
+// Writes a settings file; the old file stays intact unless every byte of the new one was
+// written. False on any failure.
+bool writeSettingsFile(const QString &path, const SettingsFields &fields,
+                       FileColumn column = FileColumn::Present);
 
 enum class LoadStatus { Ok, Unreadable, NotSettingsFile, TooShort };
 

@@ -1,6 +1,7 @@
 #include "operations/commands.h"
 
 #include "link/devicelink.h"
+#include "link/relayfinder.h"
 #include "operations/messages.h"
 #include "operations/userprompts.h"
 #include "settings/encode.h"
@@ -11,7 +12,8 @@
 namespace veltra {
 
 Commands::Commands(DeviceLink &link, SettingsFields &fields, UserPrompts &prompts, QObject *parent)
-    : QObject(parent), m_link(link), m_fields(fields), m_prompts(prompts)
+    : QObject(parent), m_link(link), m_fields(fields), m_prompts(prompts),
+      m_finder(new RelayFinder({}, this))
 {}
 
 template<typename Fn> void Commands::runExclusive(Fn &&command)
@@ -29,6 +31,7 @@ void Commands::shutDown()
 {
     m_shuttingDown = true;
     m_link.abortWaits();
+    m_finder->abort();
 }
 
 int Commands::ShowMessage(const QString &text, int style)
@@ -337,6 +340,11 @@ void Commands::SaveSettingsFile()
     runExclusive([&] { saveSettingsFileCommand(); });
 }
 
+void Commands::SaveEditedSettingsFile()
+{
+    runExclusive([&] { saveEditedSettingsFileCommand(); });
+}
+
 void Commands::LoadSettingsFile()
 {
     runExclusive([&] { loadSettingsFileCommand(); });
@@ -345,6 +353,25 @@ void Commands::LoadSettingsFile()
 void Commands::LoadSettingsFileFrom(const QString &path)
 {
     runExclusive([&] { loadSettingsFileFrom(path); });
+}
+
+void Commands::FindRelays(const QStringList &ports)
+{
+    runExclusive([&] {
+        Outcome outcome{CommandId::FindRelays};
+        m_fields.setBusyPointer(true);
+        outcome.probes = m_finder->find(ports);
+        m_fields.setBusyPointer(false);
+        QStringList found;
+        for (const Probe &probe : outcome.probes)
+            if (probe.status == Probe::Status::Relay)
+                found << probe.port;
+        if (found.isEmpty())
+            outcome.kind = Outcome::Kind::NoReply;
+        else if (found.size() == 1)
+            m_fields.setPortText(found.constFirst());
+        conclude(outcome);
+    });
 }
 
 bool Commands::CloseAndExit()

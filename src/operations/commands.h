@@ -12,6 +12,7 @@
 namespace veltra {
 
 class DeviceLink;
+class RelayFinder;
 class SettingsFields;
 class UserPrompts;
 
@@ -31,10 +32,16 @@ public:
     void CopyAllPresentToSet();
     void ClearValues();
     void SaveSettingsFile();
+    // Saves the values to write, all nine pages, as a settings file: no relay and no read
+    // needed; refused while any of them cannot be written.
+    void SaveEditedSettingsFile();
     void LoadSettingsFile();
     // The load of LoadSettingsFile for a file named elsewhere (command line, a drop): its
     // confirmation naming the file, its checks and its messages.
     void LoadSettingsFileFrom(const QString &path);
+    // Sends a read of the common settings to every port named, all at once, and reports which
+    // answered; with exactly one relay found, the port field is set to it.
+    void FindRelays(const QStringList &ports);
     // The exit button: notice and close when the port is open. False while busy.
     bool CloseAndExit();
 
@@ -88,16 +95,19 @@ private:
     int ShowMessage(const QString &text, int style);
     // The two file commands' bodies (filecommands.cpp).
     void saveSettingsFileCommand();
+    void saveEditedSettingsFileCommand();
     void loadSettingsFileCommand();
     void loadSettingsFileFrom(const QString &path);
 
     DeviceLink &m_link;
     SettingsFields &m_fields;
     UserPrompts &m_prompts;
+    RelayFinder *m_finder;
     DecodedRecords m_records;
     Outcome m_outcome;
     QStringList m_loadedLines; // lines 3 and 5..12 of the last file read
     QString m_lastSettingsFile;
+    QString m_lastLoadedFile; // as given to the loader, for the save dialog to propose
     int m_settingsPage = 0;
     int m_invalidValueFlag = 0;
     bool m_busy = false;

@@ -37,6 +37,30 @@ void Commands::saveSettingsFileCommand()
     conclude(outcome);
 }
 
+void Commands::saveEditedSettingsFileCommand()
+{
+    Outcome outcome{CommandId::SaveEdited};
+    // A file made here is one a write will take: the same rule the command line writes by.
+    outcome.problems = setValueProblems(m_fields, kCommonPage, kPageCount - 1);
+    if (!outcome.problems.isEmpty()) {
+        outcome.kind = Outcome::Kind::InvalidSetValues;
+        conclude(outcome);
+        return;
+    }
+    const std::optional<QString> path = m_prompts.saveEditedFileName(m_lastLoadedFile);
+    if (!path) {
+        outcome.kind = Outcome::Kind::Declined;
+        conclude(outcome);
+        return;
+    }
+    outcome.fileName = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
+    if (!writeSettingsFile(*path, m_fields, FileColumn::Set))
+        outcome.kind = Outcome::Kind::FileUnwritable;
+    else
+        m_lastSettingsFile = outcome.fileName;
+    conclude(outcome);
+}
+
 void Commands::loadSettingsFileCommand()
 {
     const std::optional<QString> path = m_prompts.openFileName();
@@ -80,6 +104,7 @@ void Commands::loadSettingsFileFrom(const QString &path)
         for (int circuit = 1; circuit < kPageCount; ++circuit)
             ParseCircuitLine(circuit, m_loadedLines.at(circuit), m_fields);
         m_lastSettingsFile = shownPath;
+        m_lastLoadedFile = path;
         break;
     }
     conclude(outcome);

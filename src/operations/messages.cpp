@@ -64,9 +64,50 @@ QString success(const Outcome &outcome)
 
 } // namespace
 
+QString relaySearch(const Outcome &outcome)
+{
+    QStringList relays, relayPorts, unusable, silent;
+    for (const Probe &probe : outcome.probes) {
+        switch (probe.status) {
+        case Probe::Status::Relay:
+            relays << QStringLiteral("  %1　局番号 %2　%3")
+                          .arg(probe.port, probe.station, probe.frequency);
+            relayPorts << probe.port;
+            break;
+        case Probe::Status::Unusable:
+            unusable << probe.port;
+            break;
+        case Probe::Status::Silent:
+            silent << probe.port;
+            break;
+        }
+    }
+    QStringList lines;
+    if (relays.isEmpty())
+        lines << QStringLiteral(
+            "リレーは見つかりませんでした。ケーブルとリレーの電源を確認してください。");
+    else if (relays.size() == 1)
+        lines << QStringLiteral("リレーが見つかりました。COMポートを %1 にしました。")
+                     .arg(relayPorts.constFirst());
+    else
+        lines << QStringLiteral("%1 台のリレーが応答しました。使うCOMポートを選んでください。")
+                     .arg(relays.size());
+    if (!relays.isEmpty())
+        lines << QString() << QStringLiteral("応答したリレー:") << relays;
+    if (!unusable.isEmpty())
+        lines << QString() << QStringLiteral("使用中か、開けないポート:")
+              << QStringLiteral("  ") + unusable.join(QStringLiteral("、"));
+    if (!silent.isEmpty())
+        lines << QString() << QStringLiteral("応答がなかったポート:")
+              << QStringLiteral("  ") + silent.join(QStringLiteral("、"));
+    return lines.join(u'\n');
+}
+
 QString report(const Outcome &outcome)
 {
     using Kind = Outcome::Kind;
+    if (outcome.command == CommandId::FindRelays)
+        return relaySearch(outcome);
     switch (outcome.kind) {
     case Kind::Success:
         return success(outcome);
@@ -78,7 +119,8 @@ QString report(const Outcome &outcome)
     case Kind::PortUnusable:
         return DeviceLink::linkErrorMessage(kLinkPortUnusable);
     case Kind::InvalidSetValues:
-        return invalidSetValues();
+        return outcome.command == CommandId::SaveEdited ? editedSaveRefused(outcome.problems)
+                                                        : invalidSetValues();
     case Kind::InvalidPresentValues:
         return outcome.command == CommandId::Save ? saveRefused() : invalidPresentValues();
     case Kind::NotSettingsFile:
@@ -157,6 +199,19 @@ QString saveRefused()
 QString saveFailed()
 {
     return QStringLiteral("設定値を保存できませんでした。");
+}
+
+QString editedSaveRefused(const QList<ValueProblem> &problems)
+{
+    constexpr qsizetype kListed = 10;
+    QStringList lines{QStringLiteral("書き込みできない設定値があるため、保存しませんでした。")};
+    for (const ValueProblem &problem : problems.first(std::min(problems.size(), kListed)))
+        lines << QStringLiteral("%1 %2 \"%3\": %4")
+                     .arg(pageName(problem.page), rowLabel(pageKind(problem.page), problem.item),
+                          problem.text, writeProblem(problem.problem));
+    if (problems.size() > kListed)
+        lines << QStringLiteral("ほか %1 件").arg(problems.size() - kListed);
+    return lines.join(u'\n');
 }
 
 QString notSettingsFile()

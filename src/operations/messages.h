@@ -27,6 +27,9 @@ QString clearSent(bool operationValues);
 QString nothingToClear();
 QString saveRefused();
 QString saveFailed();
+// The refusal of a file made from the values to write: each value that cannot be written,
+// at most ten, then how many more.
+QString editedSaveRefused(const QList<ValueProblem> &problems);
 QString notSettingsFile();
 QString unreadable();
 QString loaded();

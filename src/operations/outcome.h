@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/relayfinder.h"
 #include "settings/writable.h"
 
 #include <QList>
@@ -20,6 +21,7 @@ enum class CommandId {
     Save,
     SaveEdited,
     Load,
+    FindRelays,
 };
 
 // An item a verified write did not change as written.
@@ -66,6 +68,7 @@ struct Outcome
     QList<NotTakenItem> notTaken; // with Kind::NotTaken
     QList<ValueProblem> problems; // with Kind::InvalidSetValues, where they were listed
     QString fileName;             // a file command's file, as the system writes paths
+    QList<Probe> probes;          // a relay search: every port, in the order probed
 
     bool succeeded() const { return kind == Kind::Success; }
 };

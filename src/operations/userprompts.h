@@ -30,6 +30,9 @@ public:
     // Both propose the name chosen last in either dialog.
     virtual std::optional<QString> saveFileName() = 0;
     virtual std::optional<QString> openFileName() = 0;
+    // The save dialog for a file made from the values to write, proposing `proposedPath`
+    // (the file last loaded) when there is one.
+    virtual std::optional<QString> saveEditedFileName(const QString &proposedPath) = 0;
 
     // Save dialog for a PDF report, proposing `proposedName` (asks before overwriting).
     virtual std::optional<QString> savePdfFileName(const QString &proposedName) = 0;

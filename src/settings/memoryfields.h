@@ -29,7 +29,7 @@ public:
     void setStationCaption(const QString &) override {}
     void setBusyPointer(bool) override {}
 
-    void setPortText(const QString &text) { m_port = text; }
+    void setPortText(const QString &text) override { m_port = text; }
     void setClearOptions(bool operationValues, bool maximumValues);
 
     // Called with every frame as it is sent: read requests and write frames.

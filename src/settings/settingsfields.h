@@ -22,6 +22,7 @@ public:
 
     // The text of the COM port field, as typed or chosen.
     virtual QString portText() const = 0;
+    virtual void setPortText(const QString &text) = 0;
 
     // Monitor fields: last read request, last received text, last write frame.
     virtual void setRequestMonitor(const QString &text) = 0;

@@ -228,6 +228,10 @@ void MainWindow::buildMenus()
             &QAction::triggered, m_commands, &Commands::LoadSettingsFile);
     connect(add(file, "ActionSave", QStringLiteral("設定値を保存..."), QKeySequence::Save),
             &QAction::triggered, m_commands, &Commands::SaveSettingsFile);
+    // Values chosen by hand or loaded and changed, kept without a relay.
+    connect(add(file, "ActionSaveEdited", QStringLiteral("編集した設定値を保存..."),
+                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)),
+            &QAction::triggered, m_commands, &Commands::SaveEditedSettingsFile);
     file->addSeparator();
     connect(add(file, "ActionPrint", QStringLiteral("印刷..."), QKeySequence::Print),
             &QAction::triggered, this, &MainWindow::printReport);
@@ -251,6 +255,8 @@ void MainWindow::buildMenus()
     verify->setCheckable(true);
     connect(verify, &QAction::toggled, m_commands, &Commands::setVerifyAfterWrite);
     connect(m_commands, &Commands::verifyAfterWriteChanged, verify, &QAction::setChecked);
+    connect(add(link, "ActionFindRelay", QStringLiteral("リレーを探す")), &QAction::triggered, this,
+            &MainWindow::findRelay);
     connect(add(link, "ActionMonitor", QStringLiteral("通信モニタ"),
                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)),
             &QAction::triggered, this, &MainWindow::showServiceWindow);
@@ -555,6 +561,11 @@ QString MainWindow::portText() const
     return m_portCombo->currentText();
 }
 
+void MainWindow::setPortText(const QString &text)
+{
+    m_portCombo->setEditText(text);
+}
+
 void MainWindow::setRequestMonitor(const QString &text)
 {
     m_service->requestMonitor()->setText(text);
@@ -592,6 +603,16 @@ void MainWindow::showHelp()
     m_help->show();
     m_help->raise();
     m_help->activateWindow();
+}
+
+void MainWindow::findRelay()
+{
+    // Every port present now, and whatever the field names (a port the system does not list).
+    QStringList ports;
+    for (const PresentPort &port : presentPorts())
+        ports << port.name;
+    ports << portText();
+    m_commands->FindRelays(ports);
 }
 
 void MainWindow::showServiceWindow()

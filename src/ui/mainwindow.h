@@ -47,6 +47,7 @@ public:
     void setSetValue(int page, int item, const QString &text) override;
     bool clearOptionSelected(int index) const override;
     QString portText() const override;
+    void setPortText(const QString &text) override;
     void setRequestMonitor(const QString &text) override;
     void setReplyMonitor(const QString &text) override;
     void setWriteMonitor(const QString &text) override;
@@ -68,6 +69,8 @@ signals:
 public slots:
     void showHelp();
     void showServiceWindow();
+    // 通信 → リレーを探す: the present ports and the port field's text, all at once.
+    void findRelay();
     // The settings report: a print preview, or a PDF through a save dialog.
     void printReport();
     void saveReportAsPdf();

@@ -102,7 +102,12 @@ void MessageBoxPrompts::ShowNotice(const QString &text)
     box->show();
 }
 
-std::optional<QString> MessageBoxPrompts::runFileDialog(bool save)
+std::optional<QString> MessageBoxPrompts::saveEditedFileName(const QString &proposedPath)
+{
+    return runFileDialog(true, proposedPath);
+}
+
+std::optional<QString> MessageBoxPrompts::runFileDialog(bool save, const QString &proposedPath)
 {
     QFileDialog dialog(m_mainWindow);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -115,7 +120,9 @@ std::optional<QString> MessageBoxPrompts::runFileDialog(bool save)
 #endif
     dialog.setNameFilters(
         {QStringLiteral("データー ファイル (*.DT)"), QStringLiteral("すべてのファイル (*.*)")});
-    if (!m_lastFileName.isEmpty())
+    if (!proposedPath.isEmpty())
+        dialog.selectFile(proposedPath);
+    else if (!m_lastFileName.isEmpty())
         dialog.selectFile(m_lastFileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

@@ -29,11 +29,12 @@ public:
     void ShowNotice(const QString &text) override;
     std::optional<QString> saveFileName() override;
     std::optional<QString> openFileName() override;
+    std::optional<QString> saveEditedFileName(const QString &proposedPath) override;
     std::optional<QString> savePdfFileName(const QString &proposedName) override;
     void ShowAbout(const QString &text) override;
 
 private:
-    std::optional<QString> runFileDialog(bool save);
+    std::optional<QString> runFileDialog(bool save, const QString &proposedPath = {});
 
     QWidget *m_mainWindow;
     QString m_lastFileName; // proposed by both dialogs for the rest of the run

@@ -29,6 +29,11 @@ public:
     void ShowNotice(const QString &text) override { notices << text; }
     std::optional<QString> saveFileName() override { return takeName(saveNames); }
     std::optional<QString> openFileName() override { return takeName(openNames); }
+    std::optional<QString> saveEditedFileName(const QString &proposedPath) override
+    {
+        proposedPaths << proposedPath;
+        return takeName(saveNames);
+    }
     std::optional<QString> savePdfFileName(const QString &proposedName) override
     {
         proposedPdfNames << proposedName;
@@ -51,6 +56,7 @@ public:
     QQueue<std::optional<QString>> openNames;
     QQueue<std::optional<QString>> pdfNames;
     QStringList proposedPdfNames;
+    QStringList proposedPaths; // what the save dialog for edited values proposed
     QStringList abouts;
     QStringList notices; // boxes that do not wait
 

@@ -136,6 +136,7 @@ public:
     }
     bool clearOptionSelected(int) const override { return false; }
     QString portText() const override { return {}; }
+    void setPortText(const QString &) override {}
     void setRequestMonitor(const QString &) override {}
     void setReplyMonitor(const QString &) override {}
     void setWriteMonitor(const QString &) override {}

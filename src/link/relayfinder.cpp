@@ -1,0 +1,139 @@
+#include "link/relayfinder.h"
+
+#include "link/devicelink.h"
+#include "link/frames.h"
+#include "link/serialport.h"
+#include "settings/decode.h"
+#include "settings/items.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+
+namespace veltra {
+namespace {
+
+// One port under test: its line, what it has said so far, and how it ended.
+struct Attempt
+{
+    Probe probe;
+    std::unique_ptr<SerialPort> line;
+    QByteArray collected;
+    bool done = false;
+};
+
+// A reply is complete once a CR follows an STX; more than a reply's worth is no relay.
+constexpr qsizetype kMaxCollected = 256;
+
+void conclude(Attempt &attempt)
+{
+    attempt.done = true;
+    const qsizetype stx = attempt.collected.indexOf(kStx);
+    const QByteArray reply = stx < 0 ? QByteArray() : attempt.collected.sliced(stx);
+    if (!reply.isEmpty() && reply.contains(kCr) && ReplyChecksumTest(reply)) {
+        DecodedRecords records;
+        const QStringList texts = decodePage(kCommonPage, reply, records);
+        attempt.probe.status = Probe::Status::Relay;
+        attempt.probe.frequency = texts.value(0);
+        attempt.probe.station = texts.value(kStationItem);
+    }
+    if (attempt.line)
+        attempt.line->close();
+}
+
+} // namespace
+
+RelayFinder::RelayFinder(LineFactory makeLine, QObject *parent)
+    : QObject(parent), m_makeLine(std::move(makeLine))
+{
+    if (!m_makeLine)
+        m_makeLine = [] { return createSerialPort(nullptr); };
+}
+
+RelayFinder::~RelayFinder() = default;
+
+void RelayFinder::abort()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+QList<Probe> RelayFinder::find(const QStringList &ports)
+{
+    std::vector<std::unique_ptr<Attempt>> attempts;
+    QStringList devices;
+    QEventLoop loop;
+    auto allDone = [&] {
+        return std::all_of(attempts.begin(), attempts.end(),
+                           [](const auto &attempt) { return attempt->done; });
+    };
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // The time-out runs from the first request, as one read transaction's would.
+    deadline.start(kReplyTimeoutMs);
+
+    for (const QString &port : ports) {
+        const std::optional<QString> device = systemPortName(port);
+        if (device && devices.contains(*device))
+            continue;
+        auto attempt = std::make_unique<Attempt>();
+        attempt->probe.port = port;
+        attempt->probe.status = Probe::Status::Unusable;
+        if (!device) {
+            attempt->done = true;
+            attempts.push_back(std::move(attempt));
+            continue;
+        }
+        devices << *device;
+        attempt->line.reset(m_makeLine());
+        SerialPort &line = *attempt->line;
+        line.setPortName(*device);
+        line.setLineSettings();
+        if (!line.open()) {
+            line.close();
+            attempt->done = true;
+            attempts.push_back(std::move(attempt));
+            continue;
+        }
+        attempt->probe.status = Probe::Status::Silent;
+        Attempt *a = attempt.get();
+        connect(&line, &SerialPort::bytesArrived, &loop, [a, &loop, &allDone] {
+            if (a->done)
+                return;
+            a->collected += a->line->takeReceived();
+            const qsizetype stx = a->collected.indexOf(kStx);
+            if ((stx >= 0 && a->collected.indexOf(kCr, stx) >= 0) ||
+                a->collected.size() > kMaxCollected)
+                conclude(*a);
+            if (allDone())
+                loop.quit();
+        });
+        connect(&line, &SerialPort::lineLost, &loop, [a, &loop, &allDone] {
+            a->done = true;
+            if (allDone())
+                loop.quit();
+        });
+        line.discardInput();
+        line.write(readRequest(kCommonPage));
+        attempts.push_back(std::move(attempt));
+    }
+
+    if (!allDone()) {
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+    }
+    QList<Probe> probes;
+    for (const auto &attempt : attempts) {
+        if (!attempt->done)
+            conclude(*attempt);
+        probes << attempt->probe;
+    }
+    return probes;
+}
+
+} // namespace veltra

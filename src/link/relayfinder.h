@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QEventLoop;
+
+namespace veltra {
+
+class SerialPort;
+
+// What one port said to a read of the common settings.
+struct Probe
+{
+    enum class Status {
+        Relay,    // a reply that passed its checksum
+        Unusable, // the port would not open: in use by another program, or not there
+        Silent,   // no reply that passed its checksum within the time-out
+    };
+
+    QString port; // as given: a port field's text or a name the system lists
+    Status status = Status::Silent;
+    QString station;   // with Relay: "012"
+    QString frequency; // with Relay: "60Hz"
+};
+
+// Finds relays on many ports at once: every port gets the common page's read request at the
+// same moment, and all replies are awaited together, so the search takes one reply time-out
+// however many ports there are. Nothing but read requests is sent.
+class RelayFinder : public QObject
+{
+    Q_OBJECT
+public:
+    using LineFactory = std::function<SerialPort *()>;
+    explicit RelayFinder(LineFactory makeLine = {}, QObject *parent = nullptr);
+    ~RelayFinder() override;
+
+    // Probes each port (field texts or system names; duplicates by device probed once), in
+    // the order given. Runs a nested event loop meanwhile, so the window stays live.
+    QList<Probe> find(const QStringList &ports);
+    // Ends a search now (the window is closing); the ports not yet answered are Silent.
+    void abort();
+
+private:
+    LineFactory m_makeLine;
+    QEventLoop *m_loop = nullptr;
+};
+
+} // namespace veltra

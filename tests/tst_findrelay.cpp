@@ -1,0 +1,84 @@
+#include "endtoend.h"
+#include "expectedtexts.h"
+#include "operations/commands.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QTimer>
+
+using namespace veltra;
+using namespace veltra::test;
+
+// 通信 → リレーを探す in the real window, against simulated relays on several lines at once.
+class TestFindRelay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void threePortsAtOnce();
+    void menuItemProbesTheFieldToo();
+};
+
+void TestFindRelay::threePortsAtOnce()
+{
+    RelaySim relay, silent, held;
+    QVERIFY(relay.start());
+    QVERIFY(silent.start({QStringLiteral("--fault"), QStringLiteral("no-reply")}));
+    QVERIFY(held.start());
+    std::unique_ptr<SerialPort> holder(createSerialPort(nullptr)); // another program has it
+    holder->setPortName(held.portPath());
+    QVERIFY(holder->open());
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts, QStringLiteral("1"));
+    w.show();
+
+    // A command clicked during the search is ignored, as during any command.
+    QTimer::singleShot(200, &w, [&] {
+        button(w, QStringLiteral("Command12"))->click();
+        QVERIFY(w.commands().busy());
+    });
+    QElapsedTimer clock;
+    clock.start();
+    w.commands().FindRelays({silent.portPath(), held.portPath(), relay.portPath()});
+    QVERIFY2(clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
+
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages[0].text,
+             QStringLiteral("リレーが見つかりました。COMポートを %1 にしました。\n\n"
+                            "応答したリレー:\n  %1　局番号 012　60Hz\n\n"
+                            "使用中か、開けないポート:\n  %2\n\n"
+                            "応答がなかったポート:\n  %3")
+                 .arg(relay.portPath(), held.portPath(), silent.portPath()));
+    QCOMPARE(w.portText(), relay.portPath());
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+    // Only the read request went out, once to each line that opened.
+    QCOMPARE(receivedCommands(relay), QStringList{"AE0"});
+    QCOMPARE(receivedCommands(silent), QStringList{"AE0"});
+    QVERIFY(held.frames().isEmpty());
+}
+
+void TestFindRelay::menuItemProbesTheFieldToo()
+{
+    // A pseudo-terminal is listed by no system: found only because the field names it.
+    Bench bench;
+    QVERIFY(bench.start());
+    auto *search = bench.w().findChild<QAction *>(QStringLiteral("ActionFindRelay"));
+    QVERIFY(search);
+    QCOMPARE(search->text(), QStringLiteral("リレーを探す"));
+    search->trigger();
+    QVERIFY2(bench.prompts.texts().value(0).contains(bench.sim.portPath() +
+                                                     QStringLiteral("　局番号 012　60Hz")),
+             qPrintable(bench.prompts.texts().join(u'|')));
+    QCOMPARE(receivedCommands(bench.sim), QStringList{"AE0"});
+
+    // Nothing answering at all: said so, and the field left as it was.
+    bench.prompts.clear();
+    bench.w().setPortText(QStringLiteral("/dev/veltra-no-such-port"));
+    search->trigger();
+    QVERIFY(bench.prompts.texts().value(0).startsWith(
+        QStringLiteral("リレーは見つかりませんでした。")));
+    QCOMPARE(bench.w().portText(), QStringLiteral("/dev/veltra-no-such-port"));
+}
+
+QTEST_MAIN(TestFindRelay)
+#include "tst_findrelay.moc"
