@@ -715,8 +715,8 @@ void TestSettingsFile::editedSaveRefusedListsTheProblems()
     saveEdited->trigger(); // right after start-up: 47 values not chosen
     QCOMPARE(prompts.messages.size(), 1);
     const QStringList lines = prompts.messages[0].text.split(u'\n');
-    QCOMPARE(lines.size(), 1 + 10 + 1);
-    QCOMPARE(lines[1], QStringLiteral("共通設定 監視電路周波数 \"* * * *\": 値が選ばれていません"));
+    QCOMPARE(lines.size(), 2 + 10 + 1);
+    QCOMPARE(lines[2], QStringLiteral("共通設定 監視電路周波数 \"* * * *\": 値が選ばれていません"));
     QCOMPARE(lines.last(), QStringLiteral("ほか 37 件"));
     QVERIFY(prompts.proposedPaths.isEmpty()); // no dialog
     QVERIFY(QDir(dir.path()).isEmpty());

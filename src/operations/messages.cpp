@@ -204,7 +204,8 @@ QString saveFailed()
 QString editedSaveRefused(const QList<ValueProblem> &problems)
 {
     constexpr qsizetype kListed = 10;
-    QStringList lines{QStringLiteral("書き込みできない設定値があるため、保存しませんでした。")};
+    QStringList lines{QStringLiteral("書き込みできない設定値があるため、保存しませんでした。"),
+                      QString()};
     for (const ValueProblem &problem : problems.first(std::min(problems.size(), kListed)))
         lines << QStringLiteral("%1 %2 \"%3\": %4")
                      .arg(pageName(problem.page), rowLabel(pageKind(problem.page), problem.item),
