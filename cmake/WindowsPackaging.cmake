@@ -2,6 +2,31 @@
 # the runtime it loads beside it (the cross toolchain has no windeployqt). scripts/windows
 # installs this tree, then wraps it with NSIS and as a zip.
 
+# Held by both programs while they run; the installer and the uninstaller look for it.
+set(VELTRA_RUNNING_MUTEX VeltraSettingsRunning)
+target_compile_definitions(veltra-settings PRIVATE VELTRA_RUNNING_MUTEX="${VELTRA_RUNNING_MUTEX}")
+target_compile_definitions(veltra-cli PRIVATE VELTRA_RUNNING_MUTEX="${VELTRA_RUNNING_MUTEX}")
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/installer-defines.nsh
+     "!define RUNNING_MUTEX \"${VELTRA_RUNNING_MUTEX}\"\n")
+
+# Each program's application manifest, embedded as its resource 1 (RT_MANIFEST): run as the
+# user, Windows 10/11, long paths, Common Controls 6; the window per-monitor DPI aware.
+foreach(_program veltra-settings veltra-cli)
+    set(VELTRA_EXE_NAME ${_program})
+    set(VELTRA_MANIFEST_DPI "")
+    if(_program STREQUAL "veltra-settings")
+        set(VELTRA_MANIFEST_DPI "
+      <dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>
+      <dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2</dpiAwareness>")
+    endif()
+    set(_manifest ${PROJECT_BINARY_DIR}/packaging/${_program}.manifest)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/app.manifest.in ${_manifest} @ONLY)
+    file(WRITE ${PROJECT_BINARY_DIR}/packaging/${_program}-manifest.rc "1 24 \"${_manifest}\"\n")
+    target_sources(${_program} PRIVATE ${PROJECT_BINARY_DIR}/packaging/${_program}-manifest.rc)
+    set_property(SOURCE ${PROJECT_BINARY_DIR}/packaging/${_program}-manifest.rc
+                 TARGET_DIRECTORY ${_program} APPEND PROPERTY OBJECT_DEPENDS ${_manifest})
+endforeach()
+
 # Qt's own folders, from the package found; the MinGW runtime, from the compiler.
 get_filename_component(VELTRA_QT_PREFIX "${Qt6_DIR}/../../.." ABSOLUTE)
 set(VELTRA_QT_PLUGIN_DIR ${VELTRA_QT_PREFIX}/plugins)

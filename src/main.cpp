@@ -1,4 +1,7 @@
+#include "link/serialport.h"
+#include "programstart.h"
 #include "ui/mainwindow.h"
+#include "ui/servicewindow.h"
 #include "version.h"
 
 #include <QApplication>
@@ -6,6 +9,10 @@
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    veltra::restrictDllSearch();
+    const veltra::RunningMark running;
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltra-settings"));
     QApplication::setApplicationVersion(QStringLiteral(VELTRA_VERSION));
@@ -28,6 +35,10 @@ int main(int argc, char *argv[])
     veltra::MainWindow window(nullptr, parser.value(portOption));
     QObject::connect(&window, &veltra::MainWindow::exitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
+    // What the line says about itself (the serial port logs it on stderr too) shows with the
+    // communication monitor.
+    QObject::connect(&window.serialPort(), &veltra::SerialPort::notice, &window.serviceWindow(),
+                     &veltra::ServiceWindow::showLineNotice);
     window.show();
     // A file opened from the desktop loads as through 既存設定値取得, once the window is up.
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())

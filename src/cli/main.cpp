@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "programstart.h"
 
 #include <QCoreApplication>
 
@@ -30,13 +31,51 @@ void put(FILE *stream, const QByteArray &utf8)
     std::fflush(stream);
 }
 
+#ifdef Q_OS_WIN
+// The messages are Japanese and written as UTF-8, so the console shows UTF-8 while the
+// program runs; then it gets back the code page it had, for whatever the user or a script
+// runs in it next. Restored on return and exit() (a static's destructor) and on Ctrl+C,
+// Ctrl+Break or a closed console window (the control handler).
+class ConsoleOutputCodePage
+{
+public:
+    ConsoleOutputCodePage() : m_found(GetConsoleOutputCP())
+    {
+        // No console at all: nothing to set, nothing to restore.
+        if (m_found == 0)
+            return;
+        s_found = m_found;
+        SetConsoleCtrlHandler(&restoreOnSignal, TRUE);
+        SetConsoleOutputCP(CP_UTF8);
+    }
+    ~ConsoleOutputCodePage()
+    {
+        if (m_found != 0)
+            SetConsoleOutputCP(m_found);
+    }
+    ConsoleOutputCodePage(const ConsoleOutputCodePage &) = delete;
+    ConsoleOutputCodePage &operator=(const ConsoleOutputCodePage &) = delete;
+
+private:
+    static BOOL WINAPI restoreOnSignal(DWORD)
+    {
+        SetConsoleOutputCP(s_found);
+        return FALSE; // and end as the signal ends a program
+    }
+
+    UINT m_found;
+    static inline UINT s_found = 0;
+};
+#endif
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
 #ifdef Q_OS_WIN
-    // The messages are Japanese and written as UTF-8; the console must show them as such.
-    SetConsoleOutputCP(CP_UTF8);
+    veltra::restrictDllSearch();
+    const veltra::RunningMark running;
+    static const ConsoleOutputCodePage codePage;
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltra-cli"));

@@ -43,12 +43,17 @@ ServiceWindow::ServiceWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     m_text11 = monitorField(QStringLiteral("Text11"), replyCaption, this);
     m_station = new QLabel(QStringLiteral("局番号="), this);
     m_station->setObjectName(QStringLiteral("Label10_2"));
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("LineNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->hide();
 
     auto *monitor = new QFormLayout;
     monitor->addRow(requestCaption, m_text10);
     monitor->addRow(writeCaption, m_text12);
     monitor->addRow(replyCaption, m_text11);
     monitor->addRow(QString(), m_station);
+    monitor->addRow(QString(), m_notice);
 
     auto *clearBox = new QGroupBox(this);
     auto *group = new QButtonGroup(this);
@@ -75,6 +80,12 @@ ServiceWindow::ServiceWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     layout->addLayout(monitor);
     layout->addWidget(clearBox);
     layout->addWidget(m_verify);
+}
+
+void ServiceWindow::showLineNotice(const QString &text)
+{
+    m_notice->setText(text);
+    m_notice->setVisible(!text.isEmpty());
 }
 
 } // namespace veltra

@@ -26,12 +26,16 @@ public:
     QPushButton *clearButton() const { return m_command11; }
     // "書込後に読み戻して照合": the window keeps it and the menu's item in step.
     QCheckBox *verifyOption() const { return m_verify; }
+    // What the serial line has to say about itself (SerialPort::notice), below the monitor.
+    QLabel *lineNotice() const { return m_notice; }
+    void showLineNotice(const QString &text);
 
 private:
     QLineEdit *m_text10;
     QLineEdit *m_text11;
     QLineEdit *m_text12;
     QLabel *m_station;
+    QLabel *m_notice;
     QRadioButton *m_options[2];
     QPushButton *m_command11;
     QCheckBox *m_verify;
