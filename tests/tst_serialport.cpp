@@ -3,6 +3,7 @@
 #include "relaymodel.h"
 #include "relaysim.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -524,8 +525,24 @@ void TestSerialPort::presentPortsAreTheSystems()
         com1 = com1 || port.name == QLatin1String("COM1");
     QVERIFY2(com1, qPrintable(QString::number(ports.size())));
 #else
-    for (const PresentPort &port : ports)
+    // The kernel's own word, read without Qt: every tty with a device behind it, a built-in
+    // UART only when one is fitted (type 0 is none). Each must be listed.
+    QStringList listed;
+    for (const PresentPort &port : ports) {
         QVERIFY2(QFile::exists(port.name), qPrintable(port.name));
+        listed << port.name;
+    }
+    const QDir ttys(QStringLiteral("/sys/class/tty"));
+    for (const QString &name :
+         ttys.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (!QFileInfo::exists(ttys.filePath(name + QStringLiteral("/device"))))
+            continue;
+        QFile type(ttys.filePath(name + QStringLiteral("/type")));
+        if (name.startsWith(QLatin1String("ttyS")) && type.open(QIODevice::ReadOnly) &&
+            type.readAll().trimmed() == "0")
+            continue;
+        QVERIFY2(listed.contains(QStringLiteral("/dev/") + name), qPrintable(name));
+    }
 #endif
 }
 
