@@ -1,11 +1,15 @@
 ; The Windows installer: per machine into Program Files\VELTRA Settings, a Start-menu entry,
 ; .DT files opening in the tool, and an uninstaller registered in Apps & features that removes
-; exactly what was installed.
+; exactly what was installed. An installed version is uninstalled first (by its own
+; uninstaller), so an upgrade leaves nothing of it behind. Neither the installer nor the
+; uninstaller touches a file while the tool runs: they ask to close it, and a silent run fails
+; (exit code 2) without a change.
 ; "/S" installs and uninstalls silently.
 ;
 ; scripts/windows builds it from the installed tree:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=2.1.0 -DSTAGE=<tree> -DFILES=<install list>
-;            -DUNFILES=<removal list> -DSIZE_KB=<size> -DICON=<.ico> -DOUTFILE=<exe> installer.nsi
+;   makensis -INPUTCHARSET UTF8 -DVERSION=<project version> -DSTAGE=<tree> -DFILES=<install list>
+;            -DUNFILES=<removal list> -DSIZE_KB=<size> -DICON=<.ico> -DOUTFILE=<exe>
+;            -DDEFINES=<installer-defines.nsh of the build> installer.nsi
 ; A 64-bit installer: the program is 64-bit, and a 32-bit stub would need 32-bit Windows
 ; support that not every system running it has.
 Unicode true
@@ -15,6 +19,9 @@ ManifestDPIAware true
 
 !include "MUI2.nsh"
 !include "x64.nsh"
+!include "LogicLib.nsh"
+; RUNNING_MUTEX, the name the tool holds while it runs.
+!include "${DEFINES}"
 
 !define PRODUCT "VELTRA 設定ソフト"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VELTRA Settings"
@@ -25,6 +32,7 @@ ManifestDPIAware true
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\VELTRA Settings"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 BrandingText "${PRODUCT} ${VERSION}"
 
@@ -50,6 +58,36 @@ VIAddVersionKey /LANG=1041 "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}, MI
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Japanese"
 
+; Until the tool has ended: asks to close it (Retry or Cancel); a silent run, or Cancel, ends
+; with exit code 2 before anything has changed.
+!macro WAIT_FOR_TOOL_TO_END UN
+Function ${UN}waitForToolToEnd
+    ${Do}
+        ; In this session, or (Global\) in any other.
+        System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MUTEX}") p .r0'
+        ${If} $0 = 0
+            System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "Global\${RUNNING_MUTEX}") p .r0'
+        ${EndIf}
+        ${If} $0 = 0
+            Return
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r0)'
+        ${If} ${Silent}
+            SetErrorLevel 2
+            Quit
+        ${EndIf}
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+            "${PRODUCT}が起動しています。$\r$\n${PRODUCT}を終了してから「再試行」を押してください。" \
+            IDRETRY retry
+        SetErrorLevel 2
+        Quit
+      retry:
+    ${Loop}
+FunctionEnd
+!macroend
+!insertmacro WAIT_FOR_TOOL_TO_END ""
+!insertmacro WAIT_FOR_TOOL_TO_END "un."
+
 Function .onInit
     SetShellVarContext all
     SetRegView 64
@@ -57,14 +95,27 @@ Function .onInit
         MessageBox MB_ICONSTOP "このソフトは64ビット版のWindowsが必要です。"
         Abort
     ${EndIf}
+    Call waitForToolToEnd
 FunctionEnd
 
 Function un.onInit
     SetShellVarContext all
     SetRegView 64
+    Call un.waitForToolToEnd
 FunctionEnd
 
 Section "${PRODUCT}"
+    ; The tool may have been started while the pages were shown.
+    Call waitForToolToEnd
+    ; An installed version goes first, by its own uninstaller and file list, so that files it
+    ; had and this version has not do not stay behind. "_?=" runs it where it is, and waits.
+    ReadRegStr $R0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $R0 != ""
+    ${AndIf} ${FileExists} "$R0\uninstall.exe"
+        ExecWait '"$R0\uninstall.exe" /S _?=$R0'
+        Delete "$R0\uninstall.exe"
+        RMDir "$R0"
+    ${EndIf}
     !include "${FILES}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\veltra-settings.exe" "" "$INSTDIR\veltra-settings.exe" 0
