@@ -147,7 +147,7 @@ bool linkBenchmarks(int runs, int delayMs)
 
     // Write-all of what was just read. The first run is again a warm-up.
     copyAll->click();
-    std::vector<double> writeWall;
+    std::vector<double> writeWall, frameGap;
     int writeChars = 0;
     for (int run = 0; run <= runs; ++run) {
         bench.prompts.clear();
@@ -166,21 +166,38 @@ bool linkBenchmarks(int runs, int delayMs)
                 return failed("a write frame was not accepted:", {f.value("reason").toString()});
         }
         writeChars = int(frames[1].value("frame").toString().size());
-        if (run > 0)
-            writeWall.push_back(t.wallMs);
+        if (run == 0)
+            continue;
+        writeWall.push_back(t.wallMs);
+        for (int page = 1; page < kPageCount; ++page)
+            frameGap.push_back(frames[1 + page].value("t_ms").toDouble() -
+                               frames[page].value("t_ms").toDouble() - kPacingMs);
     }
     const double linkCheckMs = transactionMs;
     const double writeWireFloor = linkCheckMs + kPageCount * (writeChars * kCharMs + kPacingMs);
     const double writePtyFloor = linkCheckMs + kPageCount * kPacingMs;
-    const double writeRatioMax = maximum(writeWall) / writePtyFloor;
+#ifdef Q_OS_WIN
+    // The Windows port waits out each frame's time on the wire before it closes (a USB
+    // adapter's chip may still hold the frame), so there the wire floor is the one that holds.
+    const bool wireFloorHolds = true;
+#else
+    const bool wireFloorHolds = false;
+#endif
+    const double writeFloor = wireFloorHolds ? writeWireFloor : writePtyFloor;
+    const double writeRatioMax = maximum(writeWall) / writeFloor;
     row("write-all wall time / floor on a pty",
         format("%.1f ms median, %.1f ms max", median(writeWall), maximum(writeWall)),
         format("floor %.1f ms; target ≤ %.2f", writePtyFloor, kTargetRatio),
-        format("%.3f median, %.3f max", median(writeWall) / writePtyFloor, writeRatioMax),
-        verdict(writeRatioMax <= kTargetRatio));
+        format("%.3f median, %.3f max", median(writeWall) / writePtyFloor,
+               maximum(writeWall) / writePtyFloor),
+        wireFloorHolds ? "(information)" : verdict(writeRatioMax <= kTargetRatio));
     row("write-all wall time / wire floor", format("%.1f ms median", median(writeWall)),
-        format("floor %.1f ms", writeWireFloor),
-        format("%.3f median", median(writeWall) / writeWireFloor), "not comparable (see below)");
+        format("floor %.1f ms; target ≤ %.2f", writeWireFloor, kTargetRatio),
+        format("%.3f median, %.3f max", median(writeWall) / writeWireFloor,
+               maximum(writeWall) / writeWireFloor),
+        wireFloorHolds ? verdict(writeRatioMax <= kTargetRatio) : "not comparable (see below)");
+    row("write-all: time per write frame beyond its 100 ms pause", ms(median(frameGap)) + " median",
+        "(information)", "", "");
     definition(format("write-all: wall time of one click on 全設定値書替 (Command13) with the "
                       "confirmation answered Yes, %.0f runs after one warm-up, after reading all "
                       "and copying all (Command16). ",
@@ -189,16 +206,32 @@ bool linkBenchmarks(int runs, int delayMs)
                       requestChars, replyChars) +
                format("+ 9 × (%.0f characters + 100 ms) = ", writeChars) + ms(writeWireFloor) +
                ".");
-    definition(format("The simulated relay paces the request's arrival and its own reply, but it "
-                      "cannot slow the bytes the tool writes: the tool drains each write frame "
-                      "(tcdrain), which on a pseudo-terminal returns at once, where a real 9600 "
-                      "baud UART takes %.1f ms a frame. The measurement therefore cannot include "
-                      "the %.1f ms of the tool's own frames on the wire; ",
-                      writeChars * kCharMs, kPageCount * writeChars * kCharMs) +
-               "its ratio to the wire floor is below 1 for that reason alone. The verdict uses "
-               "the floor a pty allows: the same sum without those frames = " +
-               ms(writePtyFloor) + ".");
+    definition("Time per write frame: from the relay log, the time between two write frames' "
+               "arrival minus the 100 ms pause: what the tool spends on a frame, draining it "
+               "included.");
+    if (wireFloorHolds) {
+        definition(format("The Windows port waits, after each write frame, for an empty output "
+                          "queue and then for the frame's own time on the wire (%.1f ms) plus "
+                          "5 ms, as a real UART would take it; so the wire floor applies.",
+                          writeChars * kCharMs));
+    } else {
+        definition(
+            format("The simulated relay paces the request's arrival and its own reply, but it "
+                   "cannot slow the bytes the tool writes: the tool drains each write frame "
+                   "(tcdrain), which on a pseudo-terminal returns at once, where a real 9600 "
+                   "baud UART takes %.1f ms a frame. The measurement therefore cannot include "
+                   "the %.1f ms of the tool's own frames on the wire; ",
+                   writeChars * kCharMs, kPageCount * writeChars * kCharMs) +
+            "its ratio to the wire floor is below 1 for that reason alone. The verdict uses "
+            "the floor a pty allows: the same sum without those frames = " +
+            ms(writePtyFloor) + ".");
+    }
 
+#ifdef Q_OS_WIN
+    // The simulator with another fault would need a run of its own under Wine; the CPU while
+    // waiting is measured on Linux.
+    return true;
+#endif
     // A full reply time-out: the relay never answers.
     Bench quiet;
     if (!startSettled(quiet, {QStringLiteral("--fault"), QStringLiteral("no-reply")}))
