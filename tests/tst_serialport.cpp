@@ -1,5 +1,6 @@
 #include "link/frames.h"
 #include "link/serialport.h"
+#include "processcpu.h"
 #include "relaymodel.h"
 #include "relaysim.h"
 
@@ -19,36 +20,18 @@
 #include "link/winserialport.h"
 #else
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
 
 using namespace veltra;
+using veltra::test::processCpuMs;
 using veltra::test::RelaySim;
 
 // The serial line through its seam only, so that the Linux backend (Qt SerialPort) and the
 // Windows one (Win32, under Wine) pass the very same tests, with the simulated relay at the
 // far end of a pseudo-terminal.
 namespace {
-
-// Process CPU time in milliseconds, user and system.
-double cpuMs()
-{
-#ifdef Q_OS_WIN
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto ms = [](FILETIME t) {
-        return double((quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
-    };
-    return ms(kernel) + ms(user);
-#else
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](timeval t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-#endif
-}
 
 struct Exchange
 {
@@ -297,9 +280,9 @@ void TestSerialPort::lateReplyWakesOnFirstByte()
              qPrintable(sim.errorString()));
     const std::unique_ptr<SerialPort> port = openPort(sim.portPath());
     QVERIFY(port);
-    const double cpuBefore = cpuMs();
+    const double cpuBefore = processCpuMs();
     const Exchange exchange = transact(*port, readRequest(0));
-    const double cpuUsed = cpuMs() - cpuBefore;
+    const double cpuUsed = processCpuMs() - cpuBefore;
     QCOMPARE(exchange.reply, sim::RelayModel().replyFrame(0));
     // Woken by the first byte, not by a poll that happens to come after it: the reply is
     // there within a generous margin of the relay's delay, and the wait costs no processor.
@@ -503,11 +486,11 @@ void TestSerialPort::hangUpIsLostOnceAndClosed()
     QVERIFY(exchange.lineLost);
     QVERIFY(!port->isOpen());
     // Once, and nothing after it: a lost line must not flood the event loop.
-    const double cpuBefore = cpuMs();
+    const double cpuBefore = processCpuMs();
     QTest::qWait(300);
     QCOMPARE(lost.count(), 1);
     QVERIFY2(arrived.count() <= 10, qPrintable(QString::number(arrived.count())));
-    const double cpuUsed = cpuMs() - cpuBefore;
+    const double cpuUsed = processCpuMs() - cpuBefore;
     QVERIFY2(cpuUsed < 100, qPrintable(QStringLiteral("%1 ms of CPU in 300 ms").arg(cpuUsed)));
     // What came before the hang-up is the first ten bytes of the reply at most.
     QVERIFY(sim::RelayModel().replyFrame(0).startsWith(exchange.reply));

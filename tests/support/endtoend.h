@@ -2,6 +2,7 @@
 
 #include "link/devicelink.h"
 #include "link/serialport.h"
+#include "processcpu.h"
 #include "relaymodel.h"
 #include "relaysim.h"
 #include "scriptedprompts.h"
@@ -15,12 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#else
-#include <sys/resource.h>
-#endif
 
 #include <memory>
 
@@ -99,24 +94,6 @@ inline QStringList receivedCommands(const RelaySim &sim)
     for (const QJsonObject &frame : sim.frames())
         list << frame.value("command").toString() + QString::number(frame.value("page").toInt());
     return list;
-}
-
-// CPU time this process has used, in ms.
-inline double processCpuMs()
-{
-#ifdef Q_OS_WIN
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto ms = [](FILETIME t) {
-        return double((quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
-    };
-    return ms(kernel) + ms(user);
-#else
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
-           usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
-#endif
 }
 
 // A simulated relay and a real window talking to it over its pseudo-terminal.
