@@ -4,8 +4,8 @@
 
 #include "benchtable.h"
 #include "link/devicelink.h"
-#include "relaysim.h"
 #include "link/relayfinder.h"
+#include "relaysim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

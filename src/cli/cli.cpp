@@ -59,13 +59,13 @@ struct Session
     Commands commands;
 };
 
-struct OptionSpec
+struct OptionRow
 {
     const char *name;
     const char *value; // nullptr for a switch
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"port", "P"},          {"page", "N"},          {"json", nullptr},
     {"o", "FILE.DT"},       {"yes", nullptr},       {"verify", nullptr},
     {"no-verify", nullptr}, {"operation", nullptr}, {"maximum", nullptr},
@@ -75,7 +75,7 @@ class Runner;
 using Handler = int (Runner::*)(const QCommandLineParser &);
 
 // One row per command: everything the command line knows of it.
-struct CommandSpec
+struct CommandRow
 {
     const char *name;
     const char *synopsis; // after "veltra-cli "; the overview lists these
@@ -87,13 +87,13 @@ struct CommandSpec
     const char *help; // what `veltra-cli NAME --help` adds below its synopsis
 };
 
-struct ExitSpec
+struct ExitRow
 {
     int code;
     const char *meaning;
 };
 
-constexpr ExitSpec kExitCodes[] = {
+constexpr ExitRow kExitCodes[] = {
     {kSuccess, "success"},
     {kDifferences, "differences found, or items the relay did not take as written"},
     {kUsage, "usage error"},
@@ -148,10 +148,10 @@ private:
     bool m_noTerminal = false;
 };
 
-const QList<CommandSpec> &commandTable()
+const QList<CommandRow> &commandTable()
 {
     // clang-format off: each help text is laid out as --help prints it
-    static const QList<CommandSpec> table{
+    static const QList<CommandRow> table{
         {"ports",
          "ports",
          {},
@@ -267,11 +267,11 @@ const QList<CommandSpec> &commandTable()
     return table;
 }
 
-const CommandSpec *findCommand(const QString &name)
+const CommandRow *findCommand(const QString &name)
 {
-    for (const CommandSpec &spec : commandTable())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandRow &row : commandTable())
+        if (name == QLatin1String(row.name))
+            return &row;
     return nullptr;
 }
 
@@ -282,8 +282,8 @@ QString overview()
         "\n"
         "Reads, writes, clears and compares the settings of a VELTRA relay over a serial line.\n"
         "\n");
-    for (const CommandSpec &spec : commandTable())
-        text += QStringLiteral("  veltra-cli %1\n").arg(QLatin1String(spec.synopsis));
+    for (const CommandRow &row : commandTable())
+        text += QStringLiteral("  veltra-cli %1\n").arg(QLatin1String(row.synopsis));
     text += QStringLiteral(
         "  veltra-cli --version\n"
         "\n"
@@ -293,7 +293,7 @@ QString overview()
         "circuits.\n"
         "\n"
         "Exit status:\n");
-    for (const ExitSpec &exit : kExitCodes)
+    for (const ExitRow &exit : kExitCodes)
         text += QStringLiteral("  %1  %2\n").arg(exit.code).arg(QLatin1String(exit.meaning));
     text += QStringLiteral("\n'veltra-cli COMMAND --help' describes one command.\n");
     return text;
@@ -820,8 +820,8 @@ int Runner::run(const QStringList &arguments)
         out(QStringLiteral("veltra-cli %1\n").arg(QLatin1String(VELTRA_VERSION)));
         return kSuccess;
     }
-    const CommandSpec *spec = findCommand(name);
-    if (!spec)
+    const CommandRow *command = findCommand(name);
+    if (!command)
         return usage(QStringLiteral("unknown command '%1'").arg(name));
 
     QCommandLineParser parser;
@@ -829,8 +829,8 @@ int Runner::run(const QStringList &arguments)
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Describes the command."));
     parser.addOption(helpOption);
-    for (const char *option : spec->options) {
-        for (const OptionSpec &known : kOptions) {
+    for (const char *option : command->options) {
+        for (const OptionRow &known : kOptions) {
             if (qstrcmp(known.name, option) != 0)
                 continue;
             parser.addOption(known.value
@@ -843,20 +843,20 @@ int Runner::run(const QStringList &arguments)
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
         out(QStringLiteral("usage: veltra-cli %1\n\n%2")
-                .arg(QLatin1String(spec->synopsis), QLatin1String(spec->help)));
+                .arg(QLatin1String(command->synopsis), QLatin1String(command->help)));
         return kSuccess;
     }
 
     const QStringList positional = parser.positionalArguments().mid(1);
-    if (positional.size() < spec->minArguments ||
-        (spec->maxArguments >= 0 && positional.size() > spec->maxArguments)) {
-        if (spec->maxArguments == 0)
+    if (positional.size() < command->minArguments ||
+        (command->maxArguments >= 0 && positional.size() > command->maxArguments)) {
+        if (command->maxArguments == 0)
             return usage(QStringLiteral("unexpected argument '%1'").arg(positional.constFirst()));
-        return usage(QStringLiteral("usage: veltra-cli %1").arg(QLatin1String(spec->synopsis)));
+        return usage(QStringLiteral("usage: veltra-cli %1").arg(QLatin1String(command->synopsis)));
     }
-    if (spec->needsPort && parser.value(QStringLiteral("port")).isEmpty())
+    if (command->needsPort && parser.value(QStringLiteral("port")).isEmpty())
         return usage(QStringLiteral("%1 needs --port P").arg(name));
-    return (this->*(spec->handler))(parser);
+    return (this->*(command->handler))(parser);
 }
 
 } // namespace
