@@ -537,6 +537,9 @@ void TestRelayModel::faultyReplies_data()
     QTest::newRow("stray-before-stx") << ReadFault::StrayBeforeStx << 3 << false;
     QTest::newRow("cr-before-stx") << ReadFault::CrBeforeStx << 3 << false;
     QTest::newRow("long-reply") << ReadFault::LongReply << 3 << false;
+    // Spoiled fields, not a spoiled frame: only the strict reading of a field catches these.
+    QTest::newRow("lowercase-hex") << ReadFault::LowercaseHex << 3 << true;
+    QTest::newRow("blank-in-field") << ReadFault::BlankInField << 3 << true;
 }
 
 void TestRelayModel::faultyReplies()
@@ -565,6 +568,13 @@ void TestRelayModel::faultyReplies()
         QCOMPARE(bad.front(), kStx);
         QCOMPARE(bad.back(), kCr);
         QCOMPARE(bad.count(kCr), 1);
+        break;
+    case ReadFault::LowercaseHex:
+        QCOMPARE(bad.sliced(5, 12), good.sliced(5, 12).toLower());
+        QVERIFY(bad.sliced(5, 12) != good.sliced(5, 12)); // page 3 holds 0F
+        break;
+    case ReadFault::BlankInField:
+        QCOMPARE(bad.sliced(5, 12), QByteArray(" 5 F 4 9 B 0"));
         break;
     case ReadFault::BadChecksum:
     case ReadFault::LowercaseChecksum:

@@ -181,6 +181,10 @@ void RelaySimulator::handleFrame(const QByteArray &frame, qint64 startNs, qint64
             scheduleBytes(replyNs, result.reply);
         } else if (m_options.fault == ReadFault::GarbageFlood) {
             scheduleFlood(replyNs);
+        } else if (m_options.fault == ReadFault::Echo) {
+            scheduleBytes(replyNs, frame + result.reply);
+        } else if (m_options.fault == ReadFault::OtherPage) {
+            scheduleBytes(replyNs, m_model.replyFrame((result.page + 1) % 9));
         } else {
             scheduleBytes(replyNs, faultyReply(m_options.fault, replyHeader(result.page),
                                                replyData(m_model.settings(), result.page)));

@@ -14,7 +14,7 @@ struct FaultName
     const char *name;
 };
 
-constexpr std::array<FaultName, 9> kFaultNames{{
+constexpr std::array<FaultName, 13> kFaultNames{{
     {ReadFault::NoReply, "no-reply"},
     {ReadFault::NoCr, "no-cr"},
     {ReadFault::BadChecksum, "bad-checksum"},
@@ -24,6 +24,10 @@ constexpr std::array<FaultName, 9> kFaultNames{{
     {ReadFault::Hangup, "hangup"},
     {ReadFault::GarbageFlood, "garbage-flood"},
     {ReadFault::LongReply, "long-reply"},
+    {ReadFault::LowercaseHex, "lowercase-hex"},
+    {ReadFault::BlankInField, "blank-in-field"},
+    {ReadFault::Echo, "echo"},
+    {ReadFault::OtherPage, "other-page"},
 }};
 
 constexpr char kStrayChar = '*';
@@ -109,6 +113,18 @@ QByteArray faultyReply(ReadFault fault, QByteArrayView header, QByteArrayView da
         return kCr + good;
     case ReadFault::Hangup:
         return good.first(kHangupPartLength);
+    case ReadFault::LowercaseHex:
+        return replyFrame(header, data.toByteArray().toLower());
+    case ReadFault::BlankInField: {
+        QByteArray padded = data.toByteArray();
+        for (qsizetype field = 0; field + 1 < padded.size(); field += 2)
+            if (padded[field] == '0')
+                padded[field] = ' ';
+        return replyFrame(header, padded);
+    }
+    case ReadFault::Echo:
+    case ReadFault::OtherPage:
+        return good; // the simulator has the request and the other page
     case ReadFault::LongReply: {
         QByteArray text;
         text.append(header).append(QByteArray(kLongReplyDataLength, '0')).append(kEtx);

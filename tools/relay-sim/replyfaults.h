@@ -21,6 +21,10 @@ enum class ReadFault {
     Hangup,
     GarbageFlood,
     LongReply,
+    LowercaseHex, // the data fields in lower case, with a checksum that matches them
+    BlankInField, // a blank in place of each data field's leading 0, checksum matching
+    Echo,         // the request echoed back, then the reply, as a looped-back line gives
+    OtherPage,    // a right reply, but for the next page
 };
 
 QStringList readFaultNames(); // the names of every fault but None, as given on the command line
