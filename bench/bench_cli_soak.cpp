@@ -72,7 +72,6 @@ int main(int argc, char *argv[])
     console.err = [](const QByteArray &text) {
         std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
     };
-    console.readLine = [] { return QString(); };
     const QStringList read{QStringLiteral("read"), QStringLiteral("--port"), sim.portPath()};
 
     double rssAfterTen = 0;

@@ -80,7 +80,7 @@ void TestChangeMarks::fieldStates_data()
     QTest::newRow("empty") << 3 << 4 << "0.3(秒)"
                            << "" << true << warning << "空欄";
     QTest::newRow("typed, not listed") << 3 << 1 << "45(mA)"
-                                       << "47(mA)" << true << warning << "\"E\" として送られます";
+                                       << "47(mA)" << true << warning << "一覧にない値です。書き込みできません";
     QTest::newRow("a value of another item") << 3 << 1 << "45(mA)"
                                              << "0.3(秒)" << true << warning << "一覧にない値";
     QTest::newRow("trailing blank") << 0 << 0 << "60Hz"
@@ -162,7 +162,7 @@ void TestChangeMarks::marksFollowEditsAtOnce()
     QCOMPARE(field->currentText(), QStringLiteral("9.9(A)"));
     QCOMPARE(w.changeMarks().mark(4, 3), FieldMark::Warning);
     QCOMPARE(tabBar(w)->dot(4), ChangeMarks::warningDotColor());
-    QVERIFY(field->toolTip().contains(QStringLiteral("\"E\"")));
+    QVERIFY(field->toolTip().contains(QStringLiteral("書き込みできません")));
 
     // Back to the present value: nothing left to show.
     field->lineEdit()->selectAll();

@@ -3,6 +3,7 @@
 #include "expectedtexts.h"
 #include "faultyline.h"
 #include "file/settingsfile.h"
+#include "file/sjis.h"
 #include "settings/memoryfields.h"
 #include "version.h"
 
@@ -13,6 +14,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 using namespace veltra;
 using namespace veltra::test;
@@ -31,8 +34,11 @@ struct Result
 Result runCli(const QStringList &arguments, int timeoutMs = 20000)
 {
     QProcess process;
+    // A session of its own has no controlling terminal: nobody to answer, wherever the
+    // suite itself runs.
+    process.setChildProcessModifier([] { ::setsid(); });
     process.start(QStringLiteral(VELTRA_CLI), arguments);
-    process.closeWriteChannel(); // no terminal, nobody to answer
+    process.closeWriteChannel();
     Result result;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -135,9 +141,13 @@ private slots:
     void lineProblems_data();
     void lineProblems();
     void confirmationOnATerminal();
+    void questionReachesTheTerminalWhenStderrIsAFile();
     void clearValues();
     void diffFiles();
     void diffWithTheRelay();
+    void spoiledRepliesAreReadAlikeEverywhere_data();
+    void spoiledRepliesAreReadAlikeEverywhere();
+    void stoppedReadSaysHowFar();
     void checkFile();
     void setValuesOfAFile();
     void findRelays();
@@ -150,7 +160,7 @@ void TestCli::helpAndVersion()
     QCOMPARE(help.code, 0);
     for (const char *line :
          {"veltra-cli ports", "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT]",
-          "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes]",
+          "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json]",
           "veltra-cli clear --port P (--operation | --maximum) [--yes]",
           "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json]", "veltra-cli --version",
           "8  not confirmed: nothing was sent"})
@@ -184,7 +194,7 @@ void TestCli::usageAgreesWithManPageAndReadme()
             inExits = false;
     }
     QCOMPARE(synopses.size(), 9);
-    QCOMPARE(exits.size(), 9);
+    QCOMPARE(exits.size(), 10);
     QString man = readText(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/veltra-cli.1.in"));
     man.replace(QStringLiteral("\\-"), QStringLiteral("-"));
     const QStringList manLines = simplifiedLines(man);
@@ -389,6 +399,9 @@ void TestCli::frameThatDoesNotLeaveExits3()
     QVERIFY2(message.contains(QStringLiteral("page 3 did not leave")), qPrintable(message));
     QVERIFY2(message.contains(QStringLiteral("pages written before it: 0, 1, 2")),
              qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral(
+                 "\n書込済み: 共通設定、回路１、回路２ / 未書込: 回路３～回路８\n")),
+             qPrintable(message));
     QTest::qWait(150);
     QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B00", "B11", "B22"}));
 }
@@ -543,6 +556,29 @@ void TestCli::confirmationOnATerminal()
     QVERIFY(read.out.contains(QStringLiteral("読込中 9/9")));
 }
 
+void TestCli::questionReachesTheTerminalWhenStderrIsAFile()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    const QString log = dir.filePath(QStringLiteral("err.log"));
+    RelaySim sim;
+    QVERIFY(sim.start());
+    QProcess process;
+    process.start(QStringLiteral("script"),
+                  {QStringLiteral("-qec"),
+                   QStringLiteral("'%1' write '%2' --port '%3' --no-verify 2>'%4'")
+                       .arg(QStringLiteral(VELTRA_CLI), file, sim.portPath(), log),
+                   QStringLiteral("/dev/null")});
+    process.write("y\n");
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 0);
+    // Asked where the person is, answered there; the report went to the file.
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput())
+                .contains(QStringLiteral("write 9 pages to %1? [y/N]").arg(sim.portPath())));
+    QCOMPARE(readText(log), text::kWritten + u'\n');
+    QVERIFY(sim.waitForFrames(10));
+}
+
 void TestCli::clearValues()
 {
     RelaySim sim;
@@ -617,6 +653,109 @@ void TestCli::diffWithTheRelay()
     for (int circuit = 1; circuit < kPageCount; ++circuit)
         expected << QStringLiteral("%1\t絶縁監視動作感度設定\t45(mA)\t30(mA)").arg(circuit);
     QCOMPARE(differ.out.split(u'\n', Qt::SkipEmptyParts), expected);
+
+    // A code only the write table names (1.5(A), code 14, shown as ERROR): compared by code
+    // as verify compares, and named in the words a write would use.
+    const QString beyond = dir.filePath(QStringLiteral("beyond.DT"));
+    QCOMPARE(runCli({"set", file, "3:漏電監視動作感度設定=1.5(A)", "-o", beyond}).code, 0);
+    QCOMPARE(runCli({"write", beyond, "--port", sim.portPath(), "--page", "3", "--yes"}).code, 0);
+    QCOMPARE(runCli({"diff", beyond, "--port", sim.portPath()}).code, 0);
+    const Result named = runCli({"diff", file, "--port", sim.portPath()});
+    QCOMPARE(named.code, 1);
+    QCOMPARE(named.out, QStringLiteral("3\t漏電監視動作感度設定\t0.2(A)\t1.5(A)\n"));
+}
+
+void TestCli::spoiledRepliesAreReadAlikeEverywhere_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("readExit");
+    QTest::addColumn<QStringList>("page3"); // what read shows of page 3
+    QTest::addColumn<int>("writeExit");
+    QTest::addColumn<int>("notTaken");
+    QTest::addColumn<int>("diffExit");
+    QTest::addColumn<int>("differences");
+    QTest::addColumn<int>("findExit");
+    QTest::addColumn<QString>("station"); // what find prints for the relay
+    const QStringList written{"1φ2W", "85(mA)", "10(秒)", "0.2(A)", "1.8(秒)"};
+    QTest::newRow("lower-case hex") << "lowercase-hex" << 0
+                                    << QStringList{"1φ2W", "ERROR", "10(秒)", "0.2(A)", "ERROR"}
+                                    << 1 << 2 << 1 << 2 << 0 << "001";
+    QTest::newRow("a blank in each field") << "blank-in-field" << 0 << QStringList(5, "ERROR")
+                                           << 1 << 5 << 1 << 5 << 0 << "ERROR";
+    QTest::newRow("stray byte before STX")
+        << "stray-before-stx" << 4 << QStringList() << 9 << 0 << 4 << 0 << 3 << "";
+    QTest::newRow("echo of the request") << "echo" << 4 << QStringList() << 9 << 0 << 4 << 0
+                                         << 3 << "";
+    QTest::newRow("reply for another page")
+        << "other-page" << 0 << QStringList{"1φ2W", "30(mA)", "10(秒)", "0.2(A)", "0.4(秒)"}
+        << 1 << 2 << 1 << 2 << 0 << "000";
+}
+
+void TestCli::spoiledRepliesAreReadAlikeEverywhere()
+{
+    // Decoding, verify, diff and the search read one reply by one rule: a field read loosely
+    // once gave "taken" and exit 0 where the window showed ERROR.
+    QFETCH(QString, fault);
+    QFETCH(int, readExit);
+    QFETCH(QStringList, page3);
+    QFETCH(int, writeExit);
+    QFETCH(int, notTaken);
+    QFETCH(int, diffExit);
+    QFETCH(int, differences);
+    QFETCH(int, findExit);
+    QFETCH(QString, station);
+    QTemporaryDir dir;
+    // Page 3 holds hex letters (0C, 0A), the rest code 1.
+    MemoryFields fields;
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            fields.setPresentValue(page, item, textOfCode(pageKind(page), item, 1));
+    fields.setPresentValue(3, 1, QStringLiteral("85(mA)"));
+    fields.setPresentValue(3, 4, QStringLiteral("1.8(秒)"));
+    const QString file = dir.filePath(QStringLiteral("relay.DT"));
+    QVERIFY(writeSettingsFile(file, fields));
+
+    RelaySim sim;
+    QVERIFY(sim.start({"--settings", file, "--fault", fault, "--fault-page", "3"}));
+    const Result read = runCli({"read", "--port", sim.portPath(), "--page", "3", "--json"});
+    QCOMPARE(read.code, readExit);
+    if (readExit == 0)
+        QCOMPARE(jsonPages(read.out).value(0), page3);
+    const Result write =
+        runCli({"write", file, "--port", sim.portPath(), "--page", "3", "--yes", "--json"});
+    QCOMPARE(write.code, writeExit);
+    const QJsonDocument written = QJsonDocument::fromJson(write.out.toUtf8());
+    QCOMPARE(written["exit"].toInt(), writeExit);
+    QCOMPARE(written["notTaken"].toArray().size(), notTaken);
+    QCOMPARE(written["pagesSent"].toArray(), QJsonArray{3}); // sent, whatever the read-back
+    QCOMPARE(written["verified"].toBool(), writeExit != 9);
+    const Result diff = runCli({"diff", file, "--port", sim.portPath()});
+    QCOMPARE(diff.code, diffExit);
+    QCOMPARE(diff.out.count(u'\n'), differences);
+
+    RelaySim searched;
+    QVERIFY(searched.start({"--settings", file, "--fault", fault, "--fault-page", "0"}));
+    const Result find = runCli({"find", "--port", searched.portPath()});
+    QCOMPARE(find.code, findExit);
+    if (findExit == 0)
+        QCOMPARE(find.out, searched.portPath() + u'\t' + station + u'\n');
+    else
+        QVERIFY2(find.err.contains(QStringLiteral("a read would reject")), qPrintable(find.err));
+}
+
+void TestCli::stoppedReadSaysHowFar()
+{
+    RelaySim sim;
+    QVERIFY(sim.start({"--fault", "bad-checksum", "--fault-page", "5"}));
+    const Result read = runCli({"read", "--port", sim.portPath(), "--json"});
+    QCOMPARE(read.code, 4);
+    const QJsonDocument json = QJsonDocument::fromJson(read.out.toUtf8());
+    QCOMPARE(json["pagesRead"].toArray(), (QJsonArray{0, 1, 2, 3, 4}));
+    QCOMPARE(json["pagesNotRead"].toArray(), (QJsonArray{5, 6, 7, 8}));
+    const QString progress = QStringLiteral("読込済み: 共通設定、回路１～回路４ / 未読込: 回路５～回路８");
+    QVERIFY(json["message"].toString().endsWith(u'\n' + progress));
+    QVERIFY2(read.err.endsWith(u'\n' + progress + u'\n'), qPrintable(read.err));
+    QVERIFY(read.err.contains(QStringLiteral("pages read before it: 0, 1, 2, 3, 4")));
 }
 
 void TestCli::checkFile()
@@ -650,6 +789,19 @@ void TestCli::checkFile()
     QCOMPARE(problems.size(), 8 + 1 + 1); // 33(mA) on every circuit, the station, the verdict
     QCOMPARE(problems[0], QStringLiteral("0\t伝送局番号設定\t300\t局番号は 000～255 の数です"));
     QVERIFY(problems[1].startsWith(QStringLiteral("1\t絶縁監視動作感度設定\t33(mA)\t")));
+
+    // A label out of place is said; the file still loads by position, exit as before.
+    const QString swapped = dir.filePath(QStringLiteral("swapped.DT"));
+    QFile swappedFile(swapped);
+    QVERIFY(swappedFile.open(QIODevice::WriteOnly));
+    const QByteArray first = *encodeShiftJis(QStringLiteral("回路１,"));
+    swappedFile.write(QByteArray(bytes).replace(first, *encodeShiftJis(QStringLiteral("回路２,"))));
+    swappedFile.close();
+    const Result misplaced = runCli({QStringLiteral("check"), swapped});
+    QCOMPARE(misplaced.code, 0);
+    QVERIFY2(misplaced.err.startsWith(QStringLiteral("1\t回路１ の行に別のラベルがあります")),
+             qPrintable(misplaced.err));
+    QCOMPARE(misplaced.err.count(QStringLiteral("別のラベル")), 1);
 
     const Result missing = runCli({QStringLiteral("check"), dir.filePath(QStringLiteral("x"))});
     QCOMPARE(missing.code, 7);

@@ -518,7 +518,7 @@ void TestHelpWindow::additionsQuoteTheToolsOwnTexts()
     w.setPresentValue(3, 1, QStringLiteral("30(mA)"));
     w.setSetValue(3, 1, QStringLiteral("50(mA)"));
     for (const QString &quote : {w.findChild<QWidget *>(QStringLiteral("Combo4_1"))->toolTip(),
-                                 veltra::messages::verified()}) {
+                                 veltra::messages::verified(), veltra::messages::notVerified()}) {
         QVERIFY(!quote.isEmpty());
         QVERIFY2(HelpWindow::additionsText().contains(quote), qPrintable(quote));
     }

@@ -138,12 +138,16 @@ void TestProtocol::commonDecoding_data()
     QTest::newRow("reset bits 01")
         << QByteArray("000100000080")
         << QStringList{"50Hz", "自動", "手動", "自動", "無し", "無し", "128"};
-    QTest::newRow("reset bits 03, lower-case hex")
-        << QByteArray("0003ff0101ff")
+    QTest::newRow("reset bits 03, high bits dropped")
+        << QByteArray("0003FF0101FF")
         << QStringList{"50Hz", "手動", "手動", "手動", "有り", "有り", "255"};
-    QTest::newRow("unreadable fields read as 0")
-        << QByteArray("zz  -- ??G.x")
-        << QStringList{"50Hz", "自動", "自動", "自動", "無し", "無し", "000"};
+    // A field nobody can read is shown as such, never as a value that would then be saved.
+    QTest::newRow("lower-case hex is unreadable")
+        << QByteArray("0a0300000a0c")
+        << QStringList{"ERROR", "手動", "手動", "自動", "無し", "ERROR", "ERROR"};
+    QTest::newRow("blank-padded fields are unreadable")
+        << QByteArray(" 1 3000000 C")
+        << QStringList{"ERROR", "ERROR", "ERROR", "自動", "無し", "無し", "ERROR"};
 }
 
 void TestProtocol::commonDecoding()
@@ -169,8 +173,8 @@ void TestProtocol::circuitDecoding_data()
         << QByteArray("0110000a0000") << QStringList{"1φ2W", "ERROR", "5(秒)", "ERROR", "0.3(秒)"};
     QTest::newRow("leak sensitivity 0A")
         << QByteArray("0000000A0000") << QStringList{"ﾛｯｸ", "ﾛｯｸ", "5(秒)", "ERROR", "0.3(秒)"};
-    QTest::newRow("blank skipped in decimal")
-        << QByteArray(" 201 3000000") << QStringList{"1φ3W", "30(mA)", "30(秒)", "ﾛｯｸ", "0.3(秒)"};
+    QTest::newRow("blank in a decimal field")
+        << QByteArray(" 201 3000000") << QStringList{"ERROR", "30(mA)", "ERROR", "ﾛｯｸ", "0.3(秒)"};
     QTest::newRow("positions 16-17 ignored")
         << QByteArray("0201020304ZZ")
         << QStringList{"1φ3W", "30(mA)", "20(秒)", "0.4(A)", "0.7(秒)"};
@@ -189,19 +193,22 @@ void TestProtocol::circuitDecoding()
 void TestProtocol::readings_data()
 {
     QTest::addColumn<QByteArray>("field");
-    QTest::addColumn<int>("hex");
+    QTest::addColumn<int>("hex"); // -1: unreadable
     QTest::addColumn<int>("decimal");
     QTest::addColumn<int>("code");
     QTest::newRow("00") << QByteArray("00") << 0 << 0 << 0;
-    QTest::newRow("0F") << QByteArray("0F") << 15 << 0 << 15;
-    QTest::newRow("0f") << QByteArray("0f") << 15 << 0 << 21;
+    QTest::newRow("0A") << QByteArray("0A") << 10 << -1 << 10;
+    QTest::newRow("0F") << QByteArray("0F") << 15 << -1 << 15;
+    QTest::newRow("0f") << QByteArray("0f") << -1 << -1 << 21;
     QTest::newRow("10") << QByteArray("10") << 16 << 10 << 21;
-    QTest::newRow("FF") << QByteArray("FF") << 255 << 0 << 21;
-    QTest::newRow("G1") << QByteArray("G1") << 0 << 0 << 21;
-    QTest::newRow("1G") << QByteArray("1G") << 1 << 1 << 21;
-    QTest::newRow(" 7") << QByteArray(" 7") << 0 << 7 << 21;
-    QTest::newRow("empty") << QByteArray() << 0 << 0 << 21;
-    QTest::newRow("one char") << QByteArray("5") << 5 << 5 << 21;
+    QTest::newRow("99") << QByteArray("99") << 153 << 99 << 21;
+    QTest::newRow("FF") << QByteArray("FF") << 255 << -1 << 21;
+    QTest::newRow("G1") << QByteArray("G1") << -1 << -1 << 21;
+    QTest::newRow("1G") << QByteArray("1G") << -1 << -1 << 21;
+    QTest::newRow(" 7") << QByteArray(" 7") << -1 << -1 << 21;
+    QTest::newRow("7 ") << QByteArray("7 ") << -1 << -1 << 21;
+    QTest::newRow("empty") << QByteArray() << -1 << -1 << 21;
+    QTest::newRow("one char") << QByteArray("5") << -1 << -1 << 21;
 }
 
 void TestProtocol::readings()
@@ -210,8 +217,8 @@ void TestProtocol::readings()
     QFETCH(int, hex);
     QFETCH(int, decimal);
     QFETCH(int, code);
-    QCOMPARE(hexReading(field), hex);
-    QCOMPARE(decimalReading(field), decimal);
+    QCOMPARE(readField(field, FieldReading::Hex).value_or(-1), hex);
+    QCOMPARE(readField(field, FieldReading::Decimal).value_or(-1), decimal);
     QCOMPARE(HexCodeValue(field), code);
 }
 

@@ -4,9 +4,12 @@
 #include "link/serialport.h"
 #include "operations/commands.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QRadioButton>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace veltra;
@@ -30,6 +33,8 @@ private slots:
     void clickDuringWaitIsIgnored();
     void closingTheWindowDuringWaitEndsCleanly();
     void portFieldChangeTakesEffectNextTime();
+    void snapshotHoldsOneRelay();
+    void clearAfterARefusedCopyIsSent();
 };
 
 void TestRead::readOnePage_data()
@@ -196,7 +201,9 @@ void TestRead::dataErrorDuringReadAllKeepsEarlierPages()
     Bench bench;
     QVERIFY(bench.start({"--fault", "bad-checksum", "--fault-page", "4"}));
     button(bench.w(), "Command12")->click();
-    QCOMPARE(bench.prompts.texts(), QStringList{kDataError});
+    // Which tabs hold new values is said, not left to be guessed.
+    QCOMPARE(bench.prompts.texts(),
+             QStringList{kDataError + "\n読込済み: 共通設定、回路１～回路３ / 未読込: 回路４～回路８"});
     for (int page = 0; page < 4; ++page)
         QCOMPARE(presentTexts(bench.w(), page), expectedTexts(sim::defaultSettings(), page));
     for (int page = 4; page < kPageCount; ++page)
@@ -277,6 +284,85 @@ void TestRead::portFieldChangeTakesEffectNextTime()
     bench.prompts.clear();
     pageButton(bench.w(), 0, 0)->click();
     QCOMPARE(bench.prompts.texts(), QStringList{"共通設定値の読み込みが終了しました。"});
+}
+
+namespace {
+
+bool greyed(MainWindow &w, int page)
+{
+    const QLineEdit *field = w.findChild<QLineEdit *>(QStringLiteral("Text%1_0").arg(page ? page : 9));
+    return field->palette().color(QPalette::Text) == MainWindow::olderTextColor() &&
+           !field->toolTip().isEmpty();
+}
+
+} // namespace
+
+void TestRead::snapshotHoldsOneRelay()
+{
+    // Relay A read whole; then the port names relay B, whose read-all stops at page 5.
+    RelaySim relayB;
+    QVERIFY(relayB.start({"--fault", "bad-checksum", "--fault-page", "5"}));
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "bad-checksum", "--fault-page", "5", "--fault-count", "1"}));
+    MainWindow &w = bench.w();
+    const QString portA = bench.sim.portPath();
+    // The same port, a read that fails (a cable moved to another relay looks alike): the page
+    // read before it is older now.
+    pageButton(w, 6, 0)->click();
+    button(w, "Command12")->click();
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(greyed(w, page), page == 6);
+    button(w, "Command12")->click();
+    pageButton(w, 3, 0)->click(); // reads page by page on a working line mark nothing
+    for (int page = 0; page < kPageCount; ++page)
+        QVERIFY(!greyed(w, page));
+
+    // Another port named: every page is another relay's until read again.
+    auto *port = w.findChild<QComboBox *>("Combo10");
+    port->setEditText(relayB.portPath());
+    for (int page = 0; page < kPageCount; ++page)
+        QVERIFY(greyed(w, page));
+    QVERIFY(w.findChild<QLineEdit *>("Text3_2")->toolTip().contains(portA));
+    bench.prompts.clear();
+    button(w, "Command15")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kSaveRefused});
+    port->setEditText(portA);
+    QVERIFY(!greyed(w, 4));
+
+    // B's read-all fails at page 5: pages 0..4 are B's, 5..8 still A's, and said to be.
+    port->setEditText(relayB.portPath());
+    bench.prompts.clear();
+    button(w, "Command12")->click();
+    QCOMPARE(bench.prompts.texts().size(), 1);
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(greyed(w, page), page >= 5);
+    QVERIFY2(w.findChild<QLineEdit *>("Text6_1")->toolTip().contains(portA),
+             qPrintable(w.findChild<QLineEdit *>("Text6_1")->toolTip()));
+    // Under the name chosen for B, neither A's values nor a mix of both are saved.
+    QTemporaryDir dir;
+    bench.prompts.clear();
+    bench.prompts.saveNames << dir.filePath(QStringLiteral("relayB.DT"));
+    button(w, "Command15")->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kSaveRefused});
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void TestRead::clearAfterARefusedCopyIsSent()
+{
+    // A copy refused for want of present values once left its flag for the clear's link
+    // check, which then refused to clear with the copy's message.
+    Bench bench;
+    QVERIFY(bench.start());
+    pageButton(bench.w(), 2, 1)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kInvalidPresent});
+    bench.prompts.clear();
+    bench.w().serviceWindow().clearOption(0)->click();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command11")->click();
+    QCOMPARE(bench.prompts.texts(), (QStringList{"動作値をクリアします。よろしいですか？",
+                                                  "動作値のクリアを送信しました。"}));
+    QVERIFY(bench.sim.waitForFrames(2));
+    QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B99"}));
 }
 
 QTEST_MAIN(TestRead)

@@ -179,7 +179,11 @@ void TestVerify::linkErrorDuringReadBack()
     bench.w().commands().setVerifyAfterWrite(true);
     bench.prompts.answers.enqueue(kAnswerYes);
     pageButton(bench.w(), 3, 2)->click();
-    QCOMPARE(bench.prompts.texts().mid(1), QStringList{text::kNoReply});
+    // Written, not verified: never the plain link error, as if nothing had gone out.
+    QCOMPARE(bench.prompts.texts().mid(1),
+             QStringList{text::kNotVerified + u'\n' + text::kNoReply});
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::NotVerified);
+    QCOMPARE(bench.w().commands().outcome().pagesSent, QList<int>{3});
     // The write went out once and is not repeated.
     QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B33", "AE3"}));
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);

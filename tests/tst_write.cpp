@@ -130,13 +130,23 @@ void TestWrite::invalidSetValuesAreRefused_data()
     QTest::addColumn<int>("page");
     QTest::addColumn<int>("item");
     QTest::addColumn<QString>("text");
-    QTest::newRow("circuit 8 placeholder, write all") << "Command13" << 8 << 4 << "* * * *";
-    QTest::newRow("circuit 8 ERROR, write circuit 8") << "Command9_2" << 8 << 0 << "ERROR";
-    QTest::newRow("common placeholder") << "Command1_2" << 0 << 3 << "* * * *";
-    QTest::newRow("station 300") << "Command1_2" << 0 << 6 << "300";
-    QTest::newRow("station -1, write all") << "Command13" << 0 << 6 << "-1";
-    QTest::newRow("station 1.5") << "Command1_2" << 0 << 6 << "1.5";
-    QTest::newRow("station letters") << "Command1_2" << 0 << 6 << "abc";
+    QTest::addColumn<QString>("listed"); // the value's line below the message; none: classic
+    QTest::newRow("circuit 8 placeholder, write all") << "Command13" << 8 << 4 << "* * * *" << "";
+    QTest::newRow("circuit 8 ERROR, write circuit 8") << "Command9_2" << 8 << 0 << "ERROR" << "";
+    QTest::newRow("common placeholder") << "Command1_2" << 0 << 3 << "* * * *" << "";
+    QTest::newRow("station 300") << "Command1_2" << 0 << 6 << "300"
+                                 << "共通設定 伝送局番号設定 \"300\"";
+    QTest::newRow("station -1, write all") << "Command13" << 0 << 6 << "-1"
+                                           << "共通設定 伝送局番号設定 \"-1\"";
+    QTest::newRow("station 1.5") << "Command1_2" << 0 << 6 << "1.5"
+                                 << "共通設定 伝送局番号設定 \"1.5\"";
+    QTest::newRow("station letters") << "Command1_2" << 0 << 6 << "abc"
+                                     << "共通設定 伝送局番号設定 \"abc\"";
+    // Sent as "E" once, and then announced as written.
+    QTest::newRow("typed value in no list") << "Command4_2" << 3 << 1 << "47(mA)"
+                                            << "回路３ 絶縁監視動作感度設定 \"47(mA)\"";
+    QTest::newRow("empty field, write all") << "Command13" << 2 << 0 << ""
+                                            << "回路２ 電気方式の設定 \"\"";
 }
 
 void TestWrite::invalidSetValuesAreRefused()
@@ -145,6 +155,7 @@ void TestWrite::invalidSetValuesAreRefused()
     QFETCH(int, page);
     QFETCH(int, item);
     QFETCH(QString, text);
+    QFETCH(QString, listed);
     Bench bench;
     QVERIFY(bench.start());
 
@@ -157,8 +168,17 @@ void TestWrite::invalidSetValuesAreRefused()
     bench.w().setSetValue(page, item, text);
     bench.prompts.answers.enqueue(kAnswerYes);
     veltra::test::button(bench.w(), button)->click();
-    QCOMPARE(bench.prompts.texts(), QStringList{kInvalidSet}); // no confirmation
-    QCOMPARE(bench.sim.frames().size(), framesBefore);         // nothing on the line
+    const QStringList texts = bench.prompts.texts();
+    QCOMPARE(texts.size(), 1); // no confirmation
+    if (listed.isEmpty()) {
+        QCOMPARE(texts[0], kInvalidSet);
+    } else {
+        const QStringList lines = texts[0].split(u'\n');
+        QCOMPARE(lines.mid(0, 2), (QStringList{kInvalidSet, QString()}));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[2].startsWith(listed + u':'), qPrintable(lines[2]));
+    }
+    QCOMPARE(bench.sim.frames().size(), framesBefore); // nothing on the line
 }
 
 void TestWrite::answeringNoSendsNothing()
@@ -267,10 +287,14 @@ void TestWrite::portUnusableAtSendStopsTheWrite()
     readAndCopyAll(bench);
     const int framesBefore = bench.sim.frames().size();
     // The port field changes while the link check waits: the check passes on the old port,
-    // the frames cannot be sent on the new one.
-    QTimer::singleShot(100, [&] {
-        bench.w().findChild<QComboBox *>("Combo10")->setEditText("/dev/veltra-no-such-port");
-    });
+    // the frames cannot be sent on the new one. Changed as the check's request goes out, so
+    // the moment is the test's, not the scheduler's.
+    QObject::connect(
+        bench.w().serviceWindow().requestMonitor(), &QLineEdit::textChanged, &bench.w(),
+        [&] {
+            bench.w().findChild<QComboBox *>("Combo10")->setEditText("/dev/veltra-no-such-port");
+        },
+        Qt::SingleShotConnection);
     bench.prompts.answers.enqueue(kAnswerYes);
     button(bench.w(), "Command13")->click();
     QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kPortUnusable}));
@@ -286,9 +310,12 @@ void TestWrite::frameThatDoesNotLeaveStopsTheWrite_data()
     QTest::addColumn<int>("failFrom"); // the first write frame that does not leave
     QTest::addColumn<QStringList>("onTheLine");
     QTest::addColumn<QString>("tried"); // the frame the monitor shows
+    QTest::addColumn<QString>("message");
+    // How far it got, under the classic text: the monitor's last frame was the only sign.
     QTest::newRow("write all, third frame")
-        << "Command13" << 3 << QStringList{"AE0", "B00", "B11"} << "B2";
-    QTest::newRow("circuit 4") << "Command5_2" << 1 << QStringList{"AE0"} << "B4";
+        << "Command13" << 3 << QStringList{"AE0", "B00", "B11"} << "B2"
+        << kNoReply + "\n書込済み: 共通設定、回路１ / 未書込: 回路２～回路８";
+    QTest::newRow("circuit 4") << "Command5_2" << 1 << QStringList{"AE0"} << "B4" << kNoReply;
 }
 
 void TestWrite::frameThatDoesNotLeaveStopsTheWrite()
@@ -297,6 +324,7 @@ void TestWrite::frameThatDoesNotLeaveStopsTheWrite()
     QFETCH(int, failFrom);
     QFETCH(QStringList, onTheLine);
     QFETCH(QString, tried);
+    QFETCH(QString, message);
     Bench bench;
     QVERIFY(bench.start({}, new FaultyLine(failFrom)));
     readAndCopyAll(bench);
@@ -304,7 +332,7 @@ void TestWrite::frameThatDoesNotLeaveStopsTheWrite()
     bench.prompts.answers.enqueue(kAnswerYes);
     veltra::test::button(bench.w(), button)->click();
     // The line is not there: never the completion message.
-    QCOMPARE(bench.prompts.texts().mid(1), QStringList{kNoReply});
+    QCOMPARE(bench.prompts.texts().mid(1), QStringList{message});
     QTest::qWait(150);
     QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), onTheLine);
     QCOMPARE(bench.writeMonitor().mid(3, 2), tried);
@@ -353,14 +381,15 @@ void TestWrite::dropWhileBusyIsSaid()
     const QString path = dir.filePath(QStringLiteral("relay.DT"));
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
-    // Dropped while the read waits for the relay's late reply.
-    QTimer::singleShot(100, &bench.w(), [&] {
+    // Dropped while the read waits for the relay's late reply: as its request goes out.
+    QObject::connect(bench.w().serviceWindow().requestMonitor(), &QLineEdit::textChanged,
+                     &bench.w(), [&] {
         const QPoint at = bench.w().rect().center();
         QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&bench.w(), &enter);
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&bench.w(), &drop);
-    });
+    }, Qt::SingleShotConnection);
     pageButton(bench.w(), 0, 0)->click();
     QCOMPARE(bench.prompts.texts(), QStringList{"共通設定値の読み込みが終了しました。"});
     QTest::qWait(50);

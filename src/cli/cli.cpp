@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "file/settingsfile.h"
 #include "link/devicelink.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
@@ -103,6 +104,7 @@ constexpr ExitRow kExitCodes[] = {
     {kInvalid, "values that cannot be written, or not a settings file"},
     {kFileError, "a file could not be read or written"},
     {kDeclined, "not confirmed: nothing was sent"},
+    {kNotVerified, "written, but the read-back failed: the pages were sent and not verified"},
 };
 
 class Runner
@@ -143,7 +145,11 @@ private:
     int refuseProblems(const QList<ValueProblem> &problems, const QString &file,
                        const QString &consequence) const;
 
+    // With --json, what a read or write came to, as one object on standard output.
+    void printOutcomeJson(const Session &session, const QString &file, int code) const;
+
     const Console &m_console;
+    bool m_json = false; // standard output carries one JSON object and nothing else
     bool m_progressShown = false;
     bool m_noTerminal = false;
 };
@@ -174,12 +180,15 @@ const QList<CommandRow> &commandTable()
          "  --page N     read page N only (0 common, 1..8 circuits)\n"
          "  --json       print one JSON object with \"port\" and \"pages\"; each page has \"page\" "
          "and\n"
-         "               \"items\", each item \"label\" and \"present\"\n"
+         "               \"items\", each item \"label\" and \"present\". A read that fails prints\n"
+         "               \"port\", \"exit\", \"message\", \"pagesRead\" and \"pagesNotRead\" instead\n"
          "  -o FILE.DT   also save the values as the window saves them; needs all nine pages,\n"
-         "               so not with --page\n"},
+         "               so not with --page, and all of them from this relay\n"
+         "\n"
+         "A read of all pages that stops names the pages read before it, on stderr.\n"},
         {"write",
-         "write FILE.DT --port P [--page N] [--no-verify] [--yes]",
-         {"port", "page", "verify", "no-verify", "yes"},
+         "write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json]",
+         {"port", "page", "verify", "no-verify", "yes", "json"},
          true,
          1,
          1,
@@ -193,8 +202,15 @@ const QList<CommandRow> &commandTable()
          "  --port P      the relay's port (required)\n"
          "  --page N      write page N only (0 common, 1..8 circuits)\n"
          "  --no-verify   do not read the written pages back (--verify, the default, is accepted)\n"
-         "  --yes         write without asking. Without it the question is asked on the terminal;\n"
-         "                with no terminal nothing is sent\n"},
+         "  --yes         write without asking. Without it the question is asked on the terminal\n"
+         "                (also when the streams are redirected); with no terminal nothing is\n"
+         "                sent\n"
+         "  --json        print one JSON object: \"port\", \"file\", \"exit\", \"message\",\n"
+         "                \"pagesSent\", \"pagesNotSent\", \"verified\" and \"notTaken\" (each item\n"
+         "                with \"page\", \"label\", \"written\" and \"present\")\n"
+         "\n"
+         "When every frame left but reading them back failed, the pages sent are named and the\n"
+         "exit status is 9: written, not verified.\n"},
         {"clear",
          "clear --port P (--operation | --maximum) [--yes]",
          {"port", "operation", "maximum", "yes"},
@@ -324,10 +340,25 @@ int exitCode(Outcome::Kind kind)
         return kFileError;
     case Kind::Declined:
         return kDeclined;
+    case Kind::NotVerified:
+        return kNotVerified;
     case Kind::NothingToClear:
         break;
     }
     return kUsage;
+}
+
+QString linkReason(Outcome::Kind kind, const QString &port)
+{
+    switch (kind) {
+    case Outcome::Kind::DataError:
+        return QStringLiteral("the relay's reply on %1 failed its checksum").arg(port);
+    case Outcome::Kind::PortUnusable:
+        return QStringLiteral("cannot open %1: no such port, or it is in use or not permitted")
+            .arg(port);
+    default:
+        return QStringLiteral("no complete reply from the relay on %1 within 3 s").arg(port);
+    }
 }
 
 QString pageList(const QList<int> &pages)
@@ -355,7 +386,13 @@ int Runner::usage(const QString &problem) const
 
 int Runner::fail(int code, const QString &japanese, const QString &english) const
 {
-    err(QStringLiteral("%1 (%2)\n").arg(japanese, english));
+    // The explanation goes with the message's first line; what a report adds below it (how
+    // far a stopped write got) follows as it stands.
+    const qsizetype lineEnd = japanese.indexOf(u'\n');
+    err(QStringLiteral("%1 (%2)\n").arg(japanese.first(lineEnd < 0 ? japanese.size() : lineEnd),
+                                         english));
+    if (lineEnd >= 0)
+        err(japanese.sliced(lineEnd + 1) + u'\n');
     return code;
 }
 
@@ -399,15 +436,15 @@ int Runner::finish(const Session &session, const QString &fileName) const
             err(report + u'\n');
         return kSuccess;
     case Kind::NoReply:
-        why = QStringLiteral("no complete reply from the relay on %1 within 3 s").arg(port);
-        break;
     case Kind::DataError:
-        why = QStringLiteral("the relay's reply on %1 failed its checksum").arg(port);
-        break;
     case Kind::PortUnusable:
-        why = QStringLiteral("cannot open %1: no such port, or it is in use or not permitted")
-                  .arg(port);
+        why = linkReason(outcome.kind, port);
         break;
+    case Kind::NotVerified:
+        return fail(kNotVerified, report,
+                    QStringLiteral("pages sent: %1; reading them back failed (%2), so nothing "
+                                   "was verified")
+                        .arg(pageList(outcome.pagesSent), linkReason(outcome.linkFailure, port)));
     case Kind::WriteFailed:
         why = QStringLiteral("the frame of page %1 did not leave %2").arg(outcome.page).arg(port);
         break;
@@ -436,8 +473,9 @@ int Runner::finish(const Session &session, const QString &fileName) const
         break;
     case Kind::NotTaken:
         // Each item on its own line, as the window lists them; the verdict on stderr.
-        for (const QString &line : report.split(u'\n').mid(0, outcome.notTaken.size()))
-            out(line + u'\n');
+        if (!m_json)
+            for (const NotTakenItem &item : outcome.notTaken)
+                out(messages::notTakenLine(item) + u'\n');
         return fail(kDifferences, messages::notTaken(),
                     QStringLiteral("the relay did not take %1 item%2 as written")
                         .arg(outcome.notTaken.size())
@@ -462,6 +500,8 @@ int Runner::finish(const Session &session, const QString &fileName) const
             outcome.pagesSent.isEmpty()
                 ? QStringLiteral("; nothing was written")
                 : QStringLiteral("; pages written before it: %1").arg(pageList(outcome.pagesSent));
+    if (outcome.command == CommandId::ReadAll && !outcome.pagesRead.isEmpty())
+        why += QStringLiteral("; pages read before it: %1").arg(pageList(outcome.pagesRead));
     return fail(exitCode(outcome.kind), report, why);
 }
 
@@ -495,12 +535,13 @@ std::function<int()> Runner::confirmation(const QCommandLineParser &parser, cons
     if (parser.isSet(QStringLiteral("yes")))
         return [] { return kAnswerYes; };
     return [this, question] {
-        if (!m_console.inputIsTerminal) {
+        // Never a question nobody sees: with no terminal, nothing is sent.
+        const std::optional<QString> typed = m_console.ask ? m_console.ask(question) : std::nullopt;
+        if (!typed) {
             m_noTerminal = true;
             return kAnswerNo;
         }
-        err(question);
-        const QString answer = m_console.readLine().trimmed().toLower();
+        const QString answer = typed->trimmed().toLower();
         return answer == QLatin1String("y") || answer == QLatin1String("yes") ? kAnswerYes
                                                                               : kAnswerNo;
     };
@@ -542,8 +583,13 @@ int Runner::read(const QCommandLineParser &parser)
     else
         s->commands.ReadAllPages();
     endProgress();
-    if (!s->commands.outcome().succeeded())
-        return finish(*s);
+    m_json = parser.isSet(QStringLiteral("json"));
+    if (!s->commands.outcome().succeeded()) {
+        const int failed = finish(*s);
+        if (m_json)
+            printOutcomeJson(*s, {}, failed);
+        return failed;
+    }
 
     printValues(
         QStringLiteral("port"), parser.value(QStringLiteral("port")), onePage,
@@ -594,7 +640,49 @@ int Runner::write(const QCommandLineParser &parser)
     else
         s->commands.WriteAllPages();
     endProgress();
-    return finish(*s, file);
+    m_json = parser.isSet(QStringLiteral("json"));
+    const int written = finish(*s, file);
+    if (m_json)
+        printOutcomeJson(*s, file, written);
+    return written;
+}
+
+void Runner::printOutcomeJson(const Session &session, const QString &file, int code) const
+{
+    const Outcome &outcome = session.commands.outcome();
+    const bool reading = outcome.command == CommandId::ReadPage ||
+                         outcome.command == CommandId::ReadAll;
+    const QList<int> &done = reading ? outcome.pagesRead : outcome.pagesSent;
+    const int first = outcome.command == CommandId::ReadAll ||
+                              outcome.command == CommandId::WriteAll
+                          ? kCommonPage
+                          : outcome.page;
+    const int last = first == kCommonPage && outcome.command != CommandId::ReadPage &&
+                             outcome.command != CommandId::WritePage
+                         ? kPageCount - 1
+                         : outcome.page;
+    QJsonArray doneList, notDone, notTaken;
+    for (int page = first; page <= last; ++page)
+        (done.contains(page) ? doneList : notDone).append(page);
+    for (const NotTakenItem &item : outcome.notTaken)
+        notTaken.append(QJsonObject{{"page", item.page},
+                                    {"label", rowLabel(pageKind(item.page), item.item)},
+                                    {"written", item.written},
+                                    {"present", item.present}});
+    QJsonObject object{{"port", session.fields.portText()},
+                       {"exit", code},
+                       {"message", messages::report(outcome)}};
+    if (reading) {
+        object.insert("pagesRead", doneList);
+        object.insert("pagesNotRead", notDone);
+    } else {
+        object.insert("file", file);
+        object.insert("pagesSent", doneList);
+        object.insert("pagesNotSent", notDone);
+        object.insert("verified", outcome.verified);
+        object.insert("notTaken", notTaken);
+    }
+    m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
 int Runner::clear(const QCommandLineParser &parser)
@@ -624,11 +712,17 @@ int Runner::diff(const QCommandLineParser &parser)
     const auto left = session(parser.value(QStringLiteral("port")));
     if (!loadFile(*left, files[0], &code))
         return code;
-    // The right side: the relay's present values, or the other file's values.
+    // The right side: what the relay reports, or the other file's values.
     std::unique_ptr<Session> other;
     auto right = [&](int page, int item) {
-        return withRelay ? left->fields.presentValue(page, item)
+        return withRelay ? reportedText(page, item, left->commands.reading(page)->reply)
                          : other->fields.setValue(page, item);
+    };
+    // Against a relay by the codes that travel, as verify compares; files by their values.
+    auto same = [&](int page, int item, const QString &a, const QString &b) {
+        if (withRelay && relayHolds(page, item, a, left->commands.reading(page)->reply))
+            return true;
+        return sameValue(page, item, a, b);
     };
     if (withRelay) {
         showProgress(*left, Counting::Requests, kPageCount);
@@ -648,7 +742,7 @@ int Runner::diff(const QCommandLineParser &parser)
         for (int item = 0; item < itemCount(page); ++item) {
             const QString a = left->fields.setValue(page, item);
             const QString b = right(page, item);
-            if (sameValue(page, item, a, b))
+            if (same(page, item, a, b))
                 continue;
             const QString label = rowLabel(pageKind(page), item);
             differences.append(
@@ -717,6 +811,14 @@ int Runner::check(const QCommandLineParser &parser)
         QStringLiteral("file"), file, std::nullopt,
         [&](int page, int item) { return s->fields.setValue(page, item); },
         parser.isSet(QStringLiteral("json")));
+    // Loading goes by position: a label out of place means values land on another page.
+    for (int page : misplacedLabels(s->commands.loadedLines()))
+        err(QStringLiteral("%1\t%2 の行に別のラベルがあります (line %3 is labelled '%4', not '%2'; "
+                           "it is loaded as page %1 all the same)\n")
+                .arg(page)
+                .arg(settingsFileLabel(page))
+                .arg(page == kCommonPage ? 3 : page + 4)
+                .arg(s->commands.loadedLines()[page].section(u',', 0, 0).section(u' ', 0, 0)));
     return refuseProblems(setValueProblems(s->fields, kCommonPage, kPageCount - 1), file,
                           QStringLiteral("a write of it would be refused"));
 }
@@ -796,6 +898,13 @@ int Runner::find(const QCommandLineParser &parser)
             break;
         case Probe::Status::Silent:
             err(QStringLiteral("%1\t応答なし (no reply within 3 s)\n").arg(probe.port));
+            break;
+        case Probe::Status::Unreadable:
+            err(QStringLiteral("%1\t%2 (answers, but a read would reject the reply: %3)\n")
+                    .arg(probe.port, messages::replyProblem(probe.verdict),
+                         probe.verdict == ReplyVerdict::StrayBeforeStx ? "bytes before its STX"
+                         : probe.verdict == ReplyVerdict::BadChecksum  ? "bad checksum"
+                                                                       : "no complete reply"));
             break;
         }
     }

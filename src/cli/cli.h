@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace veltra {
 class SerialPort;
@@ -22,6 +23,7 @@ enum ExitCode : int {
     kInvalid = 6,
     kFileError = 7,
     kDeclined = 8,
+    kNotVerified = 9,
 };
 
 // Where the command line reads and writes; the program passes its own streams, the soak
@@ -30,8 +32,10 @@ struct Console
 {
     std::function<void(const QByteArray &utf8)> out; // results
     std::function<void(const QByteArray &utf8)> err; // errors, questions, progress
-    std::function<QString()> readLine;               // an answer typed at the terminal
-    bool inputIsTerminal = false;
+    // Asks on the controlling terminal (the console on Windows), where a person sees the
+    // question whatever the streams are redirected to, and returns the line typed; nothing
+    // when there is no terminal to ask on.
+    std::function<std::optional<QString>(const QString &question)> ask;
     bool errorIsTerminal = false; // progress is shown only there
     // The serial line of each session; the platform's own when empty.
     std::function<SerialPort *()> serialPort;

@@ -1,11 +1,11 @@
 #include "file/settingsfile.h"
 
 #include "file/sjis.h"
+#include "file/wholefile.h"
 #include "settings/items.h"
 #include "settings/settingsfields.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -22,15 +22,6 @@ constexpr qsizetype kMaxLineBytes = 64 * 1024;
 
 const QByteArray kLineEnd = QByteArrayLiteral("\r\n");
 
-QString commonLabel()
-{
-    return QStringLiteral("共通設定");
-}
-
-QString circuitLabel(int circuit)
-{
-    return QStringLiteral("回路") + fullWidthDigit(circuit);
-}
 
 // Item order; the item table already names items 1 and 2 as the files in use head them.
 QString headerLine(PageKind kind, const QString &firstColumn)
@@ -148,10 +139,10 @@ QStringList settingsFileLines(const SettingsFields &fields, FileColumn column)
     QStringList lines;
     lines << settingsFileMarker();
     lines << headerLine(PageKind::Common, QStringLiteral("設定項目"));
-    lines << valueLine(commonLabel(), kCommonPage, fields, column);
+    lines << valueLine(settingsFileLabel(kCommonPage), kCommonPage, fields, column);
     lines << headerLine(PageKind::Circuit, QStringLiteral("回路NO."));
     for (int circuit = 1; circuit < kPageCount; ++circuit)
-        lines << valueLine(circuitLabel(circuit), circuit, fields, column);
+        lines << valueLine(settingsFileLabel(circuit), circuit, fields, column);
     return lines;
 }
 
@@ -164,16 +155,7 @@ bool writeSettingsFile(const QString &path, const SettingsFields &fields, FileCo
             return false;
         bytes += *encoded + kLineEnd;
     }
-    // Written beside the target and renamed over it only when complete, so a failed save
-    // leaves an existing file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return saveWholeFile(path, bytes);
 }
 
 LoadedFile readSettingsFile(const QString &path)
@@ -214,6 +196,26 @@ LoadedFile readSettingsFile(const QString &path)
             lines << decodeShiftJis(bytes);
     }
     return {LoadStatus::Ok, lines};
+}
+
+QString settingsFileLabel(int page)
+{
+    return page == kCommonPage ? QStringLiteral("共通設定")
+                               : QStringLiteral("回路") + fullWidthDigit(page);
+}
+
+QList<int> misplacedLabels(const QStringList &lines)
+{
+    QList<int> misplaced;
+    for (int page = 0; page < std::min<int>(int(lines.size()), kPageCount); ++page) {
+        const QString &line = lines[page];
+        qsizetype end = 0;
+        while (end < line.size() && line[end] != u',' && line[end] != u' ')
+            ++end;
+        if (line.first(end) != settingsFileLabel(page))
+            misplaced << page;
+    }
+    return misplaced;
 }
 
 void ParseCommonLine(const QString &line, SettingsFields &fields)

@@ -33,6 +33,12 @@ struct LoadedFile
 // line. Lines end at CR LF or a lone CR.
 LoadedFile readSettingsFile(const QString &path);
 
+// The label a data line stands under: "共通設定" for entry 0, "回路１".."回路８" for 1..8.
+QString settingsFileLabel(int page);
+// The entries (0..8) of `lines` whose label is not the one of their position. Loading goes by
+// position, so a line of circuit 2 on the line of circuit 1 fills circuit 1.
+QList<int> misplacedLabels(const QStringList &lines);
+
 // Fill the set values of page 0 / circuit page 1..8 from one data line.
 void ParseCommonLine(const QString &line, SettingsFields &fields);
 void ParseCircuitLine(int page, const QString &line, SettingsFields &fields);

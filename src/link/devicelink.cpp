@@ -9,10 +9,6 @@
 namespace veltra {
 namespace {
 
-// A real line delivers under 3 KB in the 3 s time-out; a runaway peer must not grow the
-// collected text without bound.
-constexpr qsizetype kMaxCollected = 64 * 1024;
-
 QString monitorText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes);
@@ -138,37 +134,31 @@ void DeviceLink::ReadTransaction(int page)
     m_lastReply.clear();
 
     QByteArray collected;
-    bool sawStx = false;
-    bool sawCr = false;
     auto collect = [&] {
         const QByteArray chunk = m_port.takeReceived();
-        sawStx = sawStx || chunk.contains(kStx);
-        sawCr = sawCr || chunk.contains(kCr);
-        collected.append(chunk.first(std::min(chunk.size(), kMaxCollected - collected.size())));
+        collected.append(chunk.first(std::min(chunk.size(), kMaxReplyBytes - collected.size())));
     };
     auto ended = [&] { return m_replyTimedOut || m_lineLost || m_aborted; };
 
     collect();
-    while (!sawStx && !ended()) {
+    while (judgeReply(collected) == ReplyVerdict::Incomplete && !ended()) {
         sleepUntilWoken();
         collect();
     }
+    // What arrived with the time-out still counts.
     collect();
-    while (!sawCr && !ended()) {
-        sleepUntilWoken();
-        collect();
-    }
+    const ReplyVerdict verdict = judgeReply(collected);
     m_fields.setReplyMonitor(monitorText(collected));
     m_timer2.stop();
 
-    if (ended() && !(sawStx && sawCr)) {
+    if (verdict == ReplyVerdict::Incomplete) {
         m_replyTimedOut = false;
         m_linkError = kLinkNoReply;
         m_port.close();
         return;
     }
     m_lastReply = collected;
-    if (!ReplyChecksumTest(m_lastReply)) {
+    if (verdict != ReplyVerdict::Accepted) {
         m_linkError = kLinkDataError;
         m_port.close();
         return;

@@ -65,6 +65,15 @@ bool ReplyChecksumTest(QByteArrayView reply)
     return received.size() >= 2 && lastTwoHexDigits(sum) == received.first(2);
 }
 
+ReplyVerdict judgeReply(QByteArrayView collected)
+{
+    if (!collected.contains(kStx) || !collected.contains(kCr))
+        return ReplyVerdict::Incomplete;
+    if (ReplyChecksumTest(collected))
+        return ReplyVerdict::Accepted;
+    return collected.front() == kStx ? ReplyVerdict::BadChecksum : ReplyVerdict::StrayBeforeStx;
+}
+
 QByteArray hexByte(int value)
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";

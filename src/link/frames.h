@@ -25,6 +25,22 @@ QByteArray readRequest(int page);
 // True when `reply` passes the relay's checksum rule; nothing else of the reply is examined.
 bool ReplyChecksumTest(QByteArrayView reply);
 
+// What a text collected after a read request is, by the one rule every reader of replies uses.
+enum class ReplyVerdict {
+    Incomplete,     // no STX and a CR yet: wait for more, or no reply at all
+    Accepted,       // it passes the checksum test, counted from its first character
+    StrayBeforeStx, // rejected: something came before the STX, shifting every position
+    BadChecksum,    // rejected: the checksum does not match
+};
+
+// A real line delivers under 3 KB in the 3 s time-out; this much of a collection is kept, so a
+// runaway peer cannot grow it without bound. Beyond it nothing can be accepted.
+inline constexpr qsizetype kMaxReplyBytes = 64 * 1024;
+
+// Complete once an STX and a CR have arrived; then judged from the first character received,
+// as the read transaction judges it.
+ReplyVerdict judgeReply(QByteArrayView collected);
+
 // Two upper-case hex digits of 0..255, high nibble first.
 QByteArray hexByte(int value);
 

@@ -24,20 +24,21 @@ struct Attempt
     bool done = false;
 };
 
-// A reply is complete once a CR follows an STX; more than a reply's worth is no relay.
-constexpr qsizetype kMaxCollected = 256;
-
+// Judged as a read judges it: a port whose reply a read would reject is no relay to set the
+// port field to, however close its reply comes.
 void conclude(Attempt &attempt)
 {
     attempt.done = true;
-    const qsizetype stx = attempt.collected.indexOf(kStx);
-    const QByteArray reply = stx < 0 ? QByteArray() : attempt.collected.sliced(stx);
-    if (!reply.isEmpty() && reply.contains(kCr) && ReplyChecksumTest(reply)) {
+    const ReplyVerdict verdict = judgeReply(attempt.collected);
+    if (verdict == ReplyVerdict::Accepted) {
         DecodedRecords records;
-        const QStringList texts = decodePage(kCommonPage, reply, records);
+        const QStringList texts = decodePage(kCommonPage, attempt.collected, records);
         attempt.probe.status = Probe::Status::Relay;
         attempt.probe.frequency = texts.value(0);
         attempt.probe.station = texts.value(kStationItem);
+    } else if (!attempt.collected.isEmpty()) {
+        attempt.probe.status = Probe::Status::Unreadable;
+        attempt.probe.verdict = verdict;
     }
     if (attempt.line)
         attempt.line->close();
@@ -104,10 +105,9 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         connect(&line, &SerialPort::bytesArrived, &loop, [a, &loop, &allDone] {
             if (a->done)
                 return;
-            a->collected += a->line->takeReceived();
-            const qsizetype stx = a->collected.indexOf(kStx);
-            if ((stx >= 0 && a->collected.indexOf(kCr, stx) >= 0) ||
-                a->collected.size() > kMaxCollected)
+            const QByteArray chunk = a->line->takeReceived();
+            a->collected += chunk.first(std::min(chunk.size(), kMaxReplyBytes - a->collected.size()));
+            if (judgeReply(a->collected) != ReplyVerdict::Incomplete)
                 conclude(*a);
             if (allDone())
                 loop.quit();

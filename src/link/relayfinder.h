@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/frames.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -19,13 +21,16 @@ struct Probe
     enum class Status {
         Relay,    // a reply that passed its checksum
         Unusable, // the port would not open: in use by another program, or not there
-        Silent,   // no reply that passed its checksum within the time-out
+        Silent,   // nothing within the time-out
+        Unreadable, // something came, but a read would reject it (`verdict`): never a relay
     };
 
     QString port; // as given: a port field's text or a name the system lists
     Status status = Status::Silent;
     QString station;   // with Relay: "012"
     QString frequency; // with Relay: "60Hz"
+    // With Unreadable: why; Incomplete when bytes came but no whole reply in the time-out.
+    ReplyVerdict verdict = ReplyVerdict::Incomplete;
 };
 
 // Finds relays on many ports at once: every port gets the common page's read request at the

@@ -2,8 +2,10 @@
 
 #include "link/devicelink.h"
 #include "link/relayfinder.h"
+#include "link/serialport.h"
 #include "operations/messages.h"
 #include "operations/userprompts.h"
+#include "settings/changes.h"
 #include "settings/encode.h"
 #include "settings/items.h"
 #include "settings/settingsfields.h"
@@ -22,6 +24,7 @@ template<typename Fn> void Commands::runExclusive(Fn &&command)
     if (m_busy || m_shuttingDown)
         return;
     m_busy = true;
+    m_readThisCommand.fill(false);
     command();
     m_busy = false;
     emit idle();
@@ -76,12 +79,10 @@ void Commands::pageButton(int page, int index)
     });
 }
 
-std::optional<Outcome::Kind> Commands::ReadPage(int page)
+std::optional<Outcome::Kind> Commands::linkFailure() const
 {
-    m_link.ReadTransaction(page);
     switch (m_link.linkError()) {
     case kLinkOk:
-        DecodeReply(page, m_link.lastReply(), m_records, m_fields);
         return std::nullopt;
     case kLinkDataError:
         return Outcome::Kind::DataError;
@@ -90,6 +91,51 @@ std::optional<Outcome::Kind> Commands::ReadPage(int page)
     default:
         return Outcome::Kind::NoReply;
     }
+}
+
+const std::optional<PageReading> &Commands::reading(int page) const
+{
+    static const std::optional<PageReading> kNone;
+    return isSettingsPage(page) ? m_readings[std::size_t(page)] : kNone;
+}
+
+bool Commands::presentValuesOlder(int page) const
+{
+    const std::optional<PageReading> &r = reading(page);
+    return r && (r->superseded || r->port != systemPortName(m_fields.portText()));
+}
+
+void Commands::supersedeUnreadPages()
+{
+    // The line has just failed: whatever the relay on it now holds, the pages not read in this
+    // command may be another relay's, or from before a change.
+    bool changed = false;
+    for (int page = 0; page < kPageCount; ++page) {
+        std::optional<PageReading> &r = m_readings[std::size_t(page)];
+        if (r && !m_readThisCommand[std::size_t(page)] && !r->superseded) {
+            r->superseded = true;
+            changed = true;
+        }
+    }
+    if (changed)
+        emit readingsChanged();
+}
+
+std::optional<Outcome::Kind> Commands::ReadPage(int page)
+{
+    // Named before the wait: the field may be edited while the relay is awaited.
+    const QString port = systemPortName(m_fields.portText()).value_or(QString());
+    m_link.ReadTransaction(page);
+    if (const auto failure = linkFailure()) {
+        supersedeUnreadPages();
+        return failure;
+    }
+    DecodeReply(page, m_link.lastReply(), m_records, m_fields);
+    m_readings[std::size_t(page)] =
+        PageReading{port, QDateTime::currentDateTime(), m_link.lastReply(), false};
+    m_readThisCommand[std::size_t(page)] = true;
+    emit readingsChanged();
+    return std::nullopt;
 }
 
 void Commands::readPageCommand(int page)
@@ -114,6 +160,7 @@ void Commands::ReadAllPages()
                 endTransactionCommand();
                 return;
             }
+            outcome.pagesRead << page;
         }
         m_fields.setBusyPointer(false);
         conclude(outcome);
@@ -122,11 +169,12 @@ void Commands::ReadAllPages()
 
 void Commands::copyPageCommand(int page)
 {
-    m_invalidValueFlag = 0;
-    CopyPresentToSet(page, m_fields, m_invalidValueFlag);
+    // Each command keeps its own flag: none can be misled by what an earlier one found.
+    int invalidValueFlag = 0;
+    CopyPresentToSet(page, m_fields, invalidValueFlag);
     Outcome outcome{CommandId::CopyPage};
     outcome.page = page;
-    if (m_invalidValueFlag == -1)
+    if (invalidValueFlag == -1)
         outcome.kind = Outcome::Kind::InvalidPresentValues;
     conclude(outcome);
 }
@@ -134,22 +182,14 @@ void Commands::copyPageCommand(int page)
 void Commands::CopyAllPresentToSet()
 {
     runExclusive([&] {
-        m_invalidValueFlag = 0;
+        int invalidValueFlag = 0;
         for (int page = 0; page < kPageCount; ++page)
-            CopyPresentToSet(page, m_fields, m_invalidValueFlag);
+            CopyPresentToSet(page, m_fields, invalidValueFlag);
         Outcome outcome{CommandId::CopyAll};
-        if (m_invalidValueFlag == -1)
+        if (invalidValueFlag == -1)
             outcome.kind = Outcome::Kind::InvalidPresentValues;
         conclude(outcome);
     });
-}
-
-bool Commands::checkSetValuesBeforeWrite(int firstPage, int lastPage)
-{
-    m_invalidValueFlag = 0;
-    for (int page = firstPage; page <= lastPage; ++page)
-        CheckSetValues(page, m_fields, m_invalidValueFlag);
-    return m_invalidValueFlag == 0;
 }
 
 QList<Commands::PlannedFrame> Commands::planFrames(int firstPage, int lastPage) const
@@ -167,22 +207,11 @@ QList<Commands::PlannedFrame> Commands::planFrames(int firstPage, int lastPage) 
 bool Commands::linkCheck(Outcome &outcome)
 {
     // The only sign that the relay is there: writes and clears are never answered.
+    // It tests the link and nothing else: no flag of another command's decides it.
     m_link.ReadTransaction(kCommonPage);
-    switch (m_link.linkError()) {
-    case kLinkOk:
-        break;
-    case kLinkDataError:
-        outcome.kind = Outcome::Kind::DataError;
-        return false;
-    case kLinkPortUnusable:
-        outcome.kind = Outcome::Kind::PortUnusable;
-        return false;
-    default:
-        outcome.kind = Outcome::Kind::NoReply;
-        return false;
-    }
-    if (m_invalidValueFlag == -1) {
-        outcome.kind = Outcome::Kind::InvalidPresentValues;
+    if (const auto failure = linkFailure()) {
+        supersedeUnreadPages();
+        outcome.kind = *failure;
         return false;
     }
     return true;
@@ -212,8 +241,14 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
     const bool all = command == CommandId::WriteAll;
     Outcome outcome{command};
     outcome.page = firstPage;
-    if (!checkSetValuesBeforeWrite(firstPage, lastPage)) {
+    // A value the relay does not know would go out as "E": refused before anything is asked,
+    // by the rule the command line and the edited save refuse by.
+    int invalidValueFlag = 0;
+    for (int page = firstPage; page <= lastPage; ++page)
+        CheckSetValues(page, m_fields, invalidValueFlag);
+    if (invalidValueFlag == -1) {
         outcome.kind = Outcome::Kind::InvalidSetValues;
+        outcome.problems = setValueProblems(m_fields, firstPage, lastPage);
         conclude(outcome);
         return;
     }
@@ -274,7 +309,9 @@ void Commands::verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome)
         if (m_shuttingDown)
             return;
         if (const auto failure = ReadPage(planned.page)) {
-            outcome.kind = *failure; // its usual message; the write is not repeated
+            // Every frame left: this is no failed write, only one that nobody could check.
+            outcome.kind = Outcome::Kind::NotVerified;
+            outcome.linkFailure = *failure;
             return;
         }
         replies << m_link.lastReply();
@@ -288,10 +325,9 @@ void Commands::verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome)
         for (int row = 0; row < itemCount(kind); ++row) {
             const int item = itemAtScreenRow(kind, row);
             const QString written = planned.texts[item];
-            const std::optional<int> code = writeCode(kind, item, written);
-            if (!code || *code != reportedCode(planned.page, item, replies[i]))
+            if (!relayHolds(planned.page, item, written, replies[i]))
                 outcome.notTaken.append(
-                    {planned.page, item, written, m_fields.presentValue(planned.page, item)});
+                    {planned.page, item, written, reportedText(planned.page, item, replies[i])});
         }
     }
     if (!outcome.notTaken.isEmpty())

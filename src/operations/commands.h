@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 
 #include "operations/outcome.h"
@@ -15,6 +18,17 @@ class DeviceLink;
 class RelayFinder;
 class SettingsFields;
 class UserPrompts;
+
+// Where and when one page's present values were read.
+struct PageReading
+{
+    QString port;            // the device as it was opened: /dev/ttyUSB0, COM3
+    QDateTime time;          // when its reply was accepted
+    QByteArray reply;        // that reply, for comparisons by code
+    bool superseded = false; // a later read failed before it came to this page
+
+    friend bool operator==(const PageReading &, const PageReading &) = default;
+};
 
 // The commands behind the window's buttons. Each runs to its end inside the click; while
 // one waits for the relay, further clicks are ignored.
@@ -56,8 +70,15 @@ public:
     bool busy() const { return m_busy; }
     int settingsPage() const { return m_settingsPage; }
     const DecodedRecords &records() const { return m_records; }
+    // How page 0..8's present values came to be; nothing until the page was read.
+    const std::optional<PageReading> &reading(int page) const;
+    // The page's present values may not be what the relay on the port now named holds: a later
+    // read failed before it came to them, or they were read on another port.
+    bool presentValuesOlder(int page) const;
     // The settings file loaded or saved last, as the system writes paths; empty when none.
     QString lastSettingsFile() const { return m_lastSettingsFile; }
+    // Lines 3 and 5..12 of the settings file loaded last.
+    const QStringList &loadedLines() const { return m_loadedLines; }
 
     // The window is closing: end any wait now and show nothing more.
     void shutDown();
@@ -67,6 +88,8 @@ signals:
     // A command has ended and nothing runs any more.
     void idle();
     void verifyAfterWriteChanged(bool on);
+    // A page was read, or its present values became older.
+    void readingsChanged();
 
 private:
     // A frame as it was checked and confirmed, with the texts it was built from.
@@ -81,11 +104,14 @@ private:
 
     // Reads and decodes one page; the link failure, if any.
     std::optional<Outcome::Kind> ReadPage(int page);
+    // The link's result as an outcome; nothing for success.
+    std::optional<Outcome::Kind> linkFailure() const;
     void readPageCommand(int page);
     void copyPageCommand(int page);
     void WritePage(int page);
     void writePages(CommandId command, int firstPage, int lastPage, const QString &question);
-    bool checkSetValuesBeforeWrite(int firstPage, int lastPage);
+    // A read transaction failed: every page this command has not read is older now.
+    void supersedeUnreadPages();
     QList<PlannedFrame> planFrames(int firstPage, int lastPage) const;
     bool linkCheck(Outcome &outcome);
     void verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome);
@@ -104,12 +130,13 @@ private:
     UserPrompts &m_prompts;
     RelayFinder *m_finder;
     DecodedRecords m_records;
+    std::array<std::optional<PageReading>, 9> m_readings;
+    std::array<bool, 9> m_readThisCommand{};
     Outcome m_outcome;
     QStringList m_loadedLines; // lines 3 and 5..12 of the last file read
     QString m_lastSettingsFile;
     QString m_lastLoadedFile; // as given to the loader, for the save dialog to propose
     int m_settingsPage = 0;
-    int m_invalidValueFlag = 0;
     bool m_busy = false;
     bool m_shuttingDown = false;
     bool m_verifyAfterWrite = false;

@@ -14,10 +14,17 @@ namespace veltra {
 void Commands::saveSettingsFileCommand()
 {
     Outcome outcome{CommandId::Save};
-    m_invalidValueFlag = 0;
-    for (int page = 0; page < kPageCount; ++page)
-        CheckPresentValues(page, m_fields, m_invalidValueFlag);
-    if (m_invalidValueFlag == -1) {
+    int invalidValueFlag = 0;
+    QStringList ports;
+    for (int page = 0; page < kPageCount; ++page) {
+        CheckPresentValues(page, m_fields, invalidValueFlag);
+        // One file, one relay: no page from before a failed read or from another port.
+        if (presentValuesOlder(page))
+            invalidValueFlag = -1;
+        if (const auto &r = reading(page); r && !ports.contains(r->port))
+            ports << r->port;
+    }
+    if (invalidValueFlag == -1 || ports.size() > 1) {
         outcome.kind = Outcome::Kind::InvalidPresentValues;
         conclude(outcome);
         return;

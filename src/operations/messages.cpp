@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace veltra::messages {
 
 QString pageName(int page)
@@ -32,13 +34,84 @@ QString writeProblem(WriteProblem problem)
 
 namespace {
 
+// Each problem on a line of its own, at most ten, then how many more.
+QStringList problemLines(const QList<ValueProblem> &problems)
+{
+    constexpr qsizetype kListed = 10;
+    QStringList lines;
+    for (const ValueProblem &problem : problems.first(std::min(problems.size(), kListed)))
+        lines << QStringLiteral("%1 %2 \"%3\": %4")
+                     .arg(pageName(problem.page), rowLabel(pageKind(problem.page), problem.item),
+                          problem.text, writeProblem(problem.problem));
+    if (problems.size() > kListed)
+        lines << QStringLiteral("ほか %1 件").arg(problems.size() - kListed);
+    return lines;
+}
+
+// "共通設定、回路１、回路２" or "回路３～回路８": a run of three circuits or more as a range.
+QString pageNames(const QList<int> &pages)
+{
+    if (pages.isEmpty())
+        return QStringLiteral("なし");
+    QStringList names;
+    for (qsizetype i = 0; i < pages.size();) {
+        qsizetype end = i;
+        while (pages[i] != kCommonPage && end + 1 < pages.size() &&
+               pages[end + 1] == pages[end] + 1)
+            ++end;
+        if (end - i >= 2) {
+            names << pageName(pages[i]) + u'～' + pageName(pages[end]);
+        } else {
+            for (qsizetype k = i; k <= end; ++k)
+                names << pageName(pages[k]);
+        }
+        i = end + 1;
+    }
+    return names.join(u'、');
+}
+
+QList<int> pagesBetween(int first, int last, const QList<int> &except)
+{
+    QList<int> pages;
+    for (int page = first; page <= last; ++page)
+        if (!except.contains(page))
+            pages << page;
+    return pages;
+}
+
+// A read-all or write-all that stopped partway says how far it got, under its classic text.
+QString withProgress(const QString &text, const Outcome &outcome)
+{
+    if (outcome.command == CommandId::ReadAll && !outcome.pagesRead.isEmpty())
+        return text + u'\n' +
+               QStringLiteral("読込済み: %1 / 未読込: %2")
+                   .arg(pageNames(outcome.pagesRead),
+                        pageNames(pagesBetween(kCommonPage, kPageCount - 1, outcome.pagesRead)));
+    if (outcome.command == CommandId::WriteAll && !outcome.pagesSent.isEmpty())
+        return text + u'\n' +
+               QStringLiteral("書込済み: %1 / 未書込: %2")
+                   .arg(pageNames(outcome.pagesSent),
+                        pageNames(pagesBetween(kCommonPage, kPageCount - 1, outcome.pagesSent)));
+    return text;
+}
+
+QString linkErrorText(Outcome::Kind kind)
+{
+    switch (kind) {
+    case Outcome::Kind::DataError:
+        return DeviceLink::linkErrorMessage(kLinkDataError);
+    case Outcome::Kind::PortUnusable:
+        return DeviceLink::linkErrorMessage(kLinkPortUnusable);
+    default:
+        return DeviceLink::linkErrorMessage(kLinkNoReply);
+    }
+}
+
 QString notTakenList(const QList<NotTakenItem> &items)
 {
     QStringList lines;
     for (const NotTakenItem &item : items)
-        lines << QStringLiteral("%1 %2: 設定 %3 / 現在 %4")
-                     .arg(pageName(item.page), rowLabel(pageKind(item.page), item.item),
-                          item.written, item.present);
+        lines << notTakenLine(item);
     lines << notTaken();
     return lines.join(u'\n');
 }
@@ -64,9 +137,40 @@ QString success(const Outcome &outcome)
 
 } // namespace
 
+QString olderPresentValues(const PageReading &reading, const QString &portNow)
+{
+    const QString read = QStringLiteral("%1 に %2 から読み込んだ値です。")
+                             .arg(reading.time.toString(QStringLiteral("HH:mm:ss")), reading.port);
+    if (reading.superseded)
+        return read + QStringLiteral("その後の読み込みに失敗したため、古い値かもしれません。");
+    return read + QStringLiteral("COMポートが %1 に変わったため、このポートのリレーの値ではありません。")
+                      .arg(portNow);
+}
+
+QString notTakenLine(const NotTakenItem &item)
+{
+    return QStringLiteral("%1 %2: 設定 %3 / 現在 %4")
+        .arg(pageName(item.page), rowLabel(pageKind(item.page), item.item), item.written,
+             item.present);
+}
+
+QString replyProblem(ReplyVerdict verdict)
+{
+    switch (verdict) {
+    case ReplyVerdict::StrayBeforeStx:
+        return QStringLiteral("応答の前に余分な文字があります");
+    case ReplyVerdict::BadChecksum:
+        return QStringLiteral("チェックサムが合いません");
+    case ReplyVerdict::Incomplete:
+    case ReplyVerdict::Accepted:
+        break;
+    }
+    return QStringLiteral("応答が完結しません");
+}
+
 QString relaySearch(const Outcome &outcome)
 {
-    QStringList relays, relayPorts, unusable, silent;
+    QStringList relays, relayPorts, unusable, silent, unreadable;
     for (const Probe &probe : outcome.probes) {
         switch (probe.status) {
         case Probe::Status::Relay:
@@ -79,6 +183,9 @@ QString relaySearch(const Outcome &outcome)
             break;
         case Probe::Status::Silent:
             silent << probe.port;
+            break;
+        case Probe::Status::Unreadable:
+            unreadable << QStringLiteral("  %1　%2").arg(probe.port, replyProblem(probe.verdict));
             break;
         }
     }
@@ -94,6 +201,8 @@ QString relaySearch(const Outcome &outcome)
                      .arg(relays.size());
     if (!relays.isEmpty())
         lines << QString() << QStringLiteral("応答したリレー:") << relays;
+    if (!unreadable.isEmpty())
+        lines << QString() << QStringLiteral("応答はあるが読み込めないポート:") << unreadable;
     if (!unusable.isEmpty())
         lines << QString() << QStringLiteral("使用中か、開けないポート:")
               << QStringLiteral("  ") + unusable.join(QStringLiteral("、"));
@@ -113,17 +222,18 @@ QString report(const Outcome &outcome)
         return success(outcome);
     case Kind::NoReply:
     case Kind::WriteFailed: // the frame did not reach the line: the line is not there
-        return DeviceLink::linkErrorMessage(kLinkNoReply);
     case Kind::DataError:
-        return DeviceLink::linkErrorMessage(kLinkDataError);
     case Kind::PortUnusable:
-        return DeviceLink::linkErrorMessage(kLinkPortUnusable);
+        return withProgress(linkErrorText(outcome.kind), outcome);
+    case Kind::NotVerified:
+        return notVerified() + u'\n' + linkErrorText(outcome.linkFailure);
     case Kind::InvalidSetValues:
         return outcome.command == CommandId::SaveEdited ? editedSaveRefused(outcome.problems)
-                                                        : invalidSetValues();
+                                                        : invalidSetValues(outcome.problems);
     case Kind::InvalidPresentValues:
         return outcome.command == CommandId::Save ? saveRefused() : invalidPresentValues();
     case Kind::NotSettingsFile:
+    case Kind::FileTooShort: // a file cut short is no settings file either
         return notSettingsFile();
     case Kind::FileUnreadable:
         return unreadable();
@@ -133,7 +243,6 @@ QString report(const Outcome &outcome)
         return notTakenList(outcome.notTaken);
     case Kind::NothingToClear:
         return nothingToClear();
-    case Kind::FileTooShort:
     case Kind::Declined:
         break;
     }
@@ -144,6 +253,21 @@ QString invalidSetValues()
 {
     return QStringLiteral(
         "設定値が読み込まれていないか、正常値ではありません。再設定してください。");
+}
+
+QString invalidSetValues(const QList<ValueProblem> &problems)
+{
+    // "* * * *" and "ERROR" have always been refused with the message alone.
+    if (std::all_of(problems.begin(), problems.end(),
+                    [](const ValueProblem &p) { return alwaysRefused(p.problem); }))
+        return invalidSetValues();
+    return (QStringList{invalidSetValues(), QString()} + problemLines(problems)).join(u'\n');
+}
+
+QString notVerified()
+{
+    return QStringLiteral(
+        "設定値は送信しましたが、読み戻せなかったため照合できませんでした。");
 }
 
 QString invalidPresentValues()
@@ -203,16 +327,10 @@ QString saveFailed()
 
 QString editedSaveRefused(const QList<ValueProblem> &problems)
 {
-    constexpr qsizetype kListed = 10;
-    QStringList lines{QStringLiteral("書き込みできない設定値があるため、保存しませんでした。"),
-                      QString()};
-    for (const ValueProblem &problem : problems.first(std::min(problems.size(), kListed)))
-        lines << QStringLiteral("%1 %2 \"%3\": %4")
-                     .arg(pageName(problem.page), rowLabel(pageKind(problem.page), problem.item),
-                          problem.text, writeProblem(problem.problem));
-    if (problems.size() > kListed)
-        lines << QStringLiteral("ほか %1 件").arg(problems.size() - kListed);
-    return lines.join(u'\n');
+    return (QStringList{QStringLiteral("書き込みできない設定値があるため、保存しませんでした。"),
+                        QString()} +
+            problemLines(problems))
+        .join(u'\n');
 }
 
 QString notSettingsFile()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "operations/commands.h"
 #include "operations/outcome.h"
 #include "settings/writable.h"
 
@@ -13,10 +14,21 @@ namespace veltra::messages {
 QString report(const Outcome &outcome);
 // Why a set value cannot be written, in a few words.
 QString writeProblem(WriteProblem problem);
+// "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 45(mA)"
+QString notTakenLine(const NotTakenItem &item);
+// Why a port's reply is no reply a read would take, in a few words.
+QString replyProblem(ReplyVerdict verdict);
+// Why a page's present values may not be what the relay on the port now named holds: its
+// time and port of reading, then the reason. For the fields' tooltip and the report.
+QString olderPresentValues(const PageReading &reading, const QString &portNow);
 // "共通設定" or "回路３".
 QString pageName(int page);
 
 QString invalidSetValues();
+// The same, with the values listed below it where a value beyond "* * * *" and "ERROR" is one.
+QString invalidSetValues(const QList<ValueProblem> &problems);
+// A write whose frames all left but whose read-back failed; the link error follows it.
+QString notVerified();
 QString invalidPresentValues();
 QString allRead();
 QString pageRead(int page);

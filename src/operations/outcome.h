@@ -51,6 +51,7 @@ struct Outcome
         FileUnreadable, // the file could not be read
         FileUnwritable, // the file could not be written; nothing was damaged
         WriteFailed,    // a frame did not leave the port: the write stopped at `page`
+        NotVerified,    // every frame left, but reading them back failed (`linkFailure`)
         NotTaken,       // a verified write found items the relay did not take
         NothingToClear, // no kind of stored value chosen
         Declined,       // a confirmation answered No, or a dialog cancelled
@@ -63,6 +64,8 @@ struct Outcome
     Kind kind = Kind::Success;
     int page = -1;                // the page read or written, or where a write stopped
     QList<int> pagesSent;         // write frames that left the port, in order
+    QList<int> pagesRead;         // pages read and decoded, in order
+    Kind linkFailure = Kind::Success; // with Kind::NotVerified: how the read-back failed
     bool verified = false;        // a write was read back and compared
     bool operationValues = false; // a clear: the operation values (else the maximum values)
     QList<NotTakenItem> notTaken; // with Kind::NotTaken

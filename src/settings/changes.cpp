@@ -1,5 +1,6 @@
 #include "settings/changes.h"
 
+#include "settings/decode.h"
 #include "settings/encode.h"
 #include "settings/items.h"
 #include "settings/writable.h"
@@ -24,11 +25,11 @@ QString warning(WriteProblem problem, const QString &text)
         return QStringLiteral("局番号は 000～255 の数です。\"%1\" では書き込みできません。")
             .arg(text);
     case WriteProblem::Empty:
-        return QStringLiteral("空欄です。書込では \"E\" として送られます。");
+        return QStringLiteral("空欄では書き込みできません。値を選んでください。");
     case WriteProblem::Unknown:
         break;
     }
-    return QStringLiteral("\"%1\" は一覧にない値です。書込では \"E\" として送られます。").arg(text);
+    return QStringLiteral("\"%1\" は一覧にない値です。書き込みできません。").arg(text);
 }
 
 } // namespace
@@ -68,6 +69,21 @@ bool sameValue(int page, int item, const QString &a, const QString &b)
             return *first == *second;
     }
     return a == b;
+}
+
+bool relayHolds(int page, int item, const QString &text, QByteArrayView reply)
+{
+    const std::optional<int> written = valueOf(page, item, text);
+    const std::optional<int> reported = reportedCode(page, item, reply);
+    return written && reported && *written == *reported;
+}
+
+QString reportedText(int page, int item, QByteArrayView reply)
+{
+    const std::optional<int> code = reportedCode(page, item, reply);
+    const std::optional<QString> text =
+        code ? writeText(pageKind(page), item, *code) : std::nullopt;
+    return text.value_or(errorText());
 }
 
 } // namespace veltra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -29,5 +30,17 @@ QList<FieldState> pageStates(int page, const QStringList &present, const QString
 // Whether two texts of an item stand for the same value ("12" and "012" are one station);
 // texts without a value compare as texts.
 bool sameValue(int page, int item, const QString &a, const QString &b);
+
+} // namespace veltra
+
+namespace veltra {
+
+// Whether an accepted reply of page 0..8 holds `text` for the item: the code a write of `text`
+// carries against the code the relay reports, both read strictly. What verify and diff go by.
+bool relayHolds(int page, int item, const QString &text, QByteArrayView reply);
+
+// The item's value in the reply as a write would name it: 1.5(A) where the list shows ERROR;
+// "ERROR" for a code no table names or a field that cannot be read.
+QString reportedText(int page, int item, QByteArrayView reply);
 
 } // namespace veltra

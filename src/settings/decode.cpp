@@ -10,123 +10,106 @@ namespace {
 constexpr int kFieldPositions[] = {6, 8, 10, 12, 14, 16};
 constexpr int kNoCode = 21;
 
-QByteArrayView fieldAt(QByteArrayView reply, int position)
+// Where an item travels in a reply and how: which data field, read how, and which of its bits.
+struct ItemField
 {
-    const qsizetype start = position - 1;
+    int field;
+    FieldReading reading;
+    int shift;
+    int mask;
+};
+
+// Items 1 and 2 share the reset-mode field: item 1 is bit 1, item 2 bit 0. The other common
+// fields keep bit 0 only, but the station number is the whole value.
+constexpr ItemField kCommonFields[kCommonItemCount] = {
+    {0, FieldReading::Hex, 0, 1}, {1, FieldReading::Hex, 1, 1}, {1, FieldReading::Hex, 0, 1},
+    {2, FieldReading::Hex, 0, 1}, {3, FieldReading::Hex, 0, 1}, {4, FieldReading::Hex, 0, 1},
+    {5, FieldReading::Hex, 0, 0xFF}};
+// Wiring and insulation delay travel as decimal, the other three as hex codes.
+constexpr ItemField kCircuitFields[kCircuitItemCount] = {
+    {0, FieldReading::Decimal, 0, 0xFF}, {1, FieldReading::Hex, 0, 0xFF},
+    {2, FieldReading::Decimal, 0, 0xFF}, {3, FieldReading::Hex, 0, 0xFF},
+    {4, FieldReading::Hex, 0, 0xFF}};
+
+QByteArrayView fieldAt(QByteArrayView reply, int field)
+{
+    const qsizetype start = kFieldPositions[field] - 1;
     if (start >= reply.size())
         return {};
     return reply.sliced(start, std::min<qsizetype>(2, reply.size() - start));
 }
 
-int hexDigit(char c)
+int digitValue(char c, FieldReading reading)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    if (c >= 'A' && c <= 'F')
+    if (reading == FieldReading::Hex && c >= 'A' && c <= 'F')
         return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
     return -1;
 }
 
-QString resetModeText(bool manual)
+std::int16_t recorded(std::optional<int> code)
 {
-    return textOfCode(PageKind::Common, 1, manual ? 1 : 0);
+    return code ? std::int16_t(*code) : kUnreadableField;
 }
 
 } // namespace
 
-int hexReading(QByteArrayView field)
+std::optional<int> readField(QByteArrayView field, FieldReading reading)
 {
-    int value = 0;
-    for (char c : field) {
-        const int digit = hexDigit(c);
-        if (digit < 0)
-            break;
-        value = value * 16 + digit;
-    }
-    return value;
-}
-
-int decimalReading(QByteArrayView field)
-{
-    int value = 0;
-    for (char c : field) {
-        if (c == ' ')
-            continue;
-        if (c < '0' || c > '9')
-            break;
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    if (field.size() != 2)
+        return std::nullopt;
+    const int high = digitValue(field[0], reading);
+    const int low = digitValue(field[1], reading);
+    if (high < 0 || low < 0)
+        return std::nullopt;
+    return high * (reading == FieldReading::Hex ? 16 : 10) + low;
 }
 
 int HexCodeValue(QByteArrayView field)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    if (field.size() != 2 || field[0] != '0')
-        return kNoCode;
-    for (int code = 0; code < 16; ++code) {
-        if (field[1] == kDigits[code])
-            return code;
-    }
-    return kNoCode;
+    const std::optional<int> value = readField(field, FieldReading::Hex);
+    return value && *value < 16 ? *value : kNoCode;
+}
+
+std::optional<int> reportedCode(int page, int item, QByteArrayView reply)
+{
+    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
+        return std::nullopt;
+    const ItemField &at = page == kCommonPage ? kCommonFields[item] : kCircuitFields[item];
+    const std::optional<int> value = readField(fieldAt(reply, at.field), at.reading);
+    if (!value)
+        return std::nullopt;
+    return (*value >> at.shift) & at.mask;
 }
 
 QStringList decodePage(int page, QByteArrayView reply, DecodedRecords &records)
 {
     if (!isSettingsPage(page))
         return {};
+    const PageKind kind = pageKind(page);
     QStringList texts;
+    for (int item = 0; item < itemCount(kind); ++item)
+        texts << textOfCode(kind, item, reportedCode(page, item, reply).value_or(-1));
     if (page == kCommonPage) {
         CommonSettings &c = records.common;
-        c.frequency = std::int16_t(hexReading(fieldAt(reply, kFieldPositions[0])) & 1);
-        c.resetModeBits = std::int16_t(hexReading(fieldAt(reply, kFieldPositions[1])) & 3);
-        c.leakageContactReset = std::int16_t(hexReading(fieldAt(reply, kFieldPositions[2])) & 1);
-        c.tripOnTest = std::int16_t(hexReading(fieldAt(reply, kFieldPositions[3])) & 1);
-        c.selfDiagnosis = std::int16_t(hexReading(fieldAt(reply, kFieldPositions[4])) & 1);
-        c.stationNumber = std::int16_t(hexReading(fieldAt(reply, kFieldPositions[5])));
-        texts << textOfCode(PageKind::Common, 0, c.frequency) << resetModeText(c.resetModeBits & 2)
-              << resetModeText(c.resetModeBits & 1)
-              << textOfCode(PageKind::Common, 3, c.leakageContactReset)
-              << textOfCode(PageKind::Common, 4, c.tripOnTest)
-              << textOfCode(PageKind::Common, 5, c.selfDiagnosis)
-              << textOfCode(PageKind::Common, kStationItem, c.stationNumber);
+        c.frequency = recorded(reportedCode(page, 0, reply));
+        const auto resetBits = readField(fieldAt(reply, 1), FieldReading::Hex);
+        c.resetModeBits = resetBits ? std::int16_t(*resetBits & 3) : kUnreadableField;
+        c.leakageContactReset = recorded(reportedCode(page, 3, reply));
+        c.tripOnTest = recorded(reportedCode(page, 4, reply));
+        c.selfDiagnosis = recorded(reportedCode(page, 5, reply));
+        c.stationNumber = recorded(reportedCode(page, kStationItem, reply));
         return texts;
     }
-    // Wiring and insulation delay travel as decimal, the other three as exact hex codes.
-    using Reading = int (*)(QByteArrayView);
-    static constexpr Reading kReadings[kCircuitItemCount] = {
-        decimalReading, HexCodeValue, decimalReading, HexCodeValue, HexCodeValue};
     CircuitSettings &record = records.circuits[std::size_t(page - 1)];
-    for (int k = 0; k < kCircuitItemCount; ++k)
-        record.codes[std::size_t(k)] =
-            std::int16_t(kReadings[k](fieldAt(reply, kFieldPositions[k])));
-    for (int k = 0; k < kCircuitItemCount; ++k)
-        texts << textOfCode(PageKind::Circuit, k, record.codes[std::size_t(k)]);
-    return texts;
-}
-
-int reportedCode(int page, int item, QByteArrayView reply)
-{
-    if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
-        return kNoCode;
-    if (page == kCommonPage) {
-        // Items 1 and 2 share the reset-mode field: item 1 is bit 1, item 2 bit 0.
-        static constexpr int kField[kCommonItemCount] = {0, 1, 1, 2, 3, 4, 5};
-        const int value = hexReading(fieldAt(reply, kFieldPositions[kField[item]]));
-        switch (item) {
-        case 1:
-            return (value >> 1) & 1;
-        case kStationItem:
-            return value;
-        default:
-            return value & 1;
-        }
+    for (int k = 0; k < kCircuitItemCount; ++k) {
+        const ItemField &at = kCircuitFields[k];
+        record.codes[std::size_t(k)] = at.reading == FieldReading::Hex
+                                           ? std::int16_t(HexCodeValue(fieldAt(reply, at.field)))
+                                           : recorded(reportedCode(page, k, reply));
     }
-    // The codes beyond 15 that a leakage sensitivity can hold travel as hex too.
-    const QByteArrayView field = fieldAt(reply, kFieldPositions[item]);
-    return item == 0 || item == 2 ? decimalReading(field) : hexReading(field);
+    return texts;
 }
 
 void DecodeReply(int page, QByteArrayView reply, DecodedRecords &records, SettingsFields &fields)

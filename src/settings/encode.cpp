@@ -80,6 +80,17 @@ std::optional<int> writeCode(PageKind kind, int item, const QString &text)
     return codeOfText(kind, item, text);
 }
 
+std::optional<QString> writeText(PageKind kind, int item, int code)
+{
+    if (kind == PageKind::Circuit && item == kLeakageSensitivityItem) {
+        if (code < 0 || code >= int(std::size(kLeakageSensitivityWrite)))
+            return std::nullopt;
+        return QString::fromUtf8(kLeakageSensitivityWrite[code]);
+    }
+    const QString text = textOfCode(kind, item, code);
+    return text == errorText() ? std::nullopt : std::optional<QString>(text);
+}
+
 QByteArray BuildWriteFrame(int page, const SettingsFields &fields)
 {
     if (page < kCommonPage || page > kClearPage)

@@ -41,8 +41,7 @@ QList<ValueProblem> setValueProblems(const SettingsFields &fields, int firstPage
 void CheckSetValues(int page, const SettingsFields &fields, int &invalidValueFlag)
 {
     for (int item = 0; item < itemCount(page); ++item) {
-        const auto problem = writeProblem(page, item, fields.setValue(page, item));
-        if (problem && windowRefuses(*problem))
+        if (writeProblem(page, item, fields.setValue(page, item)))
             invalidValueFlag = -1;
     }
 }

@@ -17,7 +17,8 @@ bool isValidValueText(const QString &text);
 QList<ValueProblem> setValueProblems(const SettingsFields &fields, int firstPage, int lastPage);
 
 // Each sets `invalidValueFlag` to -1 on an invalid field and never resets it; pages outside
-// 0..8 touch nothing. A set value is invalid when the window refuses to write it.
+// 0..8 touch nothing. A set value is invalid when it cannot be written as it stands
+// (settings/writable.h).
 void CopyPresentToSet(int page, SettingsFields &fields, int &invalidValueFlag);
 void CheckSetValues(int page, const SettingsFields &fields, int &invalidValueFlag);
 void CheckPresentValues(int page, const SettingsFields &fields, int &invalidValueFlag);

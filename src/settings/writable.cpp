@@ -21,11 +21,9 @@ std::optional<WriteProblem> writeProblem(int page, int item, const QString &text
     return text.isEmpty() ? WriteProblem::Empty : WriteProblem::Unknown;
 }
 
-bool windowRefuses(WriteProblem problem)
+bool alwaysRefused(WriteProblem problem)
 {
-    // A station number has no two-character form outside 0..255; every other text has "E".
-    return problem == WriteProblem::NotChosen || problem == WriteProblem::Error ||
-           problem == WriteProblem::StationOutOfRange;
+    return problem == WriteProblem::NotChosen || problem == WriteProblem::Error;
 }
 
 } // namespace veltra

@@ -19,9 +19,9 @@ enum class WriteProblem {
 // encoder's own codes, so it says exactly what a write frame would carry.
 std::optional<WriteProblem> writeProblem(int page, int item, const QString &text);
 
-// The problems a write from the window refuses. An unknown or empty text is written as "E",
-// as the window always has; it is marked red, and the command line refuses it.
-bool windowRefuses(WriteProblem problem);
+// The problems a write refused before this rule was one: "* * * *" and "ERROR" alone. A
+// refusal naming only these keeps the classic message without a list.
+bool alwaysRefused(WriteProblem problem);
 
 // One problem with one set value, for the lists that name them.
 struct ValueProblem

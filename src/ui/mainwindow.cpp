@@ -1,8 +1,10 @@
 #include "ui/mainwindow.h"
 
+#include "file/wholefile.h"
 #include "link/devicelink.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
+#include "operations/messages.h"
 #include "settings/items.h"
 #include "ui/changemarks.h"
 #include "ui/fonts.h"
@@ -13,6 +15,7 @@
 #include "ui/settingsreport.h"
 #include "version.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -33,7 +36,6 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -192,6 +194,8 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     for (const PageWidgets &w : m_pages)
         markedPages.append({w.present, w.set});
     m_marks = new ChangeMarks(m_tabs, markedPages, this);
+    connect(m_commands, &Commands::readingsChanged, this, &MainWindow::refreshReadings);
+    connect(m_portCombo, &QComboBox::editTextChanged, this, &MainWindow::refreshReadings);
 
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
     connect(m_service->verifyOption(), &QCheckBox::toggled, m_commands,
@@ -277,6 +281,10 @@ ReportInfo MainWindow::reportInfo(const QDateTime &created) const
                                                 : portText();
     info.station = m_service->stationCaption()->text();
     info.settingsFile = m_commands->lastSettingsFile();
+    for (int page = 0; page < kPageCount; ++page)
+        if (m_commands->presentValuesOlder(page))
+            info.olderNotes[std::size_t(page)] =
+                messages::olderPresentValues(*m_commands->reading(page), info.port);
     return info;
 }
 
@@ -306,17 +314,20 @@ void MainWindow::saveReportAsPdf()
         m_prompts->savePdfFileName(SettingsReport::defaultPdfName(now));
     if (!path)
         return;
-    // Written whole or not at all: an existing file is replaced only by a finished report.
-    QSaveFile file(*path);
-    bool saved = file.open(QIODevice::WriteOnly);
-    if (saved) {
-        QPdfWriter writer(&file);
+    // Rendered in memory, then written whole or not at all: an existing file is replaced only
+    // by a finished report.
+    QByteArray pdf;
+    bool saved = false;
+    {
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
         writer.setPageLayout(SettingsReport::pageLayout());
         writer.setTitle(QStringLiteral("VELTRA 設定値レポート"));
         writer.setCreator(QStringLiteral("VELTRA 設定ソフト " VELTRA_VERSION));
         saved = SettingsReport(*this, reportInfo(now)).render(&writer);
     }
-    saved = saved && file.commit();
+    saved = saved && saveWholeFile(*path, pdf);
     if (!saved)
         m_prompts->ShowMessage(QStringLiteral("PDFを保存できませんでした。"), kStyleNotice);
 }
@@ -592,6 +603,31 @@ void MainWindow::setBusyPointer(bool busy)
         setCursor(Qt::WaitCursor);
     else
         unsetCursor();
+}
+
+void MainWindow::refreshReadings()
+{
+    const QString portNow = systemPortName(portText()).value_or(portText());
+    for (int page = 0; page < kPageCount; ++page) {
+        const bool older = m_commands->presentValuesOlder(page);
+        const QString why =
+            older ? messages::olderPresentValues(*m_commands->reading(page), portNow) : QString();
+        QPalette colours; // the text's colour alone; the rest follows the window
+        if (older)
+            colours.setColor(QPalette::Text, olderTextColor());
+        for (QLineEdit *field : m_pages[std::size_t(page)].present) {
+            if (field->toolTip() == why)
+                continue;
+            field->setPalette(colours);
+            field->setToolTip(why);
+            field->setAccessibleDescription(why);
+        }
+    }
+}
+
+QColor MainWindow::olderTextColor()
+{
+    return QColor(128, 128, 128);
 }
 
 void MainWindow::showHelp()

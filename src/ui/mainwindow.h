@@ -61,6 +61,8 @@ public:
     // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
     ServiceWindow &serviceWindow() { return *m_service; }
     HelpWindow *helpWindow() const { return m_help; }
+    // Present values that may not be the relay's on the port now named are shown in this.
+    static QColor olderTextColor();
 
 signals:
     // The program should end now (exit button, or the window closed).
@@ -102,6 +104,8 @@ private:
     void setTabOrder();
     void exitButton();
     void loadDroppedFile(const QString &path);
+    // Greys the present values of every page that may not be the relay's now, with why.
+    void refreshReadings();
 
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;

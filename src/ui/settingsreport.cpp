@@ -26,6 +26,9 @@ constexpr double kTitleHeight = 26;
 
 const QColor kRule(150, 150, 150);
 const QColor kHeaderBackground(235, 235, 235);
+// As the window greys them: present values that may not be the relay's now.
+const QColor kOlderText(128, 128, 128);
+constexpr double kOlderNoteX = 64;
 
 QFont reportFont(double points, bool bold = false)
 {
@@ -139,6 +142,7 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
     const QFont heading = reportFont(11, true);
     const QFont cellFont = reportFont(9);
     const QFont cellBold = reportFont(9, true);
+    const QFont note = reportFont(7.5);
 
     auto footer = [&](int reportPage) {
         canvas.text(QRectF(0, height - kFooterHeight, width, kFooterHeight),
@@ -175,6 +179,11 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
         }
         canvas.text(QRectF(0, y, width, kHeadingHeight), pageCaption(page), heading,
                     Qt::AlignLeft | Qt::AlignBottom);
+        // Values that may not be this relay's now say so, beside the page's name.
+        const QString &older = m_info.olderNotes[std::size_t(page)];
+        if (!older.isEmpty())
+            canvas.text(QRectF(kOlderNoteX, y, width - kOlderNoteX, kHeadingHeight), older, note,
+                        Qt::AlignLeft | Qt::AlignBottom, kOlderText);
         y += kHeadingHeight;
 
         const QString headers[] = {QStringLiteral("項目"), QStringLiteral("現在値"),
@@ -216,7 +225,8 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
                             Qt::AlignLeft | Qt::AlignVCenter,
                             (setCell || c == 3) && mark == FieldMark::Warning
                                 ? ChangeMarks::warningTextColor()
-                                : QColor(Qt::black));
+                            : c == 1 && !older.isEmpty() ? kOlderText
+                                                         : QColor(Qt::black));
                 x += columns[c];
             }
             y += kRowHeight;

@@ -4,6 +4,8 @@
 #include <QPageLayout>
 #include <QString>
 
+#include <array>
+
 class QPagedPaintDevice;
 
 namespace veltra {
@@ -18,6 +20,8 @@ struct ReportInfo
     QString port;         // as the port field shows it, with the device it opens
     QString station;      // the station caption, as the last exchange left it
     QString settingsFile; // loaded or saved last; empty when none
+    // By page: why its present values may not be the relay's now; empty where they are.
+    std::array<QString, 9> olderNotes;
 };
 
 class SettingsReport

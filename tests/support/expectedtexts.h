@@ -16,6 +16,10 @@ inline const QString kInvalidSet =
     QStringLiteral("設定値が読み込まれていないか、正常値ではありません。再設定してください。");
 inline const QString kInvalidPresent =
     QStringLiteral("現在値が読み込まれていないか、正常値ではありません。再読み込みしてください。");
+inline const QString kNotVerified =
+    QStringLiteral("設定値は送信しましたが、読み戻せなかったため照合できませんでした。");
+inline const QString kSaveRefused = QStringLiteral(
+    "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。");
 inline const QString kWriteAllConfirm =
     QStringLiteral("VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？");
 

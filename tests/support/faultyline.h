@@ -2,11 +2,15 @@
 
 #include "link/serialport.h"
 
+#include <functional>
+
 namespace veltra::test {
 
 // The platform's own serial line, with the one fault a pseudo-terminal cannot stage on cue:
 // from its `failFrom`-th write frame on, nothing leaves and the write reports failure, as
-// when the adapter is pulled between the link check and the frames.
+// when the adapter is pulled between the link check and the frames. `afterFrame` runs once
+// each frame has left (numbered from 1), so that a test can make the relay do something at
+// that point and not at one the scheduler picks.
 class FaultyLine final : public SerialPort
 {
 public:
@@ -24,11 +28,16 @@ public:
     void write(QByteArrayView bytes) override { m_line->write(bytes); }
     bool writeAndDrain(QByteArrayView bytes) override
     {
-        return ++m_frames < m_failFrom && m_line->writeAndDrain(bytes);
+        const bool sent = ++m_frames < m_failFrom && m_line->writeAndDrain(bytes);
+        if (sent && afterFrame)
+            afterFrame(m_frames);
+        return sent;
     }
     QByteArray takeReceived() override { return m_line->takeReceived(); }
     void discardInput() override { m_line->discardInput(); }
     std::optional<LineSettings> lineSettings() const override { return m_line->lineSettings(); }
+
+    std::function<void(int frame)> afterFrame;
 
 private:
     SerialPort *m_line;
