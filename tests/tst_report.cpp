@@ -113,6 +113,7 @@ private slots:
     void pdfOfAKnownRelay();
     void pdfNamesTheLastSettingsFile();
     void pdfCancelledOrFailed();
+    void pdfMarksValuesOfAnotherPort();
     void printPreviewShowsTheReport();
 };
 
@@ -218,6 +219,26 @@ void TestReport::pdfCancelledOrFailed()
     action(w, "ActionPdf")->trigger();
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("PDFを保存できませんでした。")});
     QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+void TestReport::pdfMarksValuesOfAnotherPort()
+{
+    // The record on paper says, as the window does, which values may not be this relay's.
+    Bench bench;
+    QVERIFY(bench.start());
+    button(bench.w(), QStringLiteral("Command12"))->click();
+    bench.w().setPortText(QStringLiteral("/dev/veltra-other-relay"));
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+    bench.prompts.pdfNames << pdf;
+    action(bench.w(), "ActionPdf")->trigger();
+    const QStringList lines = pdfLines(pdf);
+    for (int page : {0, 8})
+        QVERIFY2(!lineWith(lines, {page == 0 ? QStringLiteral("共通設定") : QStringLiteral("回路 8"),
+                                   bench.sim.portPath() + QStringLiteral(" から読み込んだ値です"),
+                                   QStringLiteral("/dev/veltra-other-relay")})
+                      .isEmpty(),
+                 qPrintable(lines.join(u'\n')));
 }
 
 void TestReport::printPreviewShowsTheReport()
