@@ -24,11 +24,6 @@ Q_DECLARE_METATYPE(veltra::sim::ReadFault)
 
 namespace {
 
-QByteArray writeFrame(int page, const QByteArray &data)
-{
-    return frameRequest("FFB" + QByteArray::number(page) + data);
-}
-
 // The texts the tool must show for the relay's codes of `page`.
 QStringList expectedTexts(const RelaySettings &s, int page)
 {
@@ -166,6 +161,7 @@ private slots:
     void loadSettingsFile();
     void loadSettingsFileRefused_data();
     void loadSettingsFileRefused();
+    void documentedDefaultsReadBack();
 
     void processAnswersOverRealSerialPort();
     void processAppliesWritesAcrossPortCloses();
@@ -667,6 +663,28 @@ void TestRelayModel::loadSettingsFileRefused()
     QVERIFY2(error.contains(reason), qPrintable(error));
     QVERIFY(error.contains(path));
     QCOMPARE(model.settings(), defaultSettings());
+}
+
+// The default settings as tools/relay-sim/README.md writes them, texts typed from there: read
+// with the simulator's own lists they must give its defaults. Between them the circuits hold the
+// first and the last value of every list. Circuit 6 is separated by blanks.
+void TestRelayModel::documentedDefaultsReadBack()
+{
+    const QStringList lines{
+        QStringLiteral("共通設定,60Hz,手動,自動,自動,有り,有り,012"),
+        QStringLiteral("回路１,1φ3W,30(mA),10(秒),0.2(A),0.3(秒)"),
+        QStringLiteral("回路２,1φ2W,40(mA),5(秒),0.3(A),0.4(秒)"),
+        QStringLiteral("回路３,3φ3Dw,100(mA),40(秒),1.0(A),2.0(秒)"),
+        QStringLiteral("回路４,3φ3Du,50(mA),20(秒),0.5(A),0.6(秒)"),
+        QStringLiteral("回路５,3φ3Y,65(mA),30(秒),0.7(A),1.0(秒)"),
+        QStringLiteral("回路６ ﾛｯｸ ﾛｯｸ 5(秒) ﾛｯｸ 0.3(秒)"),
+        QStringLiteral("回路７,1φ3W,75(mA),10(秒),0.4(A),0.8(秒)"),
+        QStringLiteral("回路８,1φ2W,85(mA),20(秒),0.6(A),1.5(秒)"),
+    };
+    QString error;
+    const std::optional<RelaySettings> settings = settingsFromLines(lines, &error);
+    QVERIFY2(settings, qPrintable(error));
+    QCOMPARE(*settings, defaultSettings());
 }
 
 void TestRelayModel::processAnswersOverRealSerialPort()

@@ -1,11 +1,14 @@
 #include "replyfaults.h"
 
-#include "link/frames.h"
+#include "protocol.h"
 #include "relaymodel.h"
 
 #include <array>
 
 namespace veltra::sim {
+
+using namespace protocol;
+
 namespace {
 
 struct FaultName
@@ -91,7 +94,7 @@ QByteArray faultyReply(ReadFault fault, QByteArrayView header, QByteArrayView da
         return good.chopped(1);
     case ReadFault::BadChecksum: {
         const QByteArray text = covered(header, data);
-        const int sum = RequestChecksum(text).toInt(nullptr, 16);
+        const int sum = checksum(text).toInt(nullptr, 16);
         QByteArray frame;
         frame.append(kStx).append(text).append(hexByte((sum + 1) & 0xFF)).append(kCr);
         return frame;
@@ -100,11 +103,11 @@ QByteArray faultyReply(ReadFault fault, QByteArrayView header, QByteArrayView da
         // Lower case only shows when the checksum holds a letter; the four header characters
         // are not interpreted, so the last one is bent until it does.
         QByteArray bent = header.toByteArray();
-        for (int step = 0; step < 16 && !hasHexLetter(RequestChecksum(covered(bent, data))); ++step)
+        for (int step = 0; step < 16 && !hasHexLetter(checksum(covered(bent, data))); ++step)
             bent.back() = char(bent.back() + 1);
         const QByteArray text = covered(bent, data);
         QByteArray frame;
-        frame.append(kStx).append(text).append(RequestChecksum(text).toLower()).append(kCr);
+        frame.append(kStx).append(text).append(checksum(text).toLower()).append(kCr);
         return frame;
     }
     case ReadFault::StrayBeforeStx:
@@ -129,7 +132,7 @@ QByteArray faultyReply(ReadFault fault, QByteArrayView header, QByteArrayView da
         QByteArray text;
         text.append(header).append(QByteArray(kLongReplyDataLength, '0')).append(kEtx);
         QByteArray frame;
-        frame.append(kStx).append(text).append(RequestChecksum(text)).append(kCr);
+        frame.append(kStx).append(text).append(checksum(text)).append(kCr);
         return frame;
     }
     }
