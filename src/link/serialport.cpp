@@ -1,12 +1,16 @@
 #include "link/serialport.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 
 #ifdef Q_OS_WIN
-#include "link/winserialport.h"
+#include "link/winportlist.h"
 #endif
 
 namespace veltra {
+
+Q_LOGGING_CATEGORY(lcLink, "veltra.link")
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include "link/serialport.h"
 
+#include <QLoggingCategory>
+
 #include <qt_windows.h>
 
 #include <memory>
@@ -9,6 +11,9 @@
 class QWinEventNotifier;
 
 namespace veltra {
+
+// The link's own messages (defined with the platform-neutral part, in serialport.cpp).
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 // The serial line over the Win32 communications API. One overlapped 1-byte read stays
 // pending while the port is open; its event wakes the event loop when the first byte of a
@@ -70,9 +75,5 @@ private:
     QWinEventNotifier *m_readNotifier = nullptr;
     QByteArray m_received;
 };
-
-// The names under HARDWARE\DEVICEMAP\SERIALCOMM: every serial port the system has a device
-// for, whatever its driver.
-QStringList listedSerialPorts();
 
 } // namespace veltra
