@@ -4,7 +4,7 @@
 
 #include "benchtable.h"
 #include "link/devicelink.h"
-#include "link/relayfinder.h"
+#include "operations/relayfinder.h"
 #include "relaysim.h"
 
 #include <QCommandLineParser>

@@ -4,6 +4,7 @@
 
 #include "benchtable.h"
 #include "endtoend.h"
+#include "operations/messages.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -237,7 +238,7 @@ bool linkBenchmarks(int runs, int delayMs)
     if (!startSettled(quiet, {QStringLiteral("--fault"), QStringLiteral("no-reply")}))
         return failed("the silent relay did not start");
     const Timed t = timeClick(pageButton(quiet.w(), kCommonPage, 0));
-    if (quiet.prompts.texts() != QStringList{DeviceLink::linkErrorMessage(kLinkNoReply)})
+    if (quiet.prompts.texts() != QStringList{messages::linkError(LinkError::NoReply)})
         return failed("the time-out did not report no reply:", quiet.prompts.texts());
     const double timeoutCpu = 100.0 * t.cpuMs / t.wallMs;
     row("CPU / wall during a 3 s reply time-out",

@@ -78,10 +78,6 @@ public:
     }
     QString portText() const override { return QStringLiteral("/dev/null"); }
     void setPortText(const QString &) override {}
-    void setRequestMonitor(const QString &text) override { monitor(text); }
-    void setReplyMonitor(const QString &text) override { monitor(text); }
-    void setWriteMonitor(const QString &text) override { monitor(text); }
-    void setStationCaption(const QString &text) override { monitor(text); }
     void setBusyPointer(bool) override { monitor({}); }
 
     void setClearOption(int index, bool selected) { m_clearOptions[std::size_t(index)] = selected; }

@@ -403,7 +403,7 @@ void TestCli::frameThatDoesNotLeaveExits3()
                  "\n書込済み: 共通設定、回路１、回路２ / 未書込: 回路３～回路８\n")),
              qPrintable(message));
     QTest::qWait(150);
-    QCOMPARE(receivedCommands(sim), (QStringList{"AE0", "B00", "B11", "B22"}));
+    QCOMPARE(receivedCommands(sim).join(u' '), QStringLiteral("AE0 B00 B11 B22"));
 }
 
 void TestCli::verifyNamesTheItemTheRelayIgnored()
@@ -451,7 +451,7 @@ void TestCli::badFilesSendNothing_data()
     QTest::newRow("33(mA), in no list") << QByteArray("EDIT") << "6,2,33(mA)" << 6 << invalid
                                         << "3\t絶縁監視動作感度設定\t33(mA)\t一覧にない値です";
     QTest::newRow("empty field") << QByteArray("EDIT") << "11,5," << 6 << invalid
-                                 << "8\t漏電監視時限設定\t\t値が空です";
+                                 << "8\t漏電監視時限設定\t\t空欄です";
 }
 
 void TestCli::badFilesSendNothing()

@@ -67,7 +67,7 @@ void TestRead::readOnePage()
     QCOMPARE(bench.w().serviceWindow().stationCaption()->text(), QStringLiteral("局番号=FFH"));
     QCOMPARE(bench.w().commands().settingsPage(), page);
     QVERIFY(!bench.w().link().isPortOpen());
-    QCOMPARE(bench.w().link().linkError(), 0);
+    QCOMPARE(bench.w().link().linkError(), LinkError::None);
     QCOMPARE(receivedFrames(bench.sim), QStringList{QString::fromLatin1(readRequest(page))});
 }
 
@@ -139,7 +139,7 @@ void TestRead::linkFaults()
         QVERIFY(!bench.replyMonitor().contains('\r'));
     }
     QVERIFY(!bench.w().link().isPortOpen());
-    QCOMPARE(bench.w().link().linkError(), 0); // reset once reported
+    QCOMPARE(bench.w().link().linkError(), LinkError::None); // reset once reported
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -210,7 +210,7 @@ void TestRead::dataErrorDuringReadAllKeepsEarlierPages()
         QCOMPARE(presentTexts(bench.w(), page), placeholders(page));
     QCOMPARE(bench.sim.frames().size(), 5); // pages after the failure are not asked for
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(bench.w().link().linkError(), 0);
+    QCOMPARE(bench.w().link().linkError(), LinkError::None);
 }
 
 void TestRead::lineLostMidReply()

@@ -810,7 +810,7 @@ void TestSettingsFile::failedSaveKeepsOldFile()
 void TestSettingsFile::load_data()
 {
     QTest::addColumn<QByteArray>("bytes"); // null: no such file
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<MessageCode>("answer");
     QTest::addColumn<QStringList>("messages"); // after the confirmation
     QTest::addColumn<Pages>("expected");
     QTest::addColumn<int>("refusedWrite"); // page whose write is refused after loading
@@ -859,7 +859,7 @@ void TestSettingsFile::load_data()
 void TestSettingsFile::load()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(int, answer);
+    QFETCH(MessageCode, answer);
     QFETCH(QStringList, messages);
     QFETCH(Pages, expected);
     QFETCH(int, refusedWrite);

@@ -218,7 +218,7 @@ void TestWrite::relayAbsent()
     QCOMPARE(commands, QStringList{"AE0"}); // the link check only
     QVERIFY(bench.writeMonitor().isEmpty());
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(bench.w().link().linkError(), 0);
+    QCOMPARE(bench.w().link().linkError(), LinkError::None);
 }
 
 void TestWrite::writeCircuit3()
@@ -300,7 +300,7 @@ void TestWrite::portUnusableAtSendStopsTheWrite()
     QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kPortUnusable}));
     QTest::qWait(200);
     QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), QStringList{"AE0"});
-    QCOMPARE(bench.w().link().linkError(), 0);
+    QCOMPARE(bench.w().link().linkError(), LinkError::None);
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
 }
 

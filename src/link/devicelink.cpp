@@ -2,22 +2,12 @@
 
 #include "link/frames.h"
 #include "link/serialport.h"
-#include "settings/settingsfields.h"
 
 #include <QEventLoop>
 
 namespace veltra {
-namespace {
 
-QString monitorText(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes);
-}
-
-} // namespace
-
-DeviceLink::DeviceLink(SerialPort &port, SettingsFields &fields, QObject *parent)
-    : QObject(parent), m_port(port), m_fields(fields)
+DeviceLink::DeviceLink(SerialPort &port, QObject *parent) : QObject(parent), m_port(port)
 {
     m_timer1.setTimerType(Qt::PreciseTimer);
     m_timer1.setSingleShot(true);
@@ -39,21 +29,6 @@ DeviceLink::DeviceLink(SerialPort &port, SettingsFields &fields, QObject *parent
 }
 
 DeviceLink::~DeviceLink() = default;
-
-QString DeviceLink::linkErrorMessage(int linkError)
-{
-    switch (linkError) {
-    case kLinkNoReply:
-        return QStringLiteral(
-            "通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
-    case kLinkDataError:
-        return QStringLiteral("通信データエラーです。再実行してください。");
-    case kLinkPortUnusable:
-        return QStringLiteral("指定のCOMポートは使用できません。");
-    default:
-        return {};
-    }
-}
 
 bool DeviceLink::isPortOpen() const
 {
@@ -87,14 +62,13 @@ void DeviceLink::sleepUntilWoken()
     m_loop = nullptr;
 }
 
-bool DeviceLink::OpenPort()
+bool DeviceLink::OpenPort(const QString &device)
 {
     if (m_port.isOpen())
         return true;
-    const auto name = systemPortName(m_fields.portText());
-    if (!name)
+    if (device.isEmpty())
         return false;
-    m_port.setPortName(*name);
+    m_port.setPortName(device);
     m_port.setLineSettings();
     m_lineLost = false;
     if (!m_port.open()) {
@@ -104,16 +78,16 @@ bool DeviceLink::OpenPort()
     return true;
 }
 
-void DeviceLink::setStationCaption()
+void DeviceLink::addressStation()
 {
-    m_fields.setStationCaption(QStringLiteral("局番号=%1H").arg(QLatin1String(kStationAddress)));
+    emit stationAddressed(kStationAddress.toByteArray());
 }
 
-void DeviceLink::ReadTransaction(int page)
+LinkError DeviceLink::ReadTransaction(int page, const QString &device)
 {
-    if (!OpenPort()) {
-        m_linkError = kLinkPortUnusable;
-        return;
+    if (!OpenPort(device)) {
+        m_linkError = LinkError::PortUnusable;
+        return m_linkError;
     }
     m_timer1.stop();
     m_timer2.stop();
@@ -121,11 +95,11 @@ void DeviceLink::ReadTransaction(int page)
     m_timer2.setInterval(kReplyTimeoutMs);
     m_pacingTickFlag = false;
     m_replyTimedOut = false;
-    setStationCaption();
+    addressStation();
 
     const QByteArray request = readRequest(page);
     m_timer2.start();
-    m_fields.setRequestMonitor(monitorText(request));
+    emit requestSent(request);
     // Bytes already waiting belong to no reply of ours. Dropped before the request goes, so
     // that a relay answering at once is never dropped with them, whether or not write()
     // returns before the request has left.
@@ -148,23 +122,24 @@ void DeviceLink::ReadTransaction(int page)
     // What arrived with the time-out still counts.
     collect();
     const ReplyVerdict verdict = judgeReply(collected);
-    m_fields.setReplyMonitor(monitorText(collected));
+    emit replyReceived(collected);
     m_timer2.stop();
 
     if (verdict == ReplyVerdict::Incomplete) {
         m_replyTimedOut = false;
-        m_linkError = kLinkNoReply;
+        m_linkError = LinkError::NoReply;
         m_port.close();
-        return;
+        return m_linkError;
     }
     m_lastReply = collected;
     if (verdict != ReplyVerdict::Accepted) {
-        m_linkError = kLinkDataError;
+        m_linkError = LinkError::DataError;
         m_port.close();
-        return;
+        return m_linkError;
     }
     m_port.close();
     pacingPause();
+    return m_linkError;
 }
 
 void DeviceLink::pacingPause()
@@ -177,18 +152,16 @@ void DeviceLink::pacingPause()
     m_pacingTickFlag = false;
 }
 
-FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame)
+FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame, const QString &device)
 {
-    if (!OpenPort()) {
-        m_linkError = kLinkNoReply;
+    // The result says how it fared; the link error is the read transaction's alone.
+    if (!OpenPort(device))
         return FrameSent::PortUnusable;
-    }
-    setStationCaption();
-    // Shown whether or not it leaves: the monitor says what was tried.
-    m_fields.setWriteMonitor(monitorText(frame));
+    addressStation();
     // No reply is read; the frame must still leave whole before the port closes.
     const bool sent = m_port.writeAndDrain(frame);
     m_port.close();
+    emit writeFrameSent(frame, sent);
     return sent ? FrameSent::Sent : FrameSent::LineFailed;
 }
 

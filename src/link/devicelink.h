@@ -9,14 +9,13 @@ class QEventLoop;
 namespace veltra {
 
 class SerialPort;
-class SettingsFields;
 
-// Outcome of the last transaction.
-enum LinkErrorCode : int {
-    kLinkOk = 0,
-    kLinkNoReply = 1,   // no STX..CR within the time-out, or the line was lost
-    kLinkDataError = 2, // the reply failed the checksum test
-    kLinkPortUnusable = 3,
+// Outcome of the last transaction, by its established numbers.
+enum class LinkError : int {
+    None = 0,
+    NoReply = 1,   // no STX..CR within the time-out, or the line was lost
+    DataError = 2, // the reply failed the checksum test
+    PortUnusable = 3,
 };
 
 // How a write frame fared. The relay never answers one: this is only whether it left.
@@ -31,25 +30,26 @@ inline constexpr int kPacingMs = 100;
 
 // One relay on one serial line. Every exchange opens the port, sends one frame and closes
 // it again. Waits run a nested event loop woken by arriving bytes and precise timers, so
-// the window stays live and the CPU idles.
+// the window stays live and the CPU idles. It knows nothing of settings or windows: the port
+// is named by the caller, and what goes over the line is told by signals.
 class DeviceLink : public QObject
 {
     Q_OBJECT
 public:
-    DeviceLink(SerialPort &port, SettingsFields &fields, QObject *parent = nullptr);
+    explicit DeviceLink(SerialPort &port, QObject *parent = nullptr);
     ~DeviceLink() override;
 
-    // Sends the read request for page 0..8 and collects the reply into LastReply;
-    // the outcome is LinkError.
-    void ReadTransaction(int page);
-    // Sends a write or clear frame (built by BuildWriteFrame when the write was confirmed)
-    // and closes the port once every byte has left.
-    FrameSent SendWriteFrame(const QByteArray &frame);
+    // Opens `device` (a system port name; empty names none, which is a port that cannot be
+    // used), sends the read request for page 0..8 and collects the reply into LastReply.
+    LinkError ReadTransaction(int page, const QString &device);
+    // Sends a write or clear frame (built by BuildWriteFrame when the write was confirmed) on
+    // `device` and closes the port once every byte has left.
+    FrameSent SendWriteFrame(const QByteArray &frame, const QString &device);
     // The 100 ms pause between frames.
     void pacingPause();
 
-    int linkError() const { return m_linkError; }
-    void resetLinkError() { m_linkError = kLinkOk; }
+    LinkError linkError() const { return m_linkError; }
+    void resetLinkError() { m_linkError = LinkError::None; }
     const QByteArray &lastReply() const { return m_lastReply; }
 
     bool isPortOpen() const;
@@ -58,20 +58,27 @@ public:
     // Ends the current wait at once (the window is closing); later waits end at once too.
     void abortWaits();
 
-    static QString linkErrorMessage(int linkError);
+signals:
+    // Every transaction addresses the relay by its station address ("FF") first.
+    void stationAddressed(const QByteArray &address);
+    // The read request, as it goes on the line.
+    void requestSent(const QByteArray &frame);
+    // What was collected after a request, complete or not.
+    void replyReceived(const QByteArray &collected);
+    // A write or clear frame as it was tried: `left` only when every byte left the port.
+    void writeFrameSent(const QByteArray &frame, bool left);
 
 private:
-    bool OpenPort();
-    void setStationCaption();
+    bool OpenPort(const QString &device);
+    void addressStation();
     void sleepUntilWoken();
     void wake();
 
     SerialPort &m_port;
-    SettingsFields &m_fields;
     QTimer m_timer1; // pacing
     QTimer m_timer2; // reply time-out
     QEventLoop *m_loop = nullptr;
-    int m_linkError = kLinkOk;
+    LinkError m_linkError = LinkError::None;
     QByteArray m_lastReply;
     bool m_replyTimedOut = false;
     bool m_pacingTickFlag = false;

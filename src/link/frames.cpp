@@ -45,6 +45,13 @@ QByteArray readRequest(int page)
     return frameRequest(body);
 }
 
+QByteArray writeFrame(int page, QByteArrayView data)
+{
+    QByteArray body;
+    body.append(kStationAddress).append('B').append(char('0' + page)).append(data);
+    return frameRequest(body);
+}
+
 bool ReplyChecksumTest(QByteArrayView reply)
 {
     if (reply.size() < kMinReplyLength)

@@ -16,11 +16,15 @@ inline constexpr QByteArrayView kStationAddress = "FF";
 // Last two upper-case hex digits of the sum of the character codes of `body`.
 QByteArray RequestChecksum(QByteArrayView body);
 
-// ENQ + body + checksum + CR.
+// ENQ + body + checksum + CR: the envelope of every request.
 QByteArray frameRequest(QByteArrayView body);
 
 // The 12-byte read request for page 0..8, e.g. ENQ "FFAE0000" "D2" CR.
 QByteArray readRequest(int page);
+
+// The 17-byte write frame of page 0..8, or the clear frame for page 9, around its nine data
+// characters: ENQ "FF" "B" and the page digit, the data, the checksum, CR.
+QByteArray writeFrame(int page, QByteArrayView data);
 
 // True when `reply` passes the relay's checksum rule; nothing else of the reply is examined.
 bool ReplyChecksumTest(QByteArrayView reply);

@@ -1,7 +1,7 @@
 #include "operations/commands.h"
 
 #include "link/devicelink.h"
-#include "link/relayfinder.h"
+#include "operations/relayfinder.h"
 #include "link/serialport.h"
 #include "operations/messages.h"
 #include "operations/userprompts.h"
@@ -59,38 +59,43 @@ void Commands::endTransactionCommand()
     m_link.resetLinkError();
 }
 
-void Commands::pageButton(int page, int index)
+void Commands::pageButton(int page, PageAction action)
 {
     runExclusive([&] {
         m_settingsPage = page;
-        switch (index) {
-        case 0:
+        switch (action) {
+        case PageAction::Read:
             readPageCommand(page);
             break;
-        case 1:
+        case PageAction::Copy:
             copyPageCommand(page);
             break;
-        case 2:
+        case PageAction::Write:
             WritePage(page);
-            break;
-        default:
             break;
         }
     });
 }
 
-std::optional<Outcome::Kind> Commands::linkFailure() const
+std::optional<Outcome::Kind> Commands::linkFailure(LinkError error)
 {
-    switch (m_link.linkError()) {
-    case kLinkOk:
-        return std::nullopt;
-    case kLinkDataError:
-        return Outcome::Kind::DataError;
-    case kLinkPortUnusable:
-        return Outcome::Kind::PortUnusable;
-    default:
+    switch (error) {
+    case LinkError::None:
+        break;
+    case LinkError::NoReply:
         return Outcome::Kind::NoReply;
+    case LinkError::DataError:
+        return Outcome::Kind::DataError;
+    case LinkError::PortUnusable:
+        return Outcome::Kind::PortUnusable;
     }
+    return std::nullopt;
+}
+
+QString Commands::device() const
+{
+    // A text that names no port opens nothing: the link then says the port cannot be used.
+    return systemPortName(m_fields.portText()).value_or(QString());
 }
 
 const std::optional<PageReading> &Commands::reading(int page) const
@@ -124,9 +129,8 @@ void Commands::supersedeUnreadPages()
 std::optional<Outcome::Kind> Commands::ReadPage(int page)
 {
     // Named before the wait: the field may be edited while the relay is awaited.
-    const QString port = systemPortName(m_fields.portText()).value_or(QString());
-    m_link.ReadTransaction(page);
-    if (const auto failure = linkFailure()) {
+    const QString port = device();
+    if (const auto failure = linkFailure(m_link.ReadTransaction(page, port))) {
         supersedeUnreadPages();
         return failure;
     }
@@ -208,8 +212,7 @@ bool Commands::linkCheck(Outcome &outcome)
 {
     // The only sign that the relay is there: writes and clears are never answered.
     // It tests the link and nothing else: no flag of another command's decides it.
-    m_link.ReadTransaction(kCommonPage);
-    if (const auto failure = linkFailure()) {
+    if (const auto failure = linkFailure(m_link.ReadTransaction(kCommonPage, device()))) {
         supersedeUnreadPages();
         outcome.kind = *failure;
         return false;
@@ -219,20 +222,14 @@ bool Commands::linkCheck(Outcome &outcome)
 
 void Commands::WritePage(int page)
 {
-    const QString question = page == kCommonPage
-                                 ? QStringLiteral("共通設定を書き換えます。よろしいですか？")
-                                 : QStringLiteral("回路%1の設定を書き換えます。よろしいですか？")
-                                       .arg(fullWidthDigit(page));
-    writePages(CommandId::WritePage, page, page, question);
+    writePages(CommandId::WritePage, page, page, messages::writeQuestion(page));
 }
 
 void Commands::WriteAllPages()
 {
     runExclusive([&] {
-        writePages(
-            CommandId::WriteAll, kCommonPage, kPageCount - 1,
-            QStringLiteral(
-                "VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？"));
+        writePages(CommandId::WriteAll, kCommonPage, kPageCount - 1,
+                   messages::writeAllQuestion());
     });
 }
 
@@ -272,7 +269,7 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
             }
             if (all)
                 m_settingsPage = planned.page;
-            const FrameSent sent = m_link.SendWriteFrame(planned.frame);
+            const FrameSent sent = m_link.SendWriteFrame(planned.frame, device());
             if (sent != FrameSent::Sent) {
                 // Going on would report a write that did not happen as finished.
                 outcome.kind = sent == FrameSent::PortUnusable ? Outcome::Kind::PortUnusable
@@ -348,16 +345,13 @@ void Commands::ClearValues()
             conclude(outcome);
             return;
         }
-        const QString confirmation = operationValues
-                                         ? QStringLiteral("動作値をクリアします。よろしいですか？")
-                                         : QStringLiteral("最大値をクリアします。よろしいですか？");
-        if (ShowMessage(confirmation, kStyleConfirm) == kAnswerYes) {
+        if (ShowMessage(messages::clearQuestion(operationValues), kStyleConfirm) == kAnswerYes) {
             // The clear that goes out is the one confirmed, whatever is chosen meanwhile.
             const QByteArray frame = BuildWriteFrame(kClearPage, m_fields);
             m_fields.setBusyPointer(true);
             if (linkCheck(outcome)) {
                 outcome.page = kClearPage;
-                const FrameSent sent = m_link.SendWriteFrame(frame);
+                const FrameSent sent = m_link.SendWriteFrame(frame, device());
                 if (sent == FrameSent::PortUnusable)
                     outcome.kind = Outcome::Kind::PortUnusable;
                 else if (sent == FrameSent::LineFailed)
@@ -388,7 +382,7 @@ void Commands::LoadSettingsFile()
 
 void Commands::LoadSettingsFileFrom(const QString &path)
 {
-    runExclusive([&] { loadSettingsFileFrom(path); });
+    runExclusive([&] { loadNamedSettingsFile(path); });
 }
 
 void Commands::FindRelays(const QStringList &ports)
@@ -415,7 +409,7 @@ bool Commands::CloseAndExit()
     if (m_busy)
         return false;
     if (m_link.isPortOpen()) {
-        ShowMessage(QStringLiteral("COMポートを閉じます"), kStyleNotice);
+        ShowMessage(messages::portClosing(), kStyleNotice);
         m_link.closePort();
     }
     return true;

@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 
+#include "link/devicelink.h"
 #include "operations/outcome.h"
 #include "settings/decode.h"
 
@@ -30,6 +31,10 @@ struct PageReading
     friend bool operator==(const PageReading &, const PageReading &) = default;
 };
 
+// What a page's three buttons do; the value is the button's index in its control array
+// (Command2_1 copies circuit 1).
+enum class PageAction { Read = 0, Copy = 1, Write = 2 };
+
 // The commands behind the window's buttons. Each runs to its end inside the click; while
 // one waits for the relay, further clicks are ignored.
 class Commands : public QObject
@@ -39,8 +44,8 @@ public:
     Commands(DeviceLink &link, SettingsFields &fields, UserPrompts &prompts,
              QObject *parent = nullptr);
 
-    // Button `index` (0 read, 1 copy, 2 write) of page 0..8.
-    void pageButton(int page, int index);
+    // The page button of `action` on page 0..8.
+    void pageButton(int page, PageAction action);
     void ReadAllPages();
     void WriteAllPages();
     void CopyAllPresentToSet();
@@ -105,7 +110,9 @@ private:
     // Reads and decodes one page; the link failure, if any.
     std::optional<Outcome::Kind> ReadPage(int page);
     // The link's result as an outcome; nothing for success.
-    std::optional<Outcome::Kind> linkFailure() const;
+    static std::optional<Outcome::Kind> linkFailure(LinkError error);
+    // The port field's text as the device to open, read at the moment of each transaction.
+    QString device() const;
     void readPageCommand(int page);
     void copyPageCommand(int page);
     void WritePage(int page);
@@ -123,7 +130,7 @@ private:
     void saveSettingsFileCommand();
     void saveEditedSettingsFileCommand();
     void loadSettingsFileCommand();
-    void loadSettingsFileFrom(const QString &path);
+    void loadNamedSettingsFile(const QString &path);
 
     DeviceLink &m_link;
     SettingsFields &m_fields;

@@ -75,18 +75,15 @@ void Commands::loadSettingsFileCommand()
         conclude(Outcome(CommandId::Load, Outcome::Kind::Declined));
         return;
     }
-    loadSettingsFileFrom(*path);
+    loadNamedSettingsFile(*path);
 }
 
-void Commands::loadSettingsFileFrom(const QString &path)
+void Commands::loadNamedSettingsFile(const QString &path)
 {
     Outcome outcome{CommandId::Load};
-    // Path on the first line, the sentence on the second: a message box breaks lines at LF
-    // only, a CR would run both together.
     const QString shownPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     outcome.fileName = shownPath;
-    if (ShowMessage(shownPath + u'\n' + QStringLiteral("のVELTRA設定ファイルを読み込みます。"),
-                    kStyleConfirm) != kAnswerYes) {
+    if (ShowMessage(messages::loadQuestion(shownPath), kStyleConfirm) != kAnswerYes) {
         outcome.kind = Outcome::Kind::Declined;
         conclude(outcome);
         return;

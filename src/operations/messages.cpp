@@ -17,19 +17,65 @@ QString pageName(int page)
 
 QString writeProblem(WriteProblem problem)
 {
+    // The one table of reasons: lists, the command line and the marks' tooltips say these.
     switch (problem) {
     case WriteProblem::NotChosen:
         return QStringLiteral("値が選ばれていません");
     case WriteProblem::Error:
-        return QStringLiteral("ERROR は書き込めません");
+        return QStringLiteral("ERROR は値ではありません");
     case WriteProblem::Empty:
-        return QStringLiteral("値が空です");
+        return QStringLiteral("空欄です");
     case WriteProblem::Unknown:
         return QStringLiteral("一覧にない値です");
     case WriteProblem::StationOutOfRange:
         break;
     }
     return QStringLiteral("局番号は 000～255 の数です");
+}
+
+QString fieldExplanation(const FieldState &state, const QString &present, const QString &set)
+{
+    switch (state.mark) {
+    case FieldMark::None:
+        break;
+    case FieldMark::Pending:
+        return QStringLiteral("書込で %1 → %2 に変わります。").arg(present, set);
+    case FieldMark::Warning:
+        return writeProblem(state.problem.value_or(WriteProblem::Unknown)) +
+               QStringLiteral("。書き込みできません。");
+    }
+    return {};
+}
+
+QString writeQuestion(int page)
+{
+    if (page == kCommonPage)
+        return QStringLiteral("共通設定を書き換えます。よろしいですか？");
+    return QStringLiteral("回路%1の設定を書き換えます。よろしいですか？").arg(fullWidthDigit(page));
+}
+
+QString writeAllQuestion()
+{
+    return QStringLiteral(
+        "VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？");
+}
+
+QString clearQuestion(bool operationValues)
+{
+    return operationValues ? QStringLiteral("動作値をクリアします。よろしいですか？")
+                           : QStringLiteral("最大値をクリアします。よろしいですか？");
+}
+
+QString loadQuestion(const QString &shownPath)
+{
+    // Path on the first line, the sentence on the second: a message box breaks lines at LF
+    // only, a CR would run both together.
+    return shownPath + u'\n' + QStringLiteral("のVELTRA設定ファイルを読み込みます。");
+}
+
+QString portClosing()
+{
+    return QStringLiteral("COMポートを閉じます");
 }
 
 namespace {
@@ -99,11 +145,11 @@ QString linkErrorText(Outcome::Kind kind)
 {
     switch (kind) {
     case Outcome::Kind::DataError:
-        return DeviceLink::linkErrorMessage(kLinkDataError);
+        return linkError(LinkError::DataError);
     case Outcome::Kind::PortUnusable:
-        return DeviceLink::linkErrorMessage(kLinkPortUnusable);
+        return linkError(LinkError::PortUnusable);
     default:
-        return DeviceLink::linkErrorMessage(kLinkNoReply);
+        return linkError(LinkError::NoReply);
     }
 }
 
@@ -154,6 +200,68 @@ QString notTakenLine(const NotTakenItem &item)
              item.present);
 }
 
+QString pdfSaveFailed()
+{
+    return QStringLiteral("PDFを保存できませんでした。");
+}
+
+QString notLoadedWhileBusy(const QString &fileName)
+{
+    return QStringLiteral("コマンドの実行中です。%1 "
+                          "は読み込んでいません。終わってから、もう一度開いてください。")
+        .arg(fileName);
+}
+
+QString noRelayFound()
+{
+    return QStringLiteral("リレーは見つかりませんでした。ケーブルとリレーの電源を確認してください。");
+}
+
+QString noAnswer()
+{
+    return QStringLiteral("応答なし");
+}
+
+QString declined(CommandId command)
+{
+    return command == CommandId::Clear ? QStringLiteral("クリアを中止しました。")
+                                       : QStringLiteral("書き込みを中止しました。");
+}
+
+QString noSuchItem()
+{
+    return QStringLiteral("その項目はありません。");
+}
+
+QString misplacedLabel(int page)
+{
+    return QStringLiteral("%1 の行に別のラベルがあります").arg(pageName(page));
+}
+
+QString progress(Progress kind, int done, int total)
+{
+    const QString verb = kind == Progress::Writing ? QStringLiteral("書込中")
+                         : kind == Progress::Verifying ? QStringLiteral("照合中")
+                                                       : QStringLiteral("読込中");
+    return QStringLiteral("%1 %2/%3").arg(verb).arg(done).arg(total);
+}
+
+QString linkError(LinkError error)
+{
+    switch (error) {
+    case LinkError::None:
+        break;
+    case LinkError::NoReply:
+        return QStringLiteral(
+            "通信回線が繋がりません。COMポート番号か、ケーブルの接続を確認してください｡ ");
+    case LinkError::DataError:
+        return QStringLiteral("通信データエラーです。再実行してください。");
+    case LinkError::PortUnusable:
+        return QStringLiteral("指定のCOMポートは使用できません。");
+    }
+    return {};
+}
+
 QString replyProblem(ReplyVerdict verdict)
 {
     switch (verdict) {
@@ -191,8 +299,7 @@ QString relaySearch(const Outcome &outcome)
     }
     QStringList lines;
     if (relays.isEmpty())
-        lines << QStringLiteral(
-            "リレーは見つかりませんでした。ケーブルとリレーの電源を確認してください。");
+        lines << noRelayFound();
     else if (relays.size() == 1)
         lines << QStringLiteral("リレーが見つかりました。COMポートを %1 にしました。")
                      .arg(relayPorts.constFirst());

@@ -2,6 +2,7 @@
 
 #include "operations/commands.h"
 #include "operations/outcome.h"
+#include "settings/changes.h"
 #include "settings/writable.h"
 
 #include <QString>
@@ -14,8 +15,33 @@ namespace veltra::messages {
 QString report(const Outcome &outcome);
 // Why a set value cannot be written, in a few words.
 QString writeProblem(WriteProblem problem);
+// A mark's tooltip and accessible description; empty without a mark.
+QString fieldExplanation(const FieldState &state, const QString &present, const QString &set);
+// The confirmations: writing one page or all, clearing, loading a file; the exit notice.
+QString writeQuestion(int page);
+QString writeAllQuestion();
+QString clearQuestion(bool operationValues);
+QString loadQuestion(const QString &shownPath);
+QString portClosing();
 // "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 45(mA)"
 QString notTakenLine(const NotTakenItem &item);
+// The report that could not be saved; a file dropped while a command waits on the relay.
+QString pdfSaveFailed();
+QString notLoadedWhileBusy(const QString &fileName);
+// A relay search that found none; a port that said nothing.
+QString noRelayFound();
+QString noAnswer();
+// A write or a clear that was not confirmed.
+QString declined(CommandId command);
+// A change named for an item that no page has.
+QString noSuchItem();
+// A settings file's line whose label is not that of page 0..8, the page its position fills.
+QString misplacedLabel(int page);
+// "読込中 3/9", "書込中 4/9", "照合中 2/9".
+enum class Progress { Reading, Writing, Verifying };
+QString progress(Progress kind, int done, int total);
+// The message of link errors 1, 2 and 3; empty for none.
+QString linkError(LinkError error);
 // Why a port's reply is no reply a read would take, in a few words.
 QString replyProblem(ReplyVerdict verdict);
 // Why a page's present values may not be what the relay on the port now named holds: its

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/relayfinder.h"
+#include "operations/relayfinder.h"
 #include "settings/writable.h"
 
 #include <QList>

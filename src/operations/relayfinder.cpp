@@ -1,4 +1,4 @@
-#include "link/relayfinder.h"
+#include "operations/relayfinder.h"
 
 #include "link/devicelink.h"
 #include "link/frames.h"

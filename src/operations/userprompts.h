@@ -6,12 +6,15 @@
 
 namespace veltra {
 
-// Message box styles and answers as the relay tool has always used them.
-inline constexpr int kStyleNotice = 48;   // exclamation icon, OK
-inline constexpr int kStyleConfirm = 292; // question icon, Yes/No, No is the default
-inline constexpr int kAnswerOk = 1;
-inline constexpr int kAnswerYes = 6;
-inline constexpr int kAnswerNo = 7;
+// Message box styles and answers by the codes the relay tool has always used: what
+// ShowMessage takes and gives back.
+enum MessageCode : int {
+    kStyleNotice = 48,   // exclamation icon, OK
+    kStyleConfirm = 292, // question icon, Yes/No, No is the default
+    kAnswerOk = 1,
+    kAnswerYes = 6,
+    kAnswerNo = 7,
+};
 
 // Everything that waits on the user. Tests script it; the window shows real boxes.
 class UserPrompts

@@ -15,23 +15,6 @@ std::optional<int> valueOf(int page, int item, const QString &text)
     return writeProblem(page, item, text) ? std::nullopt : writeCode(pageKind(page), item, text);
 }
 
-QString warning(WriteProblem problem, const QString &text)
-{
-    switch (problem) {
-    case WriteProblem::NotChosen:
-    case WriteProblem::Error:
-        return QStringLiteral("\"%1\" では書き込みできません。値を選んでください。").arg(text);
-    case WriteProblem::StationOutOfRange:
-        return QStringLiteral("局番号は 000～255 の数です。\"%1\" では書き込みできません。")
-            .arg(text);
-    case WriteProblem::Empty:
-        return QStringLiteral("空欄では書き込みできません。値を選んでください。");
-    case WriteProblem::Unknown:
-        break;
-    }
-    return QStringLiteral("\"%1\" は一覧にない値です。書き込みできません。").arg(text);
-}
-
 } // namespace
 
 QList<FieldState> pageStates(int page, const QStringList &present, const QStringList &set)
@@ -48,12 +31,10 @@ QList<FieldState> pageStates(int page, const QStringList &present, const QString
         if (problem == WriteProblem::NotChosen && !chosen)
             states.append(FieldState{});
         else if (problem)
-            states.append({FieldMark::Warning, warning(*problem, set[item])});
+            states.append({FieldMark::Warning, problem});
         else if (!writeProblem(page, item, present[item]) &&
                  !sameValue(page, item, present[item], set[item]))
-            states.append(
-                {FieldMark::Pending,
-                 QStringLiteral("書込で %1 → %2 に変わります。").arg(present[item], set[item])});
+            states.append({FieldMark::Pending, std::nullopt});
         else
             states.append(FieldState{});
     }

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/writable.h"
+
+#include <optional>
+
 namespace veltra {
 
 // How a set value stands against the present value beside it.
@@ -14,10 +18,11 @@ enum class FieldMark {
     Warning, // the value cannot be written as it stands
 };
 
+// How one set value stands; the words for it are the window's (operations/messages).
 struct FieldState
 {
     FieldMark mark = FieldMark::None;
-    QString explanation; // for a tooltip and screen readers; empty with FieldMark::None
+    std::optional<WriteProblem> problem; // with FieldMark::Warning: why
 
     friend bool operator==(const FieldState &, const FieldState &) = default;
 };

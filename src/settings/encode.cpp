@@ -91,19 +91,20 @@ std::optional<QString> writeText(PageKind kind, int item, int code)
     return text == errorText() ? std::nullopt : std::optional<QString>(text);
 }
 
+QByteArray writeData(int page, const SettingsFields &fields)
+{
+    if (page == kCommonPage)
+        return commonData(fields);
+    if (page == kClearPage)
+        return clearData(fields);
+    return isSettingsPage(page) ? circuitData(page, fields) : QByteArray();
+}
+
 QByteArray BuildWriteFrame(int page, const SettingsFields &fields)
 {
     if (page < kCommonPage || page > kClearPage)
         return {};
-    QByteArray body(kStationAddress.data(), kStationAddress.size());
-    body.append('B').append(char('0' + page));
-    if (page == kCommonPage)
-        body.append(commonData(fields));
-    else if (page == kClearPage)
-        body.append(clearData(fields));
-    else
-        body.append(circuitData(page, fields));
-    return frameRequest(body);
+    return writeFrame(page, writeData(page, fields));
 }
 
 } // namespace veltra

@@ -19,6 +19,10 @@ std::optional<int> writeCode(PageKind kind, int item, const QString &text);
 // also beyond the list (1.5(A)); nothing for a code no table names.
 std::optional<QString> writeText(PageKind kind, int item, int code);
 
+// The nine data characters of page 0..8 from its set values, or of the clear frame for page 9
+// from the two clear options; empty for any other page.
+QByteArray writeData(int page, const SettingsFields &fields);
+
 // The 17-character write frame of page 0..8 from its set values, or the clear frame for
 // page 9 from the two clear options. A text outside its item's table is sent as "E".
 QByteArray BuildWriteFrame(int page, const SettingsFields &fields);

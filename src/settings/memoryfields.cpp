@@ -43,16 +43,4 @@ void MemoryFields::setClearOptions(bool operationValues, bool maximumValues)
     m_clear[1] = maximumValues;
 }
 
-void MemoryFields::setRequestMonitor(const QString &text)
-{
-    if (onRequest)
-        onRequest(text);
-}
-
-void MemoryFields::setWriteMonitor(const QString &text)
-{
-    if (onWrite)
-        onWrite(text);
-}
-
 } // namespace veltra

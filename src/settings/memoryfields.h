@@ -6,7 +6,6 @@
 #include <QList>
 #include <QStringList>
 
-#include <functional>
 
 namespace veltra {
 
@@ -23,18 +22,10 @@ public:
     void setSetValue(int page, int item, const QString &text) override;
     bool clearOptionSelected(int index) const override;
     QString portText() const override { return m_port; }
-    void setRequestMonitor(const QString &text) override;
-    void setReplyMonitor(const QString &) override {}
-    void setWriteMonitor(const QString &text) override;
-    void setStationCaption(const QString &) override {}
     void setBusyPointer(bool) override {}
 
     void setPortText(const QString &text) override { m_port = text; }
     void setClearOptions(bool operationValues, bool maximumValues);
-
-    // Called with every frame as it is sent: read requests and write frames.
-    std::function<void(const QString &frame)> onRequest;
-    std::function<void(const QString &frame)> onWrite;
 
 private:
     QList<QStringList> m_present;

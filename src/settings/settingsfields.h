@@ -6,6 +6,8 @@ namespace veltra {
 
 // The window's fields as the core sees them. The window owns every value; operations,
 // codecs, validation and the settings file read and write through here and keep no copy.
+// What the line carries (the monitor fields, the station caption) is not here: the link
+// tells it by its signals.
 class SettingsFields
 {
 public:
@@ -23,12 +25,6 @@ public:
     // The text of the COM port field, as typed or chosen.
     virtual QString portText() const = 0;
     virtual void setPortText(const QString &text) = 0;
-
-    // Monitor fields: last read request, last received text, last write frame.
-    virtual void setRequestMonitor(const QString &text) = 0;
-    virtual void setReplyMonitor(const QString &text) = 0;
-    virtual void setWriteMonitor(const QString &text) = 0;
-    virtual void setStationCaption(const QString &text) = 0;
 
     virtual void setBusyPointer(bool busy) = 0;
 };

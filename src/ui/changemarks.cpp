@@ -1,5 +1,7 @@
 #include "ui/changemarks.h"
 
+#include "operations/messages.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPainter>
@@ -145,10 +147,11 @@ void ChangeMarks::refresh(int page)
     for (int item = 0; item < states.size(); ++item) {
         QComboBox *field = p.set[item];
         const FieldState &state = states[item];
+        const QString explanation = messages::fieldExplanation(state, present[item], set[item]);
         // Each set sends events (and tells screen readers): only when something changed.
-        if (field->toolTip() != state.explanation) {
-            field->setToolTip(state.explanation);
-            field->setAccessibleDescription(state.explanation);
+        if (field->toolTip() != explanation) {
+            field->setToolTip(explanation);
+            field->setAccessibleDescription(explanation);
         }
         if (state.mark == m_marks[page][item])
             continue;

@@ -119,9 +119,9 @@ QString setName(int page, int item)
 {
     return QStringLiteral("Combo%1_%2").arg(page + 1).arg(item);
 }
-QString pageButtonName(int page, int index)
+QString pageButtonName(int page, PageAction action)
 {
-    return QStringLiteral("Command%1_%2").arg(page + 1).arg(index);
+    return QStringLiteral("Command%1_%2").arg(page + 1).arg(int(action));
 }
 
 QPushButton *makeButton(const QString &name, const QString &caption, const QString &tooltip,
@@ -174,7 +174,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     m_prompts = prompts;
     m_port = line ? line : createSerialPort(this);
     m_port->setParent(this);
-    m_link = new DeviceLink(*m_port, *this, this);
+    m_link = new DeviceLink(*m_port, this);
     m_commands = new Commands(*m_link, *this, *m_prompts, this);
     m_service = new ServiceWindow(this);
 
@@ -197,6 +197,20 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     connect(m_commands, &Commands::readingsChanged, this, &MainWindow::refreshReadings);
     connect(m_portCombo, &QComboBox::editTextChanged, this, &MainWindow::refreshReadings);
 
+    // The communication monitor and the station caption show what the link says it did.
+    connect(m_link, &DeviceLink::stationAddressed, this, [this](const QByteArray &address) {
+        m_service->stationCaption()->setText(
+            QStringLiteral("局番号=%1H").arg(QString::fromLatin1(address)));
+    });
+    connect(m_link, &DeviceLink::requestSent, this, [this](const QByteArray &frame) {
+        m_service->requestMonitor()->setText(QString::fromLatin1(frame));
+    });
+    connect(m_link, &DeviceLink::replyReceived, this, [this](const QByteArray &collected) {
+        m_service->replyMonitor()->setText(QString::fromLatin1(collected));
+    });
+    connect(m_link, &DeviceLink::writeFrameSent, this, [this](const QByteArray &frame) {
+        m_service->writeMonitor()->setText(QString::fromLatin1(frame));
+    });
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
     connect(m_service->verifyOption(), &QCheckBox::toggled, m_commands,
             &Commands::setVerifyAfterWrite);
@@ -329,7 +343,7 @@ void MainWindow::saveReportAsPdf()
     }
     saved = saved && saveWholeFile(*path, pdf);
     if (!saved)
-        m_prompts->ShowMessage(QStringLiteral("PDFを保存できませんでした。"), kStyleNotice);
+        m_prompts->ShowMessage(messages::pdfSaveFailed(), kStyleNotice);
 }
 
 void MainWindow::showAbout()
@@ -474,21 +488,29 @@ void MainWindow::buildPage(int page, QWidget *widget)
         w.set[item] = set;
     }
 
-    // Copy, write and read, stacked between the two columns.
-    w.buttons[1] = makeButton(pageButtonName(page, 1), QStringLiteral("現在値⇒設定値"),
-                              QStringLiteral("現在値を設定値にコピーします。"), widget);
-    w.buttons[2] =
-        makeButton(pageButtonName(page, 2), writeCaption(page), writeTooltip(page), widget);
-    w.buttons[0] = makeButton(pageButtonName(page, 0), QStringLiteral("現在設定値取得"),
-                              readTooltip(page), widget);
-    const int buttonY[3] = {firstRowY + 2 * 40, firstRowY, firstRowY + 40};
-    for (int index = 0; index < 3; ++index) {
-        w.buttons[std::size_t(index)]->setGeometry(buttonX, buttonY[index], 108, 26);
-        connect(w.buttons[std::size_t(index)], &QPushButton::clicked, m_commands,
-                [this, page, index] { m_commands->pageButton(page, index); });
+    // Copy, write and read, stacked between the two columns from the top.
+    struct PageButton
+    {
+        PageAction action;
+        QString caption;
+        QString tooltip;
+        int y;
+    };
+    const PageButton buttons[] = {
+        {PageAction::Copy, QStringLiteral("現在値⇒設定値"),
+         QStringLiteral("現在値を設定値にコピーします。"), firstRowY},
+        {PageAction::Write, writeCaption(page), writeTooltip(page), firstRowY + 40},
+        {PageAction::Read, QStringLiteral("現在設定値取得"), readTooltip(page), firstRowY + 2 * 40},
+    };
+    for (const PageButton &b : buttons) {
+        QPushButton *button = makeButton(pageButtonName(page, b.action), b.caption, b.tooltip, widget);
+        button->setGeometry(buttonX, b.y, 108, 26);
+        connect(button, &QPushButton::clicked, m_commands,
+                [this, page, action = b.action] { m_commands->pageButton(page, action); });
+        w.buttons[std::size_t(b.action)] = button;
     }
     // Shown once the lists are filled.
-    w.buttons[0]->hide();
+    w.button(PageAction::Read)->hide();
 }
 
 void MainWindow::populateLists(const QString &initialPort)
@@ -507,7 +529,7 @@ void MainWindow::populateLists(const QString &initialPort)
         }
     }
     for (PageWidgets &w : m_pages)
-        w.buttons[0]->show();
+        w.button(PageAction::Read)->show();
 }
 
 void MainWindow::setTabOrder()
@@ -517,7 +539,7 @@ void MainWindow::setTabOrder()
           << m_topButtons[4] << m_helpButton << m_exitButton << m_tabs;
     for (int page = 0; page < kPageCount; ++page) {
         const PageWidgets &w = m_pages[std::size_t(page)];
-        order << w.buttons[1] << w.buttons[2];
+        order << w.button(PageAction::Copy) << w.button(PageAction::Write);
         for (int row = 0; row < w.set.size(); ++row)
             order << w.set[itemAtScreenRow(pageKind(page), row)];
     }
@@ -527,7 +549,7 @@ void MainWindow::setTabOrder()
             order << w.present[itemAtScreenRow(pageKind(page), row)];
     }
     for (const PageWidgets &w : m_pages)
-        order << w.buttons[0];
+        order << w.button(PageAction::Read);
     for (int i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -575,26 +597,6 @@ QString MainWindow::portText() const
 void MainWindow::setPortText(const QString &text)
 {
     m_portCombo->setEditText(text);
-}
-
-void MainWindow::setRequestMonitor(const QString &text)
-{
-    m_service->requestMonitor()->setText(text);
-}
-
-void MainWindow::setReplyMonitor(const QString &text)
-{
-    m_service->replyMonitor()->setText(text);
-}
-
-void MainWindow::setWriteMonitor(const QString &text)
-{
-    m_service->writeMonitor()->setText(text);
-}
-
-void MainWindow::setStationCaption(const QString &text)
-{
-    m_service->stationCaption()->setText(text);
 }
 
 void MainWindow::setBusyPointer(bool busy)
@@ -696,10 +698,7 @@ void MainWindow::loadDroppedFile(const QString &path)
     // A command waiting on the relay would ignore the load: say so rather than drop it unseen,
     // in a box that does not hold that wait up.
     if (m_commands->busy()) {
-        m_prompts->ShowNotice(
-            QStringLiteral("コマンドの実行中です。%1 "
-                           "は読み込んでいません。終わってから、もう一度開いてください。")
-                .arg(QFileInfo(path).fileName()));
+        m_prompts->ShowNotice(messages::notLoadedWhileBusy(QFileInfo(path).fileName()));
         return;
     }
     m_commands->LoadSettingsFileFrom(path);

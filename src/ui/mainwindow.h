@@ -1,5 +1,6 @@
 #pragma once
 
+#include "operations/commands.h"
 #include "settings/settingsfields.h"
 #include "ui/helpwindow.h"
 #include "ui/settingsreport.h"
@@ -23,7 +24,6 @@ namespace veltra {
 
 class ChangeMarks;
 class DottedTabWidget;
-class Commands;
 class DeviceLink;
 class SerialPort;
 class ServiceWindow;
@@ -48,10 +48,6 @@ public:
     bool clearOptionSelected(int index) const override;
     QString portText() const override;
     void setPortText(const QString &text) override;
-    void setRequestMonitor(const QString &text) override;
-    void setReplyMonitor(const QString &text) override;
-    void setWriteMonitor(const QString &text) override;
-    void setStationCaption(const QString &text) override;
     void setBusyPointer(bool busy) override;
 
     Commands &commands() { return *m_commands; }
@@ -92,7 +88,8 @@ private:
     {
         QList<QLineEdit *> present;
         QList<QComboBox *> set;
-        std::array<QPushButton *, 3> buttons{}; // read, copy, write
+        std::array<QPushButton *, 3> buttons{}; // by PageAction
+        QPushButton *button(PageAction action) const { return buttons[std::size_t(action)]; }
     };
 
     void buildMenus();

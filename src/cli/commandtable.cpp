@@ -1,0 +1,179 @@
+#include "cli/commandtable.h"
+
+#include "cli/outcomes.h"
+#include "cli/runner.h"
+
+#include <algorithm>
+
+namespace veltra::cli {
+namespace {
+
+struct OptionRow
+{
+    const char *name;
+    const char *value; // nullptr for a switch
+};
+
+constexpr OptionRow kOptions[] = {
+    {"port", "P"},          {"page", "N"},          {"json", nullptr},
+    {"o", "FILE.DT"},       {"yes", nullptr},       {"verify", nullptr},
+    {"no-verify", nullptr}, {"operation", nullptr}, {"maximum", nullptr},
+};
+
+} // namespace
+
+const char *optionValueName(const char *option)
+{
+    for (const OptionRow &row : kOptions)
+        if (qstrcmp(row.name, option) == 0)
+            return row.value;
+    return nullptr;
+}
+
+const QList<CommandRow> &commandTable()
+{
+    // clang-format off: each text is laid out as --help prints it
+    static const QList<CommandRow> table{
+        {"ports", "ports", {}, false, 0, 0, &Runner::ports,
+         "Lists the serial ports present now, one per line: name<TAB>description.\n", ""},
+        {"read", "read  --port P [--page N] [--json] [-o FILE.DT]",
+         {{"port", "--port P", "the relay's port (required)"},
+          {"page", "--page N", "read page N only (0 common, 1..8 circuits)"},
+          {"json", "--json",
+           "print one JSON object with \"port\" and \"pages\"; each page has \"page\" and\n"
+           "\"items\", each item \"label\" and \"present\". A read that fails prints\n"
+           "\"port\", \"exit\", \"message\", \"pagesRead\" and \"pagesNotRead\" instead"},
+          {"o", "-o FILE.DT",
+           "also save the values as the window saves them; needs all nine pages,\n"
+           "so not with --page, and all of them from this relay"}},
+         true, 0, 0, &Runner::read,
+         "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
+         "page<TAB>label<TAB>value, in item order.\n",
+         "A read of all pages that stops names the pages read before it, on stderr.\n"},
+        {"write", "write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json]",
+         {{"port", "--port P", "the relay's port (required)"},
+          {"page", "--page N", "write page N only (0 common, 1..8 circuits)"},
+          {"verify", "--verify", nullptr},
+          {"no-verify", "--no-verify",
+           "do not read the written pages back (--verify, the default, is accepted)"},
+          {"yes", "--yes",
+           "write without asking. Without it the question is asked on the terminal\n"
+           "(also when the streams are redirected); with no terminal nothing is\n"
+           "sent"},
+          {"json", "--json",
+           "print one JSON object: \"port\", \"file\", \"exit\", \"message\",\n"
+           "\"pagesSent\", \"pagesNotSent\", \"verified\" and \"notTaken\" (each item\n"
+           "with \"page\", \"label\", \"written\" and \"present\")"}},
+         true, 1, 1, &Runner::write,
+         "Loads a settings file as the window does and refuses it, before anything is sent, when\n"
+         "a value on the pages to write cannot be written (each listed on stderr as\n"
+         "page<TAB>label<TAB>value<TAB>reason). Then asks for confirmation, checks the link with\n"
+         "a read, writes all nine pages or page N only, and reads the written pages back: each\n"
+         "item the relay did not take is printed and the exit status is 1.\n",
+         "When every frame left but reading them back failed, the pages sent are named and the\n"
+         "exit status is 9: written, not verified.\n"},
+        {"clear", "clear --port P (--operation | --maximum) [--yes]",
+         {{"port", "--port P", "the relay's port (required)"},
+          {"operation", "--operation", "clear the stored operation values"},
+          {"maximum", "--maximum", "clear the stored maximum values"},
+          {"yes", "--yes", "clear without asking (see write)"}},
+         true, 0, 0, &Runner::clear,
+         "Clears the operation values or the maximum values the relay has stored, after a\n"
+         "confirmation and a link check.\n", ""},
+        {"diff", "diff  FILE.DT (--port P | OTHER.DT) [--json]",
+         {{"port", "--port P", "compare with the relay on this port"},
+          {"json", "--json",
+           "print one JSON object with \"left\", \"right\" and \"differences\", each\n"
+           "difference with \"page\", \"label\", \"left\" and \"right\""}},
+         false, 1, 2, &Runner::diff,
+         "Compares a settings file with the relay's present settings (a read of all pages) or\n"
+         "with another file, and prints each item that differs:\n"
+         "page<TAB>label<TAB>left<TAB>right. Exits 1 when they differ, 0 when they are equal.\n",
+         ""},
+        {"check", "check FILE.DT [--json]",
+         {{"json", "--json", "print one JSON object as read does, with \"file\" in place of \"port\""}},
+         false, 1, 1, &Runner::check,
+         "Loads a settings file as the window does, without a relay, and prints its values as\n"
+         "read prints a relay's: page<TAB>label<TAB>value. Every value that cannot be written is\n"
+         "listed on stderr as page<TAB>label<TAB>value<TAB>reason; the exit status is then 6.\n",
+         ""},
+        {"set", "set   FILE.DT PAGE:LABEL=VALUE... -o OUT.DT",
+         {{"o", "-o OUT.DT", "where the result goes (required)"}},
+         false, 2, -1, &Runner::set,
+         "Changes named values of a settings file and saves the result as OUT.DT, which may be\n"
+         "FILE.DT itself (it is replaced only once the new file is complete). PAGE is 0 (common)\n"
+         "to 8, LABEL an item's label as read prints it, VALUE one the relay knows, for example\n"
+         "3:絶縁監視動作感度設定=50(mA). A label or value the relay does not know, or a value of\n"
+         "the file that cannot be written, exits 6 and writes nothing.\n",
+         ""},
+        {"find", "find  [--port P]...",
+         {{"port", "--port P", "a port to try; give it once for each"}},
+         false, 0, 0, &Runner::find,
+         "Sends a read of the common settings to every port given, or to every port present when\n"
+         "none is, all at the same time, and prints one line per relay that answered:\n"
+         "port<TAB>station. Ports that could not be opened or did not answer are named on stderr.\n"
+         "Exits 0 when a relay answered, 3 when none did. Nothing but read requests is sent.\n",
+         ""},
+    };
+    // clang-format on
+    return table;
+}
+
+const CommandRow *findCommand(const QString &name)
+{
+    for (const CommandRow &row : commandTable())
+        if (name == QLatin1String(row.name))
+            return &row;
+    return nullptr;
+}
+
+QString commandHelp(const CommandRow &row)
+{
+    QString text = QStringLiteral("usage: veltra-cli %1\n\n%2")
+                       .arg(QLatin1String(row.synopsis), QString::fromUtf8(row.about));
+    qsizetype width = 13; // the flags' column, wide enough for the longest flag
+    for (const OptionHelp &option : row.options)
+        width = std::max(width, qsizetype(qstrlen(option.flag)) + 3);
+    bool first = true;
+    for (const OptionHelp &option : row.options) {
+        if (!option.description)
+            continue;
+        if (first)
+            text += u'\n';
+        first = false;
+        const QStringList lines = QString::fromUtf8(option.description).split(u'\n');
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(option.flag).leftJustified(width),
+                                               lines.constFirst());
+        for (const QString &line : lines.mid(1))
+            text += QString(width + 2, u' ') + line + u'\n';
+    }
+    if (*row.notes)
+        text += u'\n' + QString::fromUtf8(row.notes);
+    return text;
+}
+
+QString overview()
+{
+    QString text = QStringLiteral(
+        "usage: veltra-cli COMMAND [options]\n"
+        "\n"
+        "Reads, writes, clears and compares the settings of a VELTRA relay over a serial line.\n"
+        "\n");
+    for (const CommandRow &row : commandTable())
+        text += QStringLiteral("  veltra-cli %1\n").arg(QLatin1String(row.synopsis));
+    text += QStringLiteral(
+        "  veltra-cli --version\n"
+        "\n"
+        "P is a port number, 1..10 (COM1..COM10 on Windows, /dev/ttyS0../dev/ttyS9 on Linux), or "
+        "a\n"
+        "device name such as /dev/ttyUSB0 or COM12. N is a page: 0 the common settings, 1..8 the\n"
+        "circuits.\n"
+        "\n"
+        "Exit status:\n");
+    for (const ExitMeaning &exit : exitMeanings())
+        text += QStringLiteral("  %1  %2\n").arg(exit.code).arg(QLatin1String(exit.meaning));
+    text += QStringLiteral("\n'veltra-cli COMMAND --help' describes one command.\n");
+    return text;
+}
+
+} // namespace veltra::cli
