@@ -1,5 +1,6 @@
 #include "link/frames.h"
 #include "settings/decode.h"
+#include "settings/items.h"
 
 #include <QTest>
 
@@ -27,6 +28,8 @@ private slots:
     void checksum();
     void acceptance_data();
     void acceptance();
+    void verdicts_data();
+    void verdicts();
     void commonDecoding_data();
     void commonDecoding();
     void circuitDecoding_data();
@@ -123,6 +126,31 @@ void TestProtocol::acceptance()
     QFETCH(QByteArray, received);
     QFETCH(bool, accepted);
     QCOMPARE(ReplyChecksumTest(received), accepted);
+}
+
+Q_DECLARE_METATYPE(veltra::ReplyVerdict)
+
+void TestProtocol::verdicts_data()
+{
+    QTest::addColumn<QByteArray>("collected");
+    QTest::addColumn<ReplyVerdict>("verdict");
+    const QByteArray good = reply("010201000107");
+    QByteArray bad = good;
+    bad[18] = bad[18] == '0' ? '1' : '0';
+    QTest::newRow("accepted") << good << ReplyVerdict::Accepted;
+    QTest::newRow("no CR yet") << good.chopped(1) << ReplyVerdict::Incomplete;
+    QTest::newRow("no STX yet") << good.sliced(1) << ReplyVerdict::Incomplete;
+    QTest::newRow("wrong checksum") << bad << ReplyVerdict::BadChecksum;
+    QTest::newRow("stray byte before STX") << QByteArray("x" + good) << ReplyVerdict::StrayBeforeStx;
+    QTest::newRow("echo then reply") << QByteArray(readRequest(0) + good)
+                                     << ReplyVerdict::StrayBeforeStx;
+}
+
+void TestProtocol::verdicts()
+{
+    QFETCH(QByteArray, collected);
+    QFETCH(ReplyVerdict, verdict);
+    QCOMPARE(judgeReply(collected), verdict);
 }
 
 void TestProtocol::commonDecoding_data()
@@ -236,6 +264,9 @@ void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
     QVERIFY(decodePage(9, reply("000000000000"), records).isEmpty());
     QVERIFY(decodePage(-1, reply("000000000000"), records).isEmpty());
     QCOMPARE(records.circuits[3].codes, before.circuits[3].codes);
+    // A reply cut short reads nothing past its end: every field is unreadable.
+    const QStringList cut = decodePage(4, QByteArray("\x02" "FFAE0"), records);
+    QCOMPARE(cut, QStringList(kCircuitItemCount, QStringLiteral("ERROR")));
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)

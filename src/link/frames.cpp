@@ -33,7 +33,6 @@ QByteArray RequestChecksum(QByteArrayView body)
 QByteArray frameRequest(QByteArrayView body)
 {
     QByteArray frame;
-    frame.reserve(body.size() + 4);
     frame.append(kEnq).append(body).append(RequestChecksum(body)).append(kCr);
     return frame;
 }
@@ -56,16 +55,11 @@ bool ReplyChecksumTest(QByteArrayView reply)
 {
     if (reply.size() < kMinReplyLength)
         return false;
-    unsigned sum = 0;
-    qsizetype checksumPos = 0;
-    if (reply[kEtxPosition - 1] == kEtx) {
-        sum = sumOfPositions(reply, 2, 18);
-        checksumPos = 19;
-    } else {
-        // Alternative rule: the data fields alone, checksum right after them.
-        sum = sumOfPositions(reply, 6, 17);
-        checksumPos = 18;
-    }
+    // With ETX at 18 the sum covers 2..18 and the checksum follows at 19; otherwise the
+    // data fields alone, with the checksum right after them at 18.
+    const bool etx = reply[kEtxPosition - 1] == kEtx;
+    const unsigned sum = etx ? sumOfPositions(reply, 2, 18) : sumOfPositions(reply, 6, 17);
+    const qsizetype checksumPos = etx ? 19 : 18;
     // Two received characters against the sum's last two digits: a checksum cut short, or a
     // sum below 0x10 (one digit), never matches.
     const QByteArrayView received = reply.sliced(checksumPos - 1);
