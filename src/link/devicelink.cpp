@@ -7,6 +7,21 @@
 
 namespace veltra {
 
+namespace {
+
+const char *verdictName(ReplyVerdict verdict)
+{
+    switch (verdict) {
+    case ReplyVerdict::Incomplete: return "incomplete";
+    case ReplyVerdict::Accepted: return "accepted";
+    case ReplyVerdict::StrayBeforeStx: return "stray byte before STX";
+    case ReplyVerdict::BadChecksum: return "checksum error";
+    }
+    return "";
+}
+
+} // namespace
+
 DeviceLink::DeviceLink(SerialPort &port, QObject *parent) : QObject(parent), m_port(port)
 {
     m_timer1.setTimerType(Qt::PreciseTimer);
@@ -72,6 +87,7 @@ bool DeviceLink::OpenPort(const QString &device)
     m_port.setLineSettings();
     m_lineLost = false;
     if (!m_port.open()) {
+        qCDebug(lcLink) << "cannot open" << device;
         m_port.close();
         return false;
     }
@@ -124,6 +140,8 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
     const ReplyVerdict verdict = judgeReply(collected);
     emit replyReceived(collected);
     m_timer2.stop();
+    qCDebug(lcLink) << device << "page" << page << "sent" << request << "received" << collected
+                    << verdictName(verdict);
 
     if (verdict == ReplyVerdict::Incomplete) {
         m_replyTimedOut = false;
@@ -161,6 +179,7 @@ FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame, const QString &dev
     // No reply is read; the frame must still leave whole before the port closes.
     const bool sent = m_port.writeAndDrain(frame);
     m_port.close();
+    qCDebug(lcLink) << device << "write frame" << frame << (sent ? "left" : "did not leave");
     emit writeFrameSent(frame, sent);
     return sent ? FrameSent::Sent : FrameSent::LineFailed;
 }

@@ -1,6 +1,5 @@
 #include "link/serialport.h"
 
-#include <QLoggingCategory>
 
 #include <algorithm>
 
@@ -10,7 +9,7 @@
 
 namespace veltra {
 
-Q_LOGGING_CATEGORY(lcLink, "veltra.link")
+Q_LOGGING_CATEGORY(lcLink, "veltra.link", QtInfoMsg)
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,10 @@
 #include <optional>
 
 namespace veltra {
+
+// What the link does on the wire, for a developer: QT_LOGGING_RULES="veltra.link.debug=true".
+// Info and above are shown by default.
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 // A line's framing and handshake, as a device holds them.
 struct LineSettings

@@ -2,7 +2,6 @@
 
 #include "link/serialport.h"
 
-#include <QLoggingCategory>
 
 #include <qt_windows.h>
 
@@ -13,7 +12,6 @@ class QWinEventNotifier;
 namespace veltra {
 
 // The link's own messages (defined with the platform-neutral part, in serialport.cpp).
-Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 // The serial line over the Win32 communications API. One overlapped 1-byte read stays
 // pending while the port is open; its event wakes the event loop when the first byte of a
