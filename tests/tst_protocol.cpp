@@ -253,9 +253,19 @@ void TestProtocol::readings()
 void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
 {
     DecodedRecords records;
+    const auto common = [&records] {
+        const CommonSettings &c = records.common;
+        return QList<int>{c.frequency,  c.resetModeBits, c.leakageContactReset,
+                          c.tripOnTest, c.selfDiagnosis, c.stationNumber};
+    };
     decodePage(0, reply("01020100017F"), records);
-    QCOMPARE(records.common.stationNumber, 127);
-    QCOMPARE(records.common.resetModeBits, 2);
+    QCOMPARE(common(), (QList<int>{1, 2, 1, 0, 1, 127}));
+    decodePage(0, reply("00010001002A"), records);
+    QCOMPARE(common(), (QList<int>{0, 1, 0, 1, 0, 42}));
+    // An item beyond a page's list, or a page that is none, has no code in any reply.
+    for (const auto &[page, item] : {std::pair{0, kCommonItemCount}, std::pair{1, kCircuitItemCount},
+                                     std::pair{0, -1}, std::pair{9, 0}})
+        QVERIFY(!reportedCode(page, item, reply("01020100017F")).has_value());
     decodePage(4, reply("0310000a0000"), records);
     QCOMPARE(records.circuits[3].codes[0], 3);
     QCOMPARE(records.circuits[3].codes[1], 21);
