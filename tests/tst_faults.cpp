@@ -1,6 +1,6 @@
 #include "endtoend.h"
-#include "faultyline.h"
 #include "expectedtexts.h"
+#include "faultyline.h"
 #include "operations/commands.h"
 
 #include <QCoreApplication>
@@ -10,8 +10,8 @@
 #include <QSerialPort>
 
 #include <cstring>
-#include <limits>
 #include <iostream>
+#include <limits>
 
 using namespace veltra;
 using namespace veltra::test;
@@ -264,18 +264,23 @@ void TestFaults::peerHangsUpMidWriteAll()
 {
     Bench bench;
     auto *line = new FaultyLine(std::numeric_limits<int>::max());
-    QVERIFY(bench.start({"--hangup-after-writes", "3"}, line));
-    // The relay is gone before the fourth frame, however busy the machine: on a loaded one the
-    // frames once reached the line's buffer before the relay had hung up.
+    QVERIFY(bench.start({}, line));
+    // The relay goes once the third frame has left and reached it, and before the fourth,
+    // however busy the machine. Left to hang up by itself on the third frame's arrival, it
+    // once did so while that frame was still draining, or only after the fourth frame had
+    // reached the line's buffer.
     line->afterFrame = [&bench](int frame) {
-        if (frame == 3)
-            QCOMPARE(bench.sim.waitForExit(5000), 0);
+        if (frame == 3) {
+            QVERIFY(bench.sim.waitForFrames(4));
+            bench.sim.stop();
+        }
     };
     prepare(bench.w(), Operation::WriteAll);
     run(bench, Operation::WriteAll);
     QCOMPARE(bench.prompts.texts(),
              (QStringList{confirmation(Operation::WriteAll),
-                          kPortUnusable + "\n書込済み: 共通設定、回路１、回路２ / 未書込: 回路３～回路８"}));
+                          kPortUnusable +
+                              "\n書込済み: 共通設定、回路１、回路２ / 未書込: 回路３～回路８"}));
     QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B00", "B11", "B22"}));
     QVERIFY(!bench.w().link().isPortOpen());
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);

@@ -8,7 +8,9 @@
 #include <utility>
 
 #ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #endif
 
 namespace veltra::test {
@@ -56,11 +58,25 @@ int RelaySim::waitForExit(int)
     return -1; // the simulator is not our child here
 }
 
+RelaySim::~RelaySim()
+{
+    stop();
+}
+
 #else
+
+RelaySim::~RelaySim()
+{
+    stop();
+    if (m_numberHold >= 0)
+        ::close(m_numberHold);
+}
 
 bool RelaySim::start(const QStringList &extraArgs)
 {
     stop();
+    if (m_numberHold >= 0)
+        ::close(std::exchange(m_numberHold, -1));
     m_error.clear();
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder for the log");
@@ -85,7 +101,16 @@ bool RelaySim::start(const QStringList &extraArgs)
         }
     }
     m_portPath = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    return !m_portPath.isEmpty();
+    if (m_portPath.isEmpty())
+        return false;
+    m_numberHold = ::open(QFile::encodeName(m_portPath).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_numberHold < 0) {
+        m_error = QStringLiteral("the simulator's line %1 would not open").arg(m_portPath);
+        stop();
+        return false;
+    }
+    return true;
 }
 
 void RelaySim::stop()

@@ -23,7 +23,7 @@ public:
     RelaySim() = default;
     RelaySim(const RelaySim &) = delete;
     RelaySim &operator=(const RelaySim &) = delete;
-    ~RelaySim() { stop(); }
+    ~RelaySim();
 
     // Starts the simulator with `extraArgs` (e.g. {"--fault", "no-reply"}) and waits up to 5 s
     // for the path of its line. False, with errorString(), when it does not come up.
@@ -54,6 +54,11 @@ private:
     QString m_portPath;
     QString m_error;
     bool m_paused = false;
+    // The line's slave side, held open and never read while this object lives: a pty's
+    // number stays taken until its last holder closes, so when the simulator hangs up or is
+    // stopped, a busy machine's next pty (another test's) cannot take the name that the tool
+    // under test may still open.
+    int m_numberHold = -1;
 };
 
 } // namespace veltra::test
