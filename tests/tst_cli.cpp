@@ -136,6 +136,7 @@ private slots:
     void writeOnePage();
     void frameThatDoesNotLeaveExits3();
     void verifyNamesTheItemTheRelayIgnored();
+    void relayWrittenFromAFileHasItsFingerprint();
     void badFilesSendNothing_data();
     void badFilesSendNothing();
     void lineProblems_data();
@@ -399,8 +400,8 @@ void TestCli::frameThatDoesNotLeaveExits3()
     QVERIFY2(message.contains(QStringLiteral("page 3 did not leave")), qPrintable(message));
     QVERIFY2(message.contains(QStringLiteral("pages written before it: 0, 1, 2")),
              qPrintable(message));
-    QVERIFY2(message.contains(QStringLiteral(
-                 "\n書込済み: 共通設定、回路１、回路２ / 未書込: 回路３～回路８\n")),
+    QVERIFY2(message.contains(
+                 QStringLiteral("\n書込済み: 共通設定、回路１、回路２ / 未書込: 回路３～回路８\n")),
              qPrintable(message));
     QTest::qWait(150);
     QCOMPARE(receivedCommands(sim).join(u' '), QStringLiteral("AE0 B00 B11 B22"));
@@ -429,6 +430,31 @@ void TestCli::verifyNamesTheItemTheRelayIgnored()
                 QStringLiteral("--verify"), QStringLiteral("--yes")});
     QCOMPARE(clean.code, 0);
     QCOMPARE(clean.err, QStringLiteral("設定値の書き込みと照合が終了しました。\n"));
+}
+
+void TestCli::relayWrittenFromAFileHasItsFingerprint()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("standard.DT")), 1);
+    RelaySim sim;
+    QVERIFY(sim.start());
+    QCOMPARE(runCli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
+                     QStringLiteral("--yes")})
+                 .code,
+             0);
+    const Result checked = runCli({QStringLiteral("check"), file, QStringLiteral("--json")});
+    const Result read = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                QStringLiteral("--json")});
+    QCOMPARE(read.code, 0);
+    const QString expected =
+        QJsonDocument::fromJson(checked.out.toUtf8())["fingerprint"].toString();
+    QCOMPARE(expected.size(), 8);
+    QCOMPARE(QJsonDocument::fromJson(read.out.toUtf8())["fingerprint"].toString(), expected);
+    // Without --json it goes beside the values, on stderr.
+    QCOMPARE(runCli({QStringLiteral("check"), file}).err,
+             QStringLiteral("fingerprint: %1\n").arg(expected));
+    QCOMPARE(runCli({QStringLiteral("diff"), file, QStringLiteral("--port"), sim.portPath()}).err,
+             QStringLiteral("fingerprint: %1 left, %1 right\n").arg(expected));
 }
 
 void TestCli::badFilesSendNothing_data()
@@ -677,18 +703,18 @@ void TestCli::spoiledRepliesAreReadAlikeEverywhere_data()
     QTest::addColumn<int>("findExit");
     QTest::addColumn<QString>("station"); // what find prints for the relay
     const QStringList written{"1φ2W", "85(mA)", "10(秒)", "0.2(A)", "1.8(秒)"};
-    QTest::newRow("lower-case hex") << "lowercase-hex" << 0
-                                    << QStringList{"1φ2W", "ERROR", "10(秒)", "0.2(A)", "ERROR"}
-                                    << 1 << 2 << 1 << 2 << 0 << "001";
-    QTest::newRow("a blank in each field") << "blank-in-field" << 0 << QStringList(5, "ERROR")
-                                           << 1 << 5 << 1 << 5 << 0 << "ERROR";
+    QTest::newRow("lower-case hex")
+        << "lowercase-hex" << 0 << QStringList{"1φ2W", "ERROR", "10(秒)", "0.2(A)", "ERROR"} << 1
+        << 2 << 1 << 2 << 0 << "001";
+    QTest::newRow("a blank in each field")
+        << "blank-in-field" << 0 << QStringList(5, "ERROR") << 1 << 5 << 1 << 5 << 0 << "ERROR";
     QTest::newRow("stray byte before STX")
         << "stray-before-stx" << 4 << QStringList() << 9 << 0 << 4 << 0 << 3 << "";
-    QTest::newRow("echo of the request") << "echo" << 4 << QStringList() << 9 << 0 << 4 << 0
-                                         << 3 << "";
+    QTest::newRow("echo of the request")
+        << "echo" << 4 << QStringList() << 9 << 0 << 4 << 0 << 3 << "";
     QTest::newRow("reply for another page")
-        << "other-page" << 0 << QStringList{"1φ2W", "30(mA)", "10(秒)", "0.2(A)", "0.4(秒)"}
-        << 1 << 2 << 1 << 2 << 0 << "000";
+        << "other-page" << 0 << QStringList{"1φ2W", "30(mA)", "10(秒)", "0.2(A)", "0.4(秒)"} << 1
+        << 2 << 1 << 2 << 0 << "000";
 }
 
 void TestCli::spoiledRepliesAreReadAlikeEverywhere()
@@ -752,7 +778,8 @@ void TestCli::stoppedReadSaysHowFar()
     const QJsonDocument json = QJsonDocument::fromJson(read.out.toUtf8());
     QCOMPARE(json["pagesRead"].toArray(), (QJsonArray{0, 1, 2, 3, 4}));
     QCOMPARE(json["pagesNotRead"].toArray(), (QJsonArray{5, 6, 7, 8}));
-    const QString progress = QStringLiteral("読込済み: 共通設定、回路１～回路４ / 未読込: 回路５～回路８");
+    const QString progress =
+        QStringLiteral("読込済み: 共通設定、回路１～回路４ / 未読込: 回路５～回路８");
     QVERIFY(json["message"].toString().endsWith(u'\n' + progress));
     QVERIFY2(read.err.endsWith(u'\n' + progress + u'\n'), qPrintable(read.err));
     QVERIFY(read.err.contains(QStringLiteral("pages read before it: 0, 1, 2, 3, 4")));
@@ -764,7 +791,7 @@ void TestCli::checkFile()
     const QString good = makeFile(dir.filePath(QStringLiteral("good.DT")), 1);
     const Result ok = runCli({QStringLiteral("check"), good});
     QCOMPARE(ok.code, 0);
-    QVERIFY(ok.err.isEmpty());
+    QVERIFY(ok.err.startsWith(QStringLiteral("fingerprint: ")) && ok.err.count(u'\n') == 1);
     const QStringList lines = ok.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 7 + 8 * 5);
     QCOMPARE(lines[0], QStringLiteral("0\t監視電路周波数\t60Hz"));

@@ -1,6 +1,7 @@
 #include "link/frames.h"
 #include "scriptedprompts.h"
 #include "settings/encode.h"
+#include "settings/fingerprint.h"
 #include "settings/items.h"
 #include "ui/mainwindow.h"
 #include "ui/servicewindow.h"
@@ -23,6 +24,8 @@ private slots:
     void clearFrames();
     void stationNumbers_data();
     void stationNumbers();
+    void fingerprints_data();
+    void fingerprints();
 
 private:
     ScriptedPrompts m_prompts;
@@ -177,6 +180,48 @@ void TestEncode::stationNumbers()
     QCOMPARE(value.has_value(), !hex.isEmpty());
     if (value)
         QCOMPARE(hexByte(*value), hex);
+}
+
+// The vector stands in the README; its digits were taken with sha256sum over the nine lines,
+// not from this code.
+void TestEncode::fingerprints_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("the README's vector") << 1 << 0 << "1φ3W"
+                                         << "D3D69E51";
+    QTest::newRow("station left out") << 0 << 6 << "200"
+                                      << "D3D69E51";
+    QTest::newRow("one item changed") << 3 << 1 << "100(mA)"
+                                      << "9510BB42";
+    QTest::newRow("beyond the list, by its write code") << 8 << 3 << "1.5(A)"
+                                                        << "0C04D208";
+    QTest::newRow("a page not read") << 5 << 2 << "* * * *"
+                                     << "—";
+    QTest::newRow("ERROR") << 0 << 0 << "ERROR"
+                           << "—";
+    QTest::newRow("a text the relay does not know") << 2 << 4 << "0.5秒"
+                                                    << "—";
+    QTest::newRow("station out of range") << 0 << 6 << "256"
+                                          << "—";
+}
+
+void TestEncode::fingerprints()
+{
+    QFETCH(int, page);
+    QFETCH(int, item);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    const QStringList common{"50Hz", "自動", "手動", "自動", "有り", "無し", "001"};
+    const QStringList circuit{"1φ3W", "50(mA)", "10(秒)", "0.2(A)", "0.5(秒)"};
+    auto value = [&](int p, int i) {
+        if (p == page && i == item)
+            return text;
+        return p == kCommonPage ? common[i] : circuit[i];
+    };
+    QCOMPARE(shownFingerprint(fingerprint(value)), expected);
 }
 
 QTEST_MAIN(TestEncode)

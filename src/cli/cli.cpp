@@ -4,6 +4,7 @@
 #include "cli/runner.h"
 #include "file/settingsfile.h"
 #include "settings/changes.h"
+#include "settings/fingerprint.h"
 #include "settings/itemchange.h"
 #include "settings/items.h"
 #include "settings/validation.h"
@@ -61,6 +62,9 @@ int Runner::read(const QCommandLineParser &parser)
         if (!s->commands.outcome().succeeded())
             return finish(*s, path);
     }
+    if (!onePage)
+        printFingerprint([&](int page, int item) { return s->fields.presentValue(page, item); },
+                         m_json);
     return kSuccess;
 }
 
@@ -169,11 +173,19 @@ int Runner::diff(const QCommandLineParser &parser)
             if (!json)
                 out(QStringLiteral("%1\t%2\t%3\t%4\n").arg(page).arg(label, a, b));
         }
+    const QString leftPrint = shownFingerprint(
+        fingerprint([&](int page, int item) { return left->fields.setValue(page, item); }));
+    const QString rightPrint = shownFingerprint(fingerprint(right));
     if (json) {
         const QString rightName = withRelay ? parser.value(QStringLiteral("port")) : files[1];
         const QJsonObject object{
-            {"left", files[0]}, {"right", rightName}, {"differences", differences}};
+            {"left", files[0]},
+            {"right", rightName},
+            {"differences", differences},
+            {"fingerprint", QJsonObject{{"left", leftPrint}, {"right", rightPrint}}}};
         m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+    } else {
+        err(QStringLiteral("fingerprint: %1 left, %2 right\n").arg(leftPrint, rightPrint));
     }
     return differences.isEmpty() ? kSuccess : kDifferences;
 }
@@ -198,8 +210,11 @@ int Runner::check(const QCommandLineParser &parser)
                 .arg(page == kCommonPage ? 3 : page + 4)
                 .arg(s->commands.loadedLines()[page].section(u',', 0, 0).section(u' ', 0, 0),
                      settingsFileLabel(page)));
-    return refuseProblems(setValueProblems(s->fields, kCommonPage, kPageCount - 1), file,
-                          QStringLiteral("a write of it would be refused"));
+    const QList<ValueProblem> problems = setValueProblems(s->fields, kCommonPage, kPageCount - 1);
+    if (problems.isEmpty()) // else there is none, and the problems say why
+        printFingerprint([&](int page, int item) { return s->fields.setValue(page, item); },
+                         parser.isSet(QStringLiteral("json")));
+    return refuseProblems(problems, file, QStringLiteral("a write of it would be refused"));
 }
 
 int Runner::set(const QCommandLineParser &parser)

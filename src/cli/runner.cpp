@@ -2,6 +2,7 @@
 
 #include "cli/commandtable.h"
 #include "cli/outcomes.h"
+#include "settings/fingerprint.h"
 #include "settings/items.h"
 #include "version.h"
 
@@ -33,8 +34,8 @@ int Runner::fail(int code, const QString &japanese, const QString &english) cons
     // The explanation goes with the message's first line; what a report adds below it (how
     // far a stopped write got) follows as it stands.
     const qsizetype lineEnd = japanese.indexOf(u'\n');
-    err(QStringLiteral("%1 (%2)\n").arg(japanese.first(lineEnd < 0 ? japanese.size() : lineEnd),
-                                         english));
+    err(QStringLiteral("%1 (%2)\n")
+            .arg(japanese.first(lineEnd < 0 ? japanese.size() : lineEnd), english));
     if (lineEnd >= 0)
         err(japanese.sliced(lineEnd + 1) + u'\n');
     return code;
@@ -142,13 +143,13 @@ bool Runner::loadFile(Session &session, const QString &path, int *code)
 void Runner::printOutcomeJson(const Session &session, const QString &file, int code) const
 {
     const Outcome &outcome = session.commands.outcome();
-    const bool reading = outcome.command == CommandId::ReadPage ||
-                         outcome.command == CommandId::ReadAll;
+    const bool reading =
+        outcome.command == CommandId::ReadPage || outcome.command == CommandId::ReadAll;
     const QList<int> &done = reading ? outcome.pagesRead : outcome.pagesSent;
-    const int first = outcome.command == CommandId::ReadAll ||
-                              outcome.command == CommandId::WriteAll
-                          ? kCommonPage
-                          : outcome.page;
+    const int first =
+        outcome.command == CommandId::ReadAll || outcome.command == CommandId::WriteAll
+            ? kCommonPage
+            : outcome.page;
     const int last = first == kCommonPage && outcome.command != CommandId::ReadPage &&
                              outcome.command != CommandId::WritePage
                          ? kPageCount - 1
@@ -193,7 +194,9 @@ void Runner::printValues(const QString &sourceKey, const QString &source,
                                          {"present", value(p, item)}});
             list.append(QJsonObject{{"page", p}, {"items", items}});
         }
-        const QJsonObject object{{sourceKey, source}, {"pages", list}};
+        const QJsonObject object{{sourceKey, source},
+                                 {"pages", list},
+                                 {"fingerprint", shownFingerprint(fingerprint(value))}};
         m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
         return;
     }
@@ -202,6 +205,13 @@ void Runner::printValues(const QString &sourceKey, const QString &source,
             out(QStringLiteral("%1\t%2\t%3\n")
                     .arg(p)
                     .arg(rowLabel(pageKind(p), item), value(p, item)));
+}
+
+void Runner::printFingerprint(const ValueAt &value, bool json) const
+{
+    // Beside the values, not among them: scripts read stdout line by line as page, label, value.
+    if (!json)
+        err(QStringLiteral("fingerprint: %1\n").arg(shownFingerprint(fingerprint(value))));
 }
 
 int Runner::refuseProblems(const QList<ValueProblem> &problems, const QString &file,
@@ -242,9 +252,9 @@ int Runner::run(const QStringList &arguments)
     parser.addOption(helpOption);
     for (const OptionHelp &option : command->options) {
         const char *value = optionValueName(option.name);
-        parser.addOption(value ? QCommandLineOption(QLatin1String(option.name), QString(),
-                                                    QLatin1String(value))
-                               : QCommandLineOption(QLatin1String(option.name), QString()));
+        parser.addOption(
+            value ? QCommandLineOption(QLatin1String(option.name), QString(), QLatin1String(value))
+                  : QCommandLineOption(QLatin1String(option.name), QString()));
     }
     if (!parser.parse(QStringList{QStringLiteral("veltra-cli")} + arguments))
         return usage(parser.errorText());

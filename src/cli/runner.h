@@ -6,6 +6,7 @@
 #include "operations/commands.h"
 #include "operations/messages.h"
 #include "operations/userprompts.h"
+#include "settings/fingerprint.h"
 #include "settings/memoryfields.h"
 
 #include <QCommandLineParser>
@@ -91,6 +92,8 @@ private:
     // The values of every page, or of `onePage`, as read prints them.
     void printValues(const QString &sourceKey, const QString &source, std::optional<int> onePage,
                      const std::function<QString(int, int)> &value, bool json) const;
+    // The settings fingerprint of those values, on stderr; --json has it among the values.
+    void printFingerprint(const ValueAt &value, bool json) const;
     // Lists each value that cannot be written on stderr; exit 6 when there is one.
     int refuseProblems(const QList<ValueProblem> &problems, const QString &file,
                        const QString &consequence) const;

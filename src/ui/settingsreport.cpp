@@ -1,6 +1,7 @@
 #include "ui/settingsreport.h"
 
 #include "settings/changes.h"
+#include "settings/fingerprint.h"
 #include "settings/items.h"
 #include "settings/settingsfields.h"
 #include "ui/changemarks.h"
@@ -20,7 +21,7 @@ constexpr double kHeadingHeight = 22;
 constexpr double kTableGap = 12;
 constexpr double kFooterHeight = 18;
 constexpr double kCellPadding = 4;
-constexpr double kHeaderLines = 5; // title, time, port, station, file
+constexpr double kHeaderLines = 6; // title, time, port and station, file, fingerprints, legend
 constexpr double kHeaderLineHeight = 15;
 constexpr double kTitleHeight = 26;
 
@@ -160,6 +161,11 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
         QStringLiteral("COMポート: %1　　%2").arg(m_info.port, m_info.station),
         QStringLiteral("設定ファイル: %1")
             .arg(m_info.settingsFile.isEmpty() ? QStringLiteral("なし") : m_info.settingsFile),
+        QStringLiteral("フィンガープリント: 現在値 %1　　設定値 %2")
+            .arg(shownFingerprint(fingerprint(
+                     [&](int page, int item) { return m_fields.presentValue(page, item); })),
+                 shownFingerprint(fingerprint(
+                     [&](int page, int item) { return m_fields.setValue(page, item); }))),
         QStringLiteral("太字・黄色: 書き込むと変わる設定値　　赤: 書き込みできない設定値"),
     };
     for (const QString &line : lines) {
