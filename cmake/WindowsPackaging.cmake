@@ -66,6 +66,11 @@ install(CODE "
     include(\"${_deploy}\")
 ")
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+# Qt's own texts in Japanese: the .qm files do not depend on the platform, so the host's
+# (Debian's qt6-translations-l10n) go beside the program, where it looks first.
+find_file(VELTRA_QTBASE_JA qtbase_ja.qm PATHS /usr/share/qt6/translations NO_DEFAULT_PATH
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+install(FILES ${VELTRA_QTBASE_JA} DESTINATION translations)
 
 # The command line's manual page, as text: Windows has no man.
 find_program(VELTRA_GROFF groff REQUIRED)
@@ -92,6 +97,9 @@ add_custom_target(windows_runtime ALL
         "-DSEARCH_DIRS=${_search}"
         -DOBJDUMP=${VELTRA_OBJDUMP}
         -P ${_deploy}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/translations
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${VELTRA_QTBASE_JA}
+            ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/translations/qtbase_ja.qm
     COMMENT "Copying the Qt and MinGW runtime beside the programs"
     VERBATIM)
 get_property(_programs GLOBAL PROPERTY VELTRA_WINDOWS_PROGRAMS)

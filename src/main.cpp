@@ -1,6 +1,7 @@
 #include "link/serialport.h"
 #include "programstart.h"
 #include "ui/mainwindow.h"
+#include "ui/qtjapanese.h"
 #include "ui/servicewindow.h"
 #include "version.h"
 
@@ -16,6 +17,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltra-settings"));
     QApplication::setApplicationVersion(QStringLiteral(VELTRA_VERSION));
+    if (!veltra::installQtJapanese())
+        qWarning("Qt's Japanese translation (qtbase_ja.qm) was not found: its dialogs show "
+                 "English");
     // Ties the window to its desktop entry (icon and name) where the desktop asks.
     QGuiApplication::setDesktopFileName(QStringLiteral("veltra-settings"));
     // The main window decides when the program ends, whatever other windows are open.

@@ -1,6 +1,7 @@
 #include "link/serialport.h"
 #include "scriptedprompts.h"
 #include "settings/items.h"
+#include "ui/helpwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/porttooltip.h"
 
@@ -133,8 +134,11 @@ void TestDesktop::portToolTip()
 #ifdef Q_OS_WIN
     QVERIFY(!tip.join(u'\n').contains(QStringLiteral("dialout")));
 #else
-    // Where a port that is there will not open, the tooltip says why it usually is.
+    // Where a port that is there will not open, the tooltip says why it usually is, and
+    // points to the help that says more.
     QVERIFY(tip.join(u'\n').contains(QStringLiteral("dialout")));
+    QVERIFY(tip.constLast().contains(QStringLiteral("[追加機能]「ポートが開けないとき」")));
+    QVERIFY(HelpWindow::additionsText().contains(QStringLiteral("　ポートが開けないとき\n")));
 #endif
 }
 

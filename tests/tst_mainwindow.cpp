@@ -6,12 +6,15 @@
 #include "ui/helpwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/messageboxes.h"
+#include "ui/qtjapanese.h"
 #include "ui/servicewindow.h"
 #include "version.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -23,6 +26,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 using namespace veltra;
 using veltra::test::ScriptedPrompts;
@@ -97,6 +101,7 @@ private slots:
     void messageBoxPosition_data();
     void messageBoxPosition();
     void realMessageBoxes();
+    void qtDialogsSpeakJapanese();
     void messageShowsForMinimisedWindow();
     void helpWindowIsSingle();
     void exitWithClosedPortEndsQuietly();
@@ -545,6 +550,36 @@ void TestMainWindow::realMessageBoxes()
     answerNextBox(QMessageBox::Ok, &title, &text, &position);
     QCOMPARE(prompts.ShowMessage(done, kStyleNotice), kAnswerOk);
     QCOMPARE(position, *ComputeMessageBoxPosition(w.frameGeometry(), w.size(), done));
+}
+
+void TestMainWindow::qtDialogsSpeakJapanese()
+{
+    QTranslator *japanese = installQtJapanese();
+    QVERIFY2(japanese, "qtbase_ja.qm (qt6-translations-l10n) not found");
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    MessageBoxPrompts prompts(&w);
+    QStringList buttons;
+    QTimer::singleShot(50, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        buttons << box->button(QMessageBox::Yes)->text() << box->button(QMessageBox::No)->text();
+        box->button(QMessageBox::No)->click();
+    });
+    QCOMPARE(prompts.ShowMessage(QStringLiteral("共通設定を書き換えます。よろしいですか？"),
+                                 kStyleConfirm),
+             kAnswerNo);
+    QCOMPARE(buttons, (QStringList{QStringLiteral("はい(&Y)"), QStringLiteral("いいえ(&N)")}));
+
+    // Qt's own file dialog, as Linux shows it.
+    QFileDialog dialog(&w);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    QCOMPARE(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->text(),
+             QStringLiteral("キャンセル"));
+    QCOMPARE(dialog.labelText(QFileDialog::FileName), QStringLiteral("ファイル名(&N):"));
+    QCoreApplication::removeTranslator(japanese);
 }
 
 void TestMainWindow::messageShowsForMinimisedWindow()

@@ -21,7 +21,7 @@ QString portFieldToolTip(const QString &fieldText, const QList<PresentPort> &por
     // The usual reason a port that is there will not open.
     lines << QString()
           << QStringLiteral("開けないときは、ユーザーが dialout グループに入っているか確かめて"
-                            "ください（README「Access to the serial port」）。");
+                            "ください（ヘルプの[追加機能]「ポートが開けないとき」）。");
 #endif
     return lines.join(u'\n');
 }
