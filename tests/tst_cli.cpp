@@ -137,6 +137,7 @@ private slots:
     void frameThatDoesNotLeaveExits3();
     void verifyNamesTheItemTheRelayIgnored();
     void relayWrittenFromAFileHasItsFingerprint();
+    void logHoldsEveryFrame();
     void badFilesSendNothing_data();
     void badFilesSendNothing();
     void lineProblems_data();
@@ -160,11 +161,13 @@ void TestCli::helpAndVersion()
     const Result help = runCli({QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
     for (const char *line :
-         {"veltra-cli ports", "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT]",
-          "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json]",
-          "veltra-cli clear --port P (--operation | --maximum) [--yes]",
-          "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json]", "veltra-cli --version",
-          "8  not confirmed: nothing was sent"})
+         {"veltra-cli ports",
+          "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT] [--log FILE]",
+          "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json] [--log "
+          "FILE]",
+          "veltra-cli clear --port P (--operation | --maximum) [--yes] [--log FILE]",
+          "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json] [--log FILE]",
+          "veltra-cli --version", "8  not confirmed: nothing was sent"})
         QVERIFY2(help.out.contains(QStringLiteral("  ") + QLatin1String(line) + u'\n'), line);
     for (const char *command : {"ports", "read", "write", "clear", "diff"}) {
         const Result one = runCli({QLatin1String(command), QStringLiteral("--help")});
@@ -455,6 +458,32 @@ void TestCli::relayWrittenFromAFileHasItsFingerprint()
              QStringLiteral("fingerprint: %1\n").arg(expected));
     QCOMPARE(runCli({QStringLiteral("diff"), file, QStringLiteral("--port"), sim.portPath()}).err,
              QStringLiteral("fingerprint: %1 left, %1 right\n").arg(expected));
+}
+
+void TestCli::logHoldsEveryFrame()
+{
+    QTemporaryDir dir;
+    RelaySim sim;
+    QVERIFY(sim.start());
+    const QString log = dir.filePath(QStringLiteral("frames.txt"));
+    const Result read =
+        runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                QStringLiteral("--page"), QStringLiteral("4"), QStringLiteral("--log"), log});
+    QCOMPARE(read.code, 0);
+    const QStringList lines = readText(log).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].endsWith(QStringLiteral("  送信  回路４  <ENQ>FFAE0004D6<CR>  送信済み")),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[1].contains(QStringLiteral("  受信  回路４  <STX>FF")) &&
+                 lines[1].endsWith(QStringLiteral("<CR>  正常")),
+             qPrintable(lines[1]));
+    // A log that cannot be written is a failure of its own; the values still came.
+    const Result nowhere = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                                   QStringLiteral("--page"), QStringLiteral("4"),
+                                   QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x"))});
+    QCOMPARE(nowhere.code, 7);
+    QCOMPARE(nowhere.out, read.out);
+    QVERIFY(nowhere.err.startsWith(QStringLiteral("ログを保存できませんでした。 (")));
 }
 
 void TestCli::badFilesSendNothing_data()

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -97,6 +98,8 @@ private slots:
     void accessibleNames();
     void monitorAndClearControlsAreOffTheMainWindow();
     void serviceWindowShortcut();
+    void tabKeysWorkFromAnywhere_data();
+    void tabKeysWorkFromAnywhere();
     void setValueTakesAnyText();
     void messageBoxPosition_data();
     void messageBoxPosition();
@@ -475,6 +478,45 @@ void TestMainWindow::serviceWindowShortcut()
     w.serviceWindow().clearOption(1)->click();
     QVERIFY(!w.clearOptionSelected(0));
     QVERIFY(w.clearOptionSelected(1));
+    // Beside the main window, not over it nor at the screen's corner; Esc and 閉じる close it.
+    QVERIFY(w.serviceWindow().frameGeometry().left() > w.frameGeometry().left());
+    QVERIFY(QTest::qWaitForWindowActive(&w.serviceWindow()));
+    QTest::keyClick(&w.serviceWindow(), Qt::Key_Escape);
+    QTRY_VERIFY(!w.serviceWindow().isVisible());
+    QTest::keyClick(&w, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_VERIFY(w.serviceWindow().isVisible());
+    w.serviceWindow().closeButton()->click();
+    QVERIFY(!w.serviceWindow().isVisible());
+}
+
+void TestMainWindow::tabKeysWorkFromAnywhere_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("step");
+    QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << 1;
+    QTest::newRow("Ctrl+PgDn") << int(Qt::Key_PageDown) << int(Qt::ControlModifier) << 1;
+    QTest::newRow("Ctrl+Shift+Tab")
+        << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << -1;
+    QTest::newRow("Ctrl+PgUp") << int(Qt::Key_PageUp) << int(Qt::ControlModifier) << -1;
+}
+
+void TestMainWindow::tabKeysWorkFromAnywhere()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, step);
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *tabs = w.findChild<QTabWidget *>();
+    auto *port = child<QComboBox>(w, "Combo10");
+    port->setFocus(); // outside the tabs
+    for (int expected : {(9 + step) % 9, (9 + 2 * step) % 9}) {
+        QTest::keyClick(port, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(tabs->currentIndex(), expected);
+    }
 }
 
 void TestMainWindow::setValueTakesAnyText()
@@ -620,6 +662,10 @@ void TestMainWindow::helpWindowIsSingle()
     help->click();
     QVERIFY(w.helpWindow() && w.helpWindow()->isVisible());
     QVERIFY(w.isVisible()); // the main window stays usable
+    // Esc from its text closes it, as a dialog closes.
+    QPointer<HelpWindow> second = w.helpWindow();
+    QTest::keyClick(second->textField(), Qt::Key_Escape);
+    QTRY_VERIFY(second.isNull());
 }
 
 void TestMainWindow::exitWithClosedPortEndsQuietly()

@@ -3,12 +3,17 @@
 #include "faultyline.h"
 #include "link/frames.h"
 #include "operations/commands.h"
+#include "operations/framelog.h"
 #include "settings/encode.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,6 +50,9 @@ private slots:
     void portUnusableAtSendStopsTheWrite();
     void frameThatDoesNotLeaveStopsTheWrite_data();
     void frameThatDoesNotLeaveStopsTheWrite();
+    void confirmationDetailsNameTheChanges();
+    void frameLogShowsAStoppedWrite();
+    void frameLogKeepsTheLastEntries();
     void editDuringPacingIsNotWritten();
     void dropWhileBusyIsSaid();
     void roundTrip();
@@ -131,9 +139,12 @@ void TestWrite::invalidSetValuesAreRefused_data()
     QTest::addColumn<int>("item");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("listed"); // the value's line below the message; none: classic
-    QTest::newRow("circuit 8 placeholder, write all") << "Command13" << 8 << 4 << "* * * *" << "";
-    QTest::newRow("circuit 8 ERROR, write circuit 8") << "Command9_2" << 8 << 0 << "ERROR" << "";
-    QTest::newRow("common placeholder") << "Command1_2" << 0 << 3 << "* * * *" << "";
+    QTest::newRow("circuit 8 placeholder, write all") << "Command13" << 8 << 4 << "* * * *"
+                                                      << "";
+    QTest::newRow("circuit 8 ERROR, write circuit 8") << "Command9_2" << 8 << 0 << "ERROR"
+                                                      << "";
+    QTest::newRow("common placeholder") << "Command1_2" << 0 << 3 << "* * * *"
+                                        << "";
     QTest::newRow("station 300") << "Command1_2" << 0 << 6 << "300"
                                  << "共通設定 伝送局番号設定 \"300\"";
     QTest::newRow("station -1, write all") << "Command13" << 0 << 6 << "-1"
@@ -341,6 +352,95 @@ void TestWrite::frameThatDoesNotLeaveStopsTheWrite()
     QVERIFY(!bench.w().link().isPortOpen());
 }
 
+void TestWrite::confirmationDetailsNameTheChanges()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    bench.w().setSetValue(3, 1, QStringLiteral("50(mA)"));
+    bench.prompts.answers.enqueue(kAnswerNo);
+    button(bench.w(), "Command13")->click();
+    QCOMPARE(bench.prompts.messages.size(), 1);
+    QCOMPARE(bench.prompts.messages[0].text, kWriteAllConfirm); // the question as it was
+    QCOMPARE(bench.prompts.messages[0].details,
+             QStringLiteral("書き込むと変わる設定値 (1 件):\n"
+                            "回路３ 絶縁監視動作感度設定: 100(mA) → 50(mA)\n"
+                            "ポート: %1\n局番号: 012")
+                 .arg(bench.sim.portPath()));
+
+    // Present values read on another port cannot tell what a write here would change.
+    QTemporaryDir dir;
+    const QString other = dir.filePath(QStringLiteral("other-port"));
+    QVERIFY(QFile::link(bench.sim.portPath(), other));
+    bench.w().findChild<QComboBox *>(QStringLiteral("Combo10"))->setEditText(other);
+    bench.prompts.clear();
+    bench.prompts.answers.enqueue(kAnswerNo);
+    button(bench.w(), "Command5_2")->click(); // circuit 4 alone
+    QCOMPARE(bench.prompts.messages.value(0).details,
+             QStringLiteral("書き込んでも変わる設定値はありません。\n"
+                            "現在値が古い(別のポートか、読み込みに失敗した後の)タブ: 回路４\n"
+                            "ポート: %1\n局番号: 012")
+                 .arg(other));
+}
+
+void TestWrite::frameLogShowsAStoppedWrite()
+{
+    Bench bench;
+    QVERIFY(bench.start({}, new FaultyLine(3)));
+    readAndCopyAll(bench);
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command13")->click();
+    // After the link check, what went out and what did not, one line each.
+    const QStringList lines =
+        bench.w().serviceWindow().frameLogView()->toPlainText().split(u'\n').mid(18);
+    const QStringList expected{
+        "送信  共通設定  <ENQ>FFAE0000D2<CR>  送信済み",
+        "受信  共通設定  <STX>FF0001020001010C<ETX>47<CR>  正常",
+        "送信  共通設定  <ENQ>FFB0",
+        "送信  回路１  <ENQ>FFB1",
+        "送信  回路２  <ENQ>FFB2",
+    };
+    QCOMPARE(lines.size(), expected.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "))
+                     .match(lines[i])
+                     .hasMatch(),
+                 qPrintable(lines[i]));
+        QVERIFY2(lines[i].mid(14).startsWith(expected[i]), qPrintable(lines[i]));
+    }
+    QVERIFY(lines[3].endsWith(QStringLiteral("<CR>  送信済み")));
+    QVERIFY(lines[4].endsWith(QStringLiteral("<CR>  未送信")));
+
+    // Saved as UTF-8 text, whole; a save that cannot be made says so and makes nothing.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    bench.prompts.clear();
+    bench.prompts.logNames << path << dir.filePath(QStringLiteral("missing/log.txt"));
+    QPushButton *save = bench.w().serviceWindow().saveLogButton();
+    save->click();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()),
+             bench.w().serviceWindow().frameLogView()->toPlainText() + u'\n');
+    QVERIFY(bench.prompts.texts().isEmpty());
+    save->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{QStringLiteral("ログを保存できませんでした。")});
+    QVERIFY(bench.prompts.proposedLogNames.value(0).startsWith(QStringLiteral("VELTRA通信ログ_")));
+}
+
+void TestWrite::frameLogKeepsTheLastEntries()
+{
+    std::unique_ptr<SerialPort> line(createSerialPort(nullptr));
+    DeviceLink link(*line);
+    FrameLog log;
+    log.follow(link);
+    for (int n = 0; n <= FrameLog::kMaxEntries; ++n)
+        emit link.writeFrameSent(QByteArray::number(n), true);
+    QCOMPARE(int(log.entries().size()), FrameLog::kMaxEntries);
+    QCOMPARE(log.entries().front().frame, QByteArray("1"));
+    QCOMPARE(log.entries().back().frame, QByteArray::number(FrameLog::kMaxEntries));
+}
+
 void TestWrite::editDuringPacingIsNotWritten()
 {
     Bench bench;
@@ -382,14 +482,16 @@ void TestWrite::dropWhileBusyIsSaid()
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
     // Dropped while the read waits for the relay's late reply: as its request goes out.
-    QObject::connect(bench.w().serviceWindow().requestMonitor(), &QLineEdit::textChanged,
-                     &bench.w(), [&] {
-        const QPoint at = bench.w().rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&bench.w(), &enter);
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&bench.w(), &drop);
-    }, Qt::SingleShotConnection);
+    QObject::connect(
+        bench.w().serviceWindow().requestMonitor(), &QLineEdit::textChanged, &bench.w(),
+        [&] {
+            const QPoint at = bench.w().rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&bench.w(), &enter);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&bench.w(), &drop);
+        },
+        Qt::SingleShotConnection);
     pageButton(bench.w(), 0, 0)->click();
     QCOMPARE(bench.prompts.texts(), QStringList{"共通設定値の読み込みが終了しました。"});
     QTest::qWait(50);

@@ -18,6 +18,7 @@ constexpr OptionRow kOptions[] = {
     {"port", "P"},          {"page", "N"},          {"json", nullptr},
     {"o", "FILE.DT"},       {"yes", nullptr},       {"verify", nullptr},
     {"no-verify", nullptr}, {"operation", nullptr}, {"maximum", nullptr},
+    {"log", "FILE"},
 };
 
 } // namespace
@@ -32,19 +33,12 @@ const char *optionValueName(const char *option)
 
 const QList<CommandRow> &commandTable()
 {
-    // clang-format off: each text is laid out as --help prints it
+    // Each text is laid out as --help prints it.
+    // clang-format off
     static const QList<CommandRow> table{
-        {"ports",
-         "ports",
-         {},
-         false,
-         0,
-         0,
-         &Runner::ports,
-         "Lists the serial ports present now, one per line: name<TAB>description.\n",
-         ""},
-        {"read",
-         "read  --port P [--page N] [--json] [-o FILE.DT]",
+        {"ports", "ports", {}, false, 0, 0, &Runner::ports,
+         "Lists the serial ports present now, one per line: name<TAB>description.\n", ""},
+        {"read", "read  --port P [--page N] [--json] [-o FILE.DT] [--log FILE]",
          {{"port", "--port P", "the relay's port (required)"},
           {"page", "--page N", "read page N only (0 common, 1..8 circuits)"},
           {"json", "--json",
@@ -53,17 +47,14 @@ const QList<CommandRow> &commandTable()
            "\"port\", \"exit\", \"message\", \"pagesRead\" and \"pagesNotRead\" instead"},
           {"o", "-o FILE.DT",
            "also save the values as the window saves them; needs all nine pages,\n"
-           "so not with --page, and all of them from this relay"}},
-         true,
-         0,
-         0,
-         &Runner::read,
+           "so not with --page, and all of them from this relay"},
+          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+         true, 0, 0, &Runner::read,
          "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
          "page<TAB>label<TAB>value, in item order.\n",
          "A read of all pages that stops names the pages read before it, on stderr. A read of\n"
          "all pages ends with the settings fingerprint on stderr: fingerprint: XXXXXXXX.\n"},
-        {"write",
-         "write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json]",
+        {"write", "write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json] [--log FILE]",
          {{"port", "--port P", "the relay's port (required)"},
           {"page", "--page N", "write page N only (0 common, 1..8 circuits)"},
           {"verify", "--verify", nullptr},
@@ -76,11 +67,9 @@ const QList<CommandRow> &commandTable()
           {"json", "--json",
            "print one JSON object: \"port\", \"file\", \"exit\", \"message\",\n"
            "\"pagesSent\", \"pagesNotSent\", \"verified\" and \"notTaken\" (each item\n"
-           "with \"page\", \"label\", \"written\" and \"present\")"}},
-         true,
-         1,
-         1,
-         &Runner::write,
+           "with \"page\", \"label\", \"written\" and \"present\")"},
+          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+         true, 1, 1, &Runner::write,
          "Loads a settings file as the window does and refuses it, before anything is sent, when\n"
          "a value on the pages to write cannot be written (each listed on stderr as\n"
          "page<TAB>label<TAB>value<TAB>reason). Then asks for confirmation, checks the link with\n"
@@ -88,66 +77,46 @@ const QList<CommandRow> &commandTable()
          "item the relay did not take is printed and the exit status is 1.\n",
          "When every frame left but reading them back failed, the pages sent are named and the\n"
          "exit status is 9: written, not verified.\n"},
-        {"clear",
-         "clear --port P (--operation | --maximum) [--yes]",
+        {"clear", "clear --port P (--operation | --maximum) [--yes] [--log FILE]",
          {{"port", "--port P", "the relay's port (required)"},
           {"operation", "--operation", "clear the stored operation values"},
           {"maximum", "--maximum", "clear the stored maximum values"},
-          {"yes", "--yes", "clear without asking (see write)"}},
-         true,
-         0,
-         0,
-         &Runner::clear,
+          {"yes", "--yes", "clear without asking (see write)"},
+          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+         true, 0, 0, &Runner::clear,
          "Clears the operation values or the maximum values the relay has stored, after a\n"
-         "confirmation and a link check.\n",
-         ""},
-        {"diff",
-         "diff  FILE.DT (--port P | OTHER.DT) [--json]",
+         "confirmation and a link check.\n", ""},
+        {"diff", "diff  FILE.DT (--port P | OTHER.DT) [--json] [--log FILE]",
          {{"port", "--port P", "compare with the relay on this port"},
           {"json", "--json",
            "print one JSON object with \"left\", \"right\", \"differences\" and\n"
            "\"fingerprint\" (its \"left\" and \"right\"), each difference with \"page\",\n"
-           "\"label\", \"left\" and \"right\""}},
-         false,
-         1,
-         2,
-         &Runner::diff,
+           "\"label\", \"left\" and \"right\""},
+          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+         false, 1, 2, &Runner::diff,
          "Compares a settings file with the relay's present settings (a read of all pages) or\n"
          "with another file, and prints each item that differs:\n"
          "page<TAB>label<TAB>left<TAB>right. Exits 1 when they differ, 0 when they are equal.\n",
          "Both sides' settings fingerprints follow on stderr: fingerprint: L left, R right.\n"},
-        {"check",
-         "check FILE.DT [--json]",
-         {{"json", "--json",
-           "print one JSON object as read does, with \"file\" in place of \"port\""}},
-         false,
-         1,
-         1,
-         &Runner::check,
+        {"check", "check FILE.DT [--json]",
+         {{"json", "--json", "print one JSON object as read does, with \"file\" in place of \"port\""}},
+         false, 1, 1, &Runner::check,
          "Loads a settings file as the window does, without a relay, and prints its values as\n"
          "read prints a relay's: page<TAB>label<TAB>value. Every value that cannot be written is\n"
          "listed on stderr as page<TAB>label<TAB>value<TAB>reason; the exit status is then 6.\n",
          "A file that can be written ends with its settings fingerprint on stderr, as read.\n"},
-        {"set",
-         "set   FILE.DT PAGE:LABEL=VALUE... -o OUT.DT",
+        {"set", "set   FILE.DT PAGE:LABEL=VALUE... -o OUT.DT",
          {{"o", "-o OUT.DT", "where the result goes (required)"}},
-         false,
-         2,
-         -1,
-         &Runner::set,
+         false, 2, -1, &Runner::set,
          "Changes named values of a settings file and saves the result as OUT.DT, which may be\n"
          "FILE.DT itself (it is replaced only once the new file is complete). PAGE is 0 (common)\n"
          "to 8, LABEL an item's label as read prints it, VALUE one the relay knows, for example\n"
          "3:絶縁監視動作感度設定=50(mA). A label or value the relay does not know, or a value of\n"
          "the file that cannot be written, exits 6 and writes nothing.\n",
          ""},
-        {"find",
-         "find  [--port P]...",
+        {"find", "find  [--port P]...",
          {{"port", "--port P", "a port to try; give it once for each"}},
-         false,
-         0,
-         0,
-         &Runner::find,
+         false, 0, 0, &Runner::find,
          "Sends a read of the common settings to every port given, or to every port present when\n"
          "none is, all at the same time, and prints one line per relay that answered:\n"
          "port<TAB>station. Ports that could not be opened or did not answer are named on stderr.\n"
@@ -181,8 +150,8 @@ QString commandHelp(const CommandRow &row)
             text += u'\n';
         first = false;
         const QStringList lines = QString::fromUtf8(option.description).split(u'\n');
-        text += QStringLiteral("  %1%2\n")
-                    .arg(QString::fromLatin1(option.flag).leftJustified(width), lines.constFirst());
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(option.flag).leftJustified(width),
+                                               lines.constFirst());
         for (const QString &line : lines.mid(1))
             text += QString(width + 2, u' ') + line + u'\n';
     }

@@ -2,6 +2,7 @@
 
 #include "cli/commandtable.h"
 #include "cli/outcomes.h"
+#include "file/wholefile.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
 #include "version.h"
@@ -44,7 +45,10 @@ int Runner::fail(int code, const QString &japanese, const QString &english) cons
 std::unique_ptr<Session> Runner::session(const QString &port) const
 {
     SerialPort *line = m_console.serialPort ? m_console.serialPort() : createSerialPort(nullptr);
-    return std::make_unique<Session>(port, line);
+    auto made = std::make_unique<Session>(port, line);
+    if (m_frameLog)
+        m_frameLog->follow(made->link);
+    return made;
 }
 
 QString Runner::device(const Session &session) const
@@ -272,7 +276,26 @@ int Runner::run(const QStringList &arguments)
     }
     if (command->needsPort && parser.value(QStringLiteral("port")).isEmpty())
         return usage(QStringLiteral("%1 needs --port P").arg(name));
-    return (this->*(command->handler))(parser);
+    return runCommand(*command, parser);
+}
+
+int Runner::runCommand(const CommandRow &command, const QCommandLineParser &parser)
+{
+    const bool logged =
+        command.options.end() !=
+        std::find_if(command.options.begin(), command.options.end(),
+                     [](const OptionHelp &o) { return qstrcmp(o.name, "log") == 0; });
+    const QString logPath = logged ? parser.value(QStringLiteral("log")) : QString();
+    if (!logPath.isEmpty())
+        m_frameLog = std::make_unique<FrameLog>();
+    const int code = (this->*(command.handler))(parser);
+    if (logPath.isEmpty() || saveWholeFile(logPath, m_frameLog->text().toUtf8()))
+        return code;
+    // The command's own verdict stands; a log that was asked for and is missing is a failure.
+    const int failed =
+        fail(kFileError, messages::logSaveFailed(),
+             QStringLiteral("the frame log could not be written to %1").arg(logPath));
+    return code == kSuccess ? failed : code;
 }
 
 int run(const QStringList &arguments, const Console &console)

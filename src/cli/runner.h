@@ -4,6 +4,7 @@
 #include "link/devicelink.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
+#include "operations/framelog.h"
 #include "operations/messages.h"
 #include "operations/userprompts.h"
 #include "settings/fingerprint.h"
@@ -17,12 +18,14 @@
 
 namespace veltra::cli {
 
+struct CommandRow;
+
 // Every question and report of the operations, answered without a window. The command line
 // reads how a command ended from Commands::outcome(), never from these texts.
 class CliPrompts final : public UserPrompts
 {
 public:
-    int ShowMessage(const QString &, int style) override
+    int ShowMessage(const QString &, int style, const QString & = {}) override
     {
         if (style == kStyleConfirm)
             return confirm ? confirm() : kAnswerNo;
@@ -33,6 +36,7 @@ public:
     std::optional<QString> openFileName() override { return std::nullopt; }
     std::optional<QString> saveEditedFileName(const QString &) override { return savePath; }
     std::optional<QString> savePdfFileName(const QString &) override { return std::nullopt; }
+    std::optional<QString> saveLogFileName(const QString &) override { return std::nullopt; }
     void ShowAbout(const QString &) override {}
 
     std::function<int()> confirm;
@@ -75,6 +79,8 @@ public:
     int find(const QCommandLineParser &parser);
 
 private:
+    // The command itself, once its arguments are known to be right; then its frame log.
+    int runCommand(const CommandRow &command, const QCommandLineParser &parser);
     void out(const QString &text) const { m_console.out(text.toUtf8()); }
     void err(const QString &text) const { m_console.err(text.toUtf8()); }
     int usage(const QString &problem) const;
@@ -101,6 +107,7 @@ private:
     void printOutcomeJson(const Session &session, const QString &file, int code) const;
 
     const Console &m_console;
+    std::unique_ptr<FrameLog> m_frameLog; // with --log: what every session's link carried
     bool m_json = false; // standard output carries one JSON object and nothing else
     bool m_progressShown = false;
     bool m_noTerminal = false;

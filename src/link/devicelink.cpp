@@ -12,10 +12,14 @@ namespace {
 const char *verdictName(ReplyVerdict verdict)
 {
     switch (verdict) {
-    case ReplyVerdict::Incomplete: return "incomplete";
-    case ReplyVerdict::Accepted: return "accepted";
-    case ReplyVerdict::StrayBeforeStx: return "stray byte before STX";
-    case ReplyVerdict::BadChecksum: return "checksum error";
+    case ReplyVerdict::Incomplete:
+        return "incomplete";
+    case ReplyVerdict::Accepted:
+        return "accepted";
+    case ReplyVerdict::StrayBeforeStx:
+        return "stray byte before STX";
+    case ReplyVerdict::BadChecksum:
+        return "checksum error";
     }
     return "";
 }
@@ -103,6 +107,7 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
 {
     if (!OpenPort(device)) {
         m_linkError = LinkError::PortUnusable;
+        emit frameNotSent(readRequest(page));
         return m_linkError;
     }
     m_timer1.stop();
@@ -173,8 +178,10 @@ void DeviceLink::pacingPause()
 FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame, const QString &device)
 {
     // The result says how it fared; the link error is the read transaction's alone.
-    if (!OpenPort(device))
+    if (!OpenPort(device)) {
+        emit frameNotSent(frame);
         return FrameSent::PortUnusable;
+    }
     addressStation();
     // No reply is read; the frame must still leave whole before the port closes.
     const bool sent = m_port.writeAndDrain(frame);

@@ -67,6 +67,8 @@ signals:
     void replyReceived(const QByteArray &collected);
     // A write or clear frame as it was tried: `left` only when every byte left the port.
     void writeFrameSent(const QByteArray &frame, bool left);
+    // A request, write or clear frame that never went: its port would not open.
+    void frameNotSent(const QByteArray &frame);
 
 private:
     bool OpenPort(const QString &device);

@@ -1,9 +1,9 @@
 #include "operations/commands.h"
 
 #include "link/devicelink.h"
-#include "operations/relayfinder.h"
 #include "link/serialport.h"
 #include "operations/messages.h"
+#include "operations/relayfinder.h"
 #include "operations/userprompts.h"
 #include "settings/changes.h"
 #include "settings/encode.h"
@@ -37,12 +37,12 @@ void Commands::shutDown()
     m_finder->abort();
 }
 
-int Commands::ShowMessage(const QString &text, int style)
+int Commands::ShowMessage(const QString &text, int style, const QString &details)
 {
     // Once the window is closing nobody is there to answer.
     if (m_shuttingDown)
         return style == kStyleConfirm ? kAnswerNo : kAnswerOk;
-    return m_prompts.ShowMessage(text, style);
+    return m_prompts.ShowMessage(text, style, details);
 }
 
 void Commands::conclude(const Outcome &outcome)
@@ -228,8 +228,7 @@ void Commands::WritePage(int page)
 void Commands::WriteAllPages()
 {
     runExclusive([&] {
-        writePages(CommandId::WriteAll, kCommonPage, kPageCount - 1,
-                   messages::writeAllQuestion());
+        writePages(CommandId::WriteAll, kCommonPage, kPageCount - 1, messages::writeAllQuestion());
     });
 }
 
@@ -249,7 +248,8 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
         conclude(outcome);
         return;
     }
-    if (ShowMessage(question, kStyleConfirm) != kAnswerYes) {
+    if (ShowMessage(question, kStyleConfirm,
+                    messages::writeDetails(writeDetails(firstPage, lastPage))) != kAnswerYes) {
         outcome.kind = Outcome::Kind::Declined;
         conclude(outcome);
         if (!all)
@@ -285,6 +285,32 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
     }
     conclude(outcome);
     endTransactionCommand();
+}
+
+WriteDetails Commands::writeDetails(int firstPage, int lastPage) const
+{
+    WriteDetails details;
+    details.device = device();
+    const QString station = m_fields.presentValue(kCommonPage, kStationItem);
+    if (station != notLoadedText())
+        details.station = station;
+    for (int page = firstPage; page <= lastPage; ++page) {
+        bool read = false;
+        for (int item = 0; item < itemCount(page); ++item) {
+            const QString from = m_fields.presentValue(page, item);
+            const QString to = m_fields.setValue(page, item);
+            if (from == notLoadedText())
+                continue;
+            read = true;
+            if (!sameValue(page, item, from, to))
+                details.changes.append({page, item, from, to});
+        }
+        if (!read)
+            details.notRead << page;
+        else if (presentValuesOlder(page))
+            details.older << page;
+    }
+    return details;
 }
 
 void Commands::setVerifyAfterWrite(bool on)

@@ -120,12 +120,14 @@ private:
     // A read transaction failed: every page this command has not read is older now.
     void supersedeUnreadPages();
     QList<PlannedFrame> planFrames(int firstPage, int lastPage) const;
+    // What a write of these pages would change, and where, for its confirmation.
+    WriteDetails writeDetails(int firstPage, int lastPage) const;
     bool linkCheck(Outcome &outcome);
     void verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome);
     void endTransactionCommand();
     // Records how the command ended and shows its report, if it has one.
     void conclude(const Outcome &outcome);
-    int ShowMessage(const QString &text, int style);
+    int ShowMessage(const QString &text, int style, const QString &details = {});
     // The two file commands' bodies (filecommands.cpp).
     void saveSettingsFileCommand();
     void saveEditedSettingsFileCommand();

@@ -189,8 +189,9 @@ QString olderPresentValues(const PageReading &reading, const QString &portNow)
                              .arg(reading.time.toString(QStringLiteral("HH:mm:ss")), reading.port);
     if (reading.superseded)
         return read + QStringLiteral("その後の読み込みに失敗したため、古い値かもしれません。");
-    return read + QStringLiteral("COMポートが %1 に変わったため、このポートのリレーの値ではありません。")
-                      .arg(portNow);
+    return read +
+           QStringLiteral("COMポートが %1 に変わったため、このポートのリレーの値ではありません。")
+               .arg(portNow);
 }
 
 QString notTakenLine(const NotTakenItem &item)
@@ -200,9 +201,70 @@ QString notTakenLine(const NotTakenItem &item)
              item.present);
 }
 
+QString writeDetails(const WriteDetails &details)
+{
+    QStringList lines;
+    if (details.changes.isEmpty())
+        lines << QStringLiteral("書き込んでも変わる設定値はありません。");
+    else
+        lines << QStringLiteral("書き込むと変わる設定値 (%1 件):").arg(details.changes.size());
+    for (const WriteDetails::Change &c : details.changes)
+        lines << QStringLiteral("%1 %2: %3 → %4")
+                     .arg(pageName(c.page), rowLabel(pageKind(c.page), c.item), c.from, c.to);
+    if (!details.notRead.isEmpty())
+        lines << QStringLiteral("現在値が読み込まれていないため比べられないタブ: %1")
+                     .arg(pageNames(details.notRead));
+    if (!details.older.isEmpty())
+        lines << QStringLiteral("現在値が古い(別のポートか、読み込みに失敗した後の)タブ: %1")
+                     .arg(pageNames(details.older));
+    lines << QStringLiteral("ポート: %1").arg(details.device)
+          << QStringLiteral("局番号: %1")
+                 .arg(details.station.isEmpty() ? QStringLiteral("未読込") : details.station);
+    return lines.join(u'\n');
+}
+
 QString pdfSaveFailed()
 {
     return QStringLiteral("PDFを保存できませんでした。");
+}
+
+QString frameDirection(bool sent)
+{
+    return sent ? QStringLiteral("送信") : QStringLiteral("受信");
+}
+
+QString framePage(int page)
+{
+    if (page == kClearPage)
+        return QStringLiteral("クリア");
+    return isSettingsPage(page) ? pageName(page) : QStringLiteral("—");
+}
+
+QString frameResult(FrameLog::Result result)
+{
+    using Result = FrameLog::Result;
+    switch (result) {
+    case Result::Sent:
+        return QStringLiteral("送信済み");
+    case Result::NotSent:
+        return QStringLiteral("未送信");
+    case Result::PortUnusable:
+        return QStringLiteral("未送信(ポートを開けません)");
+    case Result::Accepted:
+        return QStringLiteral("正常");
+    case Result::BadChecksum:
+        return QStringLiteral("チェックサム異常");
+    case Result::StrayBeforeStx:
+        return QStringLiteral("STXの前に余分なデータ");
+    case Result::NoReply:
+        return QStringLiteral("応答なし"); // a time-out, or a line lost mid-wait
+    }
+    return {};
+}
+
+QString logSaveFailed()
+{
+    return QStringLiteral("ログを保存できませんでした。");
 }
 
 QString notLoadedWhileBusy(const QString &fileName)
@@ -214,7 +276,8 @@ QString notLoadedWhileBusy(const QString &fileName)
 
 QString noRelayFound()
 {
-    return QStringLiteral("リレーは見つかりませんでした。ケーブルとリレーの電源を確認してください。");
+    return QStringLiteral(
+        "リレーは見つかりませんでした。ケーブルとリレーの電源を確認してください。");
 }
 
 QString noAnswer()
@@ -240,7 +303,7 @@ QString misplacedLabel(int page)
 
 QString progress(Progress kind, int done, int total)
 {
-    const QString verb = kind == Progress::Writing ? QStringLiteral("書込中")
+    const QString verb = kind == Progress::Writing     ? QStringLiteral("書込中")
                          : kind == Progress::Verifying ? QStringLiteral("照合中")
                                                        : QStringLiteral("読込中");
     return QStringLiteral("%1 %2/%3").arg(verb).arg(done).arg(total);
@@ -373,8 +436,7 @@ QString invalidSetValues(const QList<ValueProblem> &problems)
 
 QString notVerified()
 {
-    return QStringLiteral(
-        "設定値は送信しましたが、読み戻せなかったため照合できませんでした。");
+    return QStringLiteral("設定値は送信しましたが、読み戻せなかったため照合できませんでした。");
 }
 
 QString invalidPresentValues()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operations/commands.h"
+#include "operations/framelog.h"
 #include "operations/outcome.h"
 #include "settings/changes.h"
 #include "settings/writable.h"
@@ -20,6 +21,9 @@ QString fieldExplanation(const FieldState &state, const QString &present, const 
 // The confirmations: writing one page or all, clearing, loading a file; the exit notice.
 QString writeQuestion(int page);
 QString writeAllQuestion();
+// The confirmation's details: each value that will change, the pages that cannot be compared,
+// the port and the station.
+QString writeDetails(const WriteDetails &details);
 QString clearQuestion(bool operationValues);
 QString loadQuestion(const QString &shownPath);
 QString portClosing();
@@ -27,6 +31,11 @@ QString portClosing();
 QString notTakenLine(const NotTakenItem &item);
 // The report that could not be saved; a file dropped while a command waits on the relay.
 QString pdfSaveFailed();
+// The frame log's words: direction, page, how a frame fared; the log that could not be saved.
+QString frameDirection(bool sent);
+QString framePage(int page);
+QString frameResult(FrameLog::Result result);
+QString logSaveFailed();
 QString notLoadedWhileBusy(const QString &fileName);
 // A relay search that found none; a port that said nothing.
 QString noRelayFound();

@@ -62,18 +62,35 @@ struct Outcome
 
     CommandId command = CommandId::None;
     Kind kind = Kind::Success;
-    int page = -1;                // the page read or written, or where a write stopped
-    QList<int> pagesSent;         // write frames that left the port, in order
-    QList<int> pagesRead;         // pages read and decoded, in order
+    int page = -1;                    // the page read or written, or where a write stopped
+    QList<int> pagesSent;             // write frames that left the port, in order
+    QList<int> pagesRead;             // pages read and decoded, in order
     Kind linkFailure = Kind::Success; // with Kind::NotVerified: how the read-back failed
-    bool verified = false;        // a write was read back and compared
-    bool operationValues = false; // a clear: the operation values (else the maximum values)
-    QList<NotTakenItem> notTaken; // with Kind::NotTaken
-    QList<ValueProblem> problems; // with Kind::InvalidSetValues, where they were listed
-    QString fileName;             // a file command's file, as the system writes paths
-    QList<Probe> probes;          // a relay search: every port, in the order probed
+    bool verified = false;            // a write was read back and compared
+    bool operationValues = false;     // a clear: the operation values (else the maximum values)
+    QList<NotTakenItem> notTaken;     // with Kind::NotTaken
+    QList<ValueProblem> problems;     // with Kind::InvalidSetValues, where they were listed
+    QString fileName;                 // a file command's file, as the system writes paths
+    QList<Probe> probes;              // a relay search: every port, in the order probed
 
     bool succeeded() const { return kind == Kind::Success; }
+};
+
+// What a write's confirmation tells beside its question: what would change, and where.
+struct WriteDetails
+{
+    struct Change
+    {
+        int page = 0;
+        int item = 0;
+        QString from; // the present value
+        QString to;   // the set value
+    };
+    QString device;  // the port as it will be opened
+    QString station; // the station number read from the relay; empty when not read
+    QList<Change> changes;
+    QList<int> notRead; // pages to write without present values to compare with
+    QList<int> older;   // pages whose present values may not be this relay's now
 };
 
 } // namespace veltra

@@ -22,8 +22,9 @@ class UserPrompts
 public:
     virtual ~UserPrompts() = default;
 
-    // A modal box titled "確認"; returns the answer code.
-    virtual int ShowMessage(const QString &text, int style) = 0;
+    // A modal box titled "確認"; returns the answer code. `details`, when given, is a second
+    // part the user may open (what a write would change); the question itself is `text`.
+    virtual int ShowMessage(const QString &text, int style, const QString &details = {}) = 0;
 
     // A notice that does not wait for its OK: for news that arrives while a command waits on
     // the relay, where a modal box would hold the wait up.
@@ -39,6 +40,8 @@ public:
 
     // Save dialog for a PDF report, proposing `proposedName` (asks before overwriting).
     virtual std::optional<QString> savePdfFileName(const QString &proposedName) = 0;
+    // Save dialog for the frame log, a text file (asks before overwriting).
+    virtual std::optional<QString> saveLogFileName(const QString &proposedName) = 0;
     // The version box: program, license, Qt, build date.
     virtual void ShowAbout(const QString &text) = 0;
 };

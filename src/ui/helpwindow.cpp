@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFont>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -105,6 +106,14 @@ HelpWindow::HelpWindow(QWidget *parent)
     layout->addWidget(m_tabs);
 
     resize(kClientWidth, kClientHeight);
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 } // namespace veltra

@@ -9,7 +9,7 @@ namespace veltra {
 
 // Form2: the operating instructions. The classic text is the first tab, unchanged; the second
 // describes what was added to the tool since. Created on first use by the main window, never
-// modal, and deleted when closed so the next open starts afresh.
+// modal, and deleted when closed (Esc closes it) so the next open starts afresh.
 class HelpWindow final : public QWidget
 {
     Q_OBJECT
@@ -25,6 +25,9 @@ public:
     // The classic text (first tab) and the additions (second tab).
     QPlainTextEdit *textField() const { return m_text; }
     QPlainTextEdit *additionsField() const { return m_additions; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QTabWidget *m_tabs = nullptr;

@@ -4,6 +4,7 @@
 #include "link/devicelink.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
+#include "operations/framelog.h"
 #include "operations/messages.h"
 #include "settings/items.h"
 #include "ui/changemarks.h"
@@ -36,6 +37,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -186,6 +189,19 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     // The classic client area stays exactly as it was; the menu bar comes on top of it.
     central->setFixedSize(kClientSize);
     buildMenus();
+    // Tabs by keyboard from anywhere in the window, the port field included.
+    const std::pair<QKeySequence, int> tabKeys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto &[keys, step] : tabKeys)
+        new QShortcut(keys, this, [this, step = step] {
+            const int count = m_tabs->count();
+            m_tabs->setCurrentIndex((m_tabs->currentIndex() + step + count) % count);
+        });
     setFixedSize(kClientSize + QSize(0, menuBar()->sizeHint().height()));
 
     populateLists(initialPort);
@@ -211,6 +227,10 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     connect(m_link, &DeviceLink::writeFrameSent, this, [this](const QByteArray &frame) {
         m_service->writeMonitor()->setText(QString::fromLatin1(frame));
     });
+    m_frameLog = new FrameLog(this);
+    m_frameLog->follow(*m_link);
+    connect(m_frameLog, &FrameLog::entryAdded, m_service, &ServiceWindow::appendLogLine);
+    connect(m_service->saveLogButton(), &QPushButton::clicked, this, &MainWindow::saveFrameLog);
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
     connect(m_service->verifyOption(), &QCheckBox::toggled, m_commands,
             &Commands::setVerifyAfterWrite);
@@ -503,7 +523,8 @@ void MainWindow::buildPage(int page, QWidget *widget)
         {PageAction::Read, QStringLiteral("現在設定値取得"), readTooltip(page), firstRowY + 2 * 40},
     };
     for (const PageButton &b : buttons) {
-        QPushButton *button = makeButton(pageButtonName(page, b.action), b.caption, b.tooltip, widget);
+        QPushButton *button =
+            makeButton(pageButtonName(page, b.action), b.caption, b.tooltip, widget);
         button->setGeometry(buttonX, b.y, 108, 26);
         connect(button, &QPushButton::clicked, m_commands,
                 [this, page, action = b.action] { m_commands->pageButton(page, action); });
@@ -655,9 +676,32 @@ void MainWindow::findRelay()
 
 void MainWindow::showServiceWindow()
 {
+    // The first time beside the window, not at the screen's corner; then where it was left.
+    if (!std::exchange(m_servicePlaced, true)) {
+        m_service->adjustSize();
+        const QRect frame = frameGeometry();
+        QRect placed(frame.topRight() + QPoint(8, 0), m_service->frameGeometry().size());
+        if (const QScreen *screen = this->screen()) {
+            const QRect room = screen->availableGeometry();
+            if (placed.right() > room.right()) // no room on the right: over the window's left
+                placed.moveLeft(std::max(room.left(), room.right() - placed.width()));
+            placed.moveTop(std::clamp(placed.top(), room.top(),
+                                      std::max(room.top(), room.bottom() - placed.height())));
+        }
+        m_service->move(placed.topLeft());
+    }
     m_service->show();
     m_service->raise();
     m_service->activateWindow();
+}
+
+void MainWindow::saveFrameLog()
+{
+    const std::optional<QString> path =
+        m_prompts->saveLogFileName(QDateTime::currentDateTime().toString(
+            QStringLiteral("'VELTRA通信ログ_'yyyyMMdd_HHmm'.txt'")));
+    if (path && !saveWholeFile(*path, m_frameLog->text().toUtf8()))
+        m_prompts->ShowMessage(messages::logSaveFailed(), kStyleNotice);
 }
 
 void MainWindow::exitButton()

@@ -25,6 +25,7 @@ namespace veltra {
 class ChangeMarks;
 class DottedTabWidget;
 class DeviceLink;
+class FrameLog;
 class SerialPort;
 class ServiceWindow;
 class UserPrompts;
@@ -57,6 +58,7 @@ public:
     // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
     ServiceWindow &serviceWindow() { return *m_service; }
     HelpWindow *helpWindow() const { return m_help; }
+    const FrameLog &frameLog() const { return *m_frameLog; }
     // Present values that may not be the relay's on the port now named are shown in this.
     static QColor olderTextColor();
 
@@ -67,6 +69,8 @@ signals:
 public slots:
     void showHelp();
     void showServiceWindow();
+    // ログを保存...: the frame log as a UTF-8 text file, whole or not at all.
+    void saveFrameLog();
     // 通信 → リレーを探す: the present ports and the port field's text, all at once.
     void findRelay();
     // The settings report: a print preview, or a PDF through a save dialog.
@@ -116,6 +120,8 @@ private:
     QPushButton *m_helpButton = nullptr;
     QPushButton *m_exitButton = nullptr;
     ServiceWindow *m_service = nullptr;
+    FrameLog *m_frameLog = nullptr;
+    bool m_servicePlaced = false;
     ChangeMarks *m_marks = nullptr;
     QPointer<HelpWindow> m_help;
     bool m_exiting = false;

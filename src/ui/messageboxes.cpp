@@ -60,7 +60,7 @@ std::optional<QPoint> ComputeMessageBoxPosition(const QRect &frameGeometry, cons
 
 MessageBoxPrompts::MessageBoxPrompts(QWidget *mainWindow) : m_mainWindow(mainWindow) {}
 
-int MessageBoxPrompts::ShowMessage(const QString &text, int style)
+int MessageBoxPrompts::ShowMessage(const QString &text, int style, const QString &details)
 {
     const bool confirm = style == kStyleConfirm;
     QMessageBox box(confirm ? QMessageBox::Question : QMessageBox::Warning, QStringLiteral("確認"),
@@ -68,6 +68,8 @@ int MessageBoxPrompts::ShowMessage(const QString &text, int style)
                     m_mainWindow);
     // A file path is text, never markup.
     box.setTextFormat(Qt::PlainText);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     if (confirm) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
@@ -132,20 +134,36 @@ std::optional<QString> MessageBoxPrompts::runFileDialog(bool save, const QString
 
 std::optional<QString> MessageBoxPrompts::savePdfFileName(const QString &proposedName)
 {
-    QFileDialog dialog(m_mainWindow, QStringLiteral("PDFに保存"));
+    return runOtherSaveDialog(QStringLiteral("PDFに保存"), QStringLiteral("PDF (*.pdf)"),
+                              QStringLiteral("pdf"), &m_lastPdfFolder, proposedName);
+}
+
+std::optional<QString> MessageBoxPrompts::saveLogFileName(const QString &proposedName)
+{
+    return runOtherSaveDialog(QStringLiteral("ログを保存"), QStringLiteral("テキスト (*.txt)"),
+                              QStringLiteral("txt"), &m_lastLogFolder, proposedName);
+}
+
+std::optional<QString> MessageBoxPrompts::runOtherSaveDialog(const QString &title,
+                                                             const QString &filter,
+                                                             const QString &suffix,
+                                                             QString *lastFolder,
+                                                             const QString &proposedName)
+{
+    QFileDialog dialog(m_mainWindow, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("PDF (*.pdf)"));
-    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(suffix);
 #ifdef Q_OS_WIN
     dialog.setOption(QFileDialog::DontUseNativeDialog);
 #endif
-    if (!m_lastPdfFolder.isEmpty())
-        dialog.setDirectory(m_lastPdfFolder);
+    if (!lastFolder->isEmpty())
+        dialog.setDirectory(*lastFolder);
     dialog.selectFile(proposedName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString path = dialog.selectedFiles().constFirst();
-    m_lastPdfFolder = QFileInfo(path).absolutePath();
+    *lastFolder = QFileInfo(path).absolutePath();
     return path;
 }
 

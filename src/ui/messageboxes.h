@@ -25,20 +25,26 @@ class MessageBoxPrompts final : public UserPrompts
 public:
     explicit MessageBoxPrompts(QWidget *mainWindow);
 
-    int ShowMessage(const QString &text, int style) override;
+    int ShowMessage(const QString &text, int style, const QString &details = {}) override;
     void ShowNotice(const QString &text) override;
     std::optional<QString> saveFileName() override;
     std::optional<QString> openFileName() override;
     std::optional<QString> saveEditedFileName(const QString &proposedPath) override;
     std::optional<QString> savePdfFileName(const QString &proposedName) override;
+    std::optional<QString> saveLogFileName(const QString &proposedName) override;
     void ShowAbout(const QString &text) override;
 
 private:
     std::optional<QString> runFileDialog(bool save, const QString &proposedPath = {});
+    // A save dialog for a file the tool makes beside the settings: a report, a log.
+    std::optional<QString> runOtherSaveDialog(const QString &title, const QString &filter,
+                                              const QString &suffix, QString *lastFolder,
+                                              const QString &proposedName);
 
     QWidget *m_mainWindow;
     QString m_lastFileName; // proposed by both dialogs for the rest of the run
     QString m_lastPdfFolder;
+    QString m_lastLogFolder;
 };
 
 } // namespace veltra

@@ -1,12 +1,16 @@
 #include "ui/servicewindow.h"
 
+#include "operations/framelog.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -76,10 +80,44 @@ ServiceWindow::ServiceWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     m_verify->setToolTip(QStringLiteral(
         "書き込んだページを読み戻し、VELTRAに反映されていない設定値があれば知らせます。"));
 
+    const QString logCaption = QStringLiteral("通信ログ");
+    m_log = new QPlainTextEdit(this);
+    m_log->setObjectName(QStringLiteral("FrameLog"));
+    m_log->setReadOnly(true);
+    m_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_log->setMaximumBlockCount(FrameLog::kMaxEntries);
+    m_log->setAccessibleName(logCaption);
+    m_saveLog = new QPushButton(QStringLiteral("ログを保存..."), this);
+    m_saveLog->setObjectName(QStringLiteral("SaveLog"));
+    m_close = new QPushButton(QStringLiteral("閉じる"), this);
+    m_close->setObjectName(QStringLiteral("CloseService"));
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_saveLog);
+    buttons->addStretch();
+    buttons->addWidget(m_close);
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(monitor);
     layout->addWidget(clearBox);
     layout->addWidget(m_verify);
+    layout->addWidget(new QLabel(logCaption, this));
+    layout->addWidget(m_log, 1);
+    layout->addLayout(buttons);
+}
+
+void ServiceWindow::keyPressEvent(QKeyEvent *event)
+{
+    // As a dialog does: Esc from any of its fields closes it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void ServiceWindow::appendLogLine(const QString &line)
+{
+    m_log->appendPlainText(line);
 }
 
 void ServiceWindow::showLineNotice(const QString &text)

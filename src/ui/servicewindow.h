@@ -5,13 +5,15 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
 namespace veltra {
 
-// The communications monitor and the clear controls. The main window has no room for
-// them, so they live here, opened with Ctrl+Shift+M and closed by default.
+// The communications monitor, the frame log and the clear controls. The main window has no
+// room for them, so they live here, opened with Ctrl+Shift+M and closed by default; Esc or
+// 閉じる closes it.
 class ServiceWindow final : public QWidget
 {
     Q_OBJECT
@@ -29,6 +31,14 @@ public:
     // What the serial line has to say about itself (SerialPort::notice), below the monitor.
     QLabel *lineNotice() const { return m_notice; }
     void showLineNotice(const QString &text);
+    // Every frame of this run, one line each (FrameLog::line), and what saves it.
+    QPlainTextEdit *frameLogView() const { return m_log; }
+    QPushButton *saveLogButton() const { return m_saveLog; }
+    QPushButton *closeButton() const { return m_close; }
+    void appendLogLine(const QString &line);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QLineEdit *m_text10;
@@ -39,6 +49,9 @@ private:
     QRadioButton *m_options[2];
     QPushButton *m_command11;
     QCheckBox *m_verify;
+    QPlainTextEdit *m_log;
+    QPushButton *m_saveLog;
+    QPushButton *m_close;
 };
 
 } // namespace veltra

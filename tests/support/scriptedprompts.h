@@ -17,11 +17,12 @@ public:
     {
         QString text;
         int style = 0;
+        QString details;
     };
 
-    int ShowMessage(const QString &text, int style) override
+    int ShowMessage(const QString &text, int style, const QString &details = {}) override
     {
-        messages.append({text, style});
+        messages.append({text, style, details});
         if (style == kStyleConfirm)
             return answers.isEmpty() ? kAnswerNo : answers.dequeue();
         return kAnswerOk;
@@ -38,6 +39,11 @@ public:
     {
         proposedPdfNames << proposedName;
         return takeName(pdfNames);
+    }
+    std::optional<QString> saveLogFileName(const QString &proposedName) override
+    {
+        proposedLogNames << proposedName;
+        return takeName(logNames);
     }
     void ShowAbout(const QString &text) override { abouts << text; }
 
@@ -56,6 +62,8 @@ public:
     QQueue<std::optional<QString>> openNames;
     QQueue<std::optional<QString>> pdfNames;
     QStringList proposedPdfNames;
+    QQueue<std::optional<QString>> logNames;
+    QStringList proposedLogNames;
     QStringList proposedPaths; // what the save dialog for edited values proposed
     QStringList abouts;
     QStringList notices; // boxes that do not wait

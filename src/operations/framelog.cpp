@@ -1,0 +1,111 @@
+#include "operations/framelog.h"
+
+#include "link/devicelink.h"
+#include "link/frames.h"
+#include "operations/messages.h"
+
+namespace veltra {
+namespace {
+
+// ENQ "FF" then "AE000" and the page digit for a read request, "B" and the digit for a write.
+int pageOfFrame(const QByteArray &frame)
+{
+    const qsizetype at = frame.indexOf("FFAE") == 1 ? 8 : frame.indexOf("FFB") == 1 ? 4 : -1;
+    if (at < 0 || at >= frame.size() || frame[at] < '0' || frame[at] > '9')
+        return -1;
+    return frame[at] - '0';
+}
+
+// The frame as text: control characters by their names, other unprintable bytes in hex.
+QString printable(const QByteArray &frame)
+{
+    QString text;
+    for (const char c : frame) {
+        switch (c) {
+        case kEnq:
+            text += QStringLiteral("<ENQ>");
+            break;
+        case kStx:
+            text += QStringLiteral("<STX>");
+            break;
+        case kEtx:
+            text += QStringLiteral("<ETX>");
+            break;
+        case kCr:
+            text += QStringLiteral("<CR>");
+            break;
+        default:
+            if (c >= 0x20 && c < 0x7F)
+                text += QLatin1Char(c);
+            else
+                text += QStringLiteral("<%1>").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
+        }
+    }
+    return text;
+}
+
+FrameLog::Result replyResult(const QByteArray &collected)
+{
+    switch (judgeReply(collected)) {
+    case ReplyVerdict::Accepted:
+        return FrameLog::Result::Accepted;
+    case ReplyVerdict::BadChecksum:
+        return FrameLog::Result::BadChecksum;
+    case ReplyVerdict::StrayBeforeStx:
+        return FrameLog::Result::StrayBeforeStx;
+    case ReplyVerdict::Incomplete:
+        break;
+    }
+    return FrameLog::Result::NoReply;
+}
+
+} // namespace
+
+FrameLog::FrameLog(QObject *parent) : QObject(parent) {}
+
+void FrameLog::follow(const DeviceLink &link)
+{
+    connect(&link, &DeviceLink::requestSent, this, [this](const QByteArray &frame) {
+        m_requestedPage = pageOfFrame(frame);
+        add(Direction::Sent, frame, Result::Sent);
+    });
+    connect(&link, &DeviceLink::replyReceived, this, [this](const QByteArray &collected) {
+        add(Direction::Received, collected, replyResult(collected));
+    });
+    connect(&link, &DeviceLink::writeFrameSent, this, [this](const QByteArray &frame, bool left) {
+        m_requestedPage = -1;
+        add(Direction::Sent, frame, left ? Result::Sent : Result::NotSent);
+    });
+    connect(&link, &DeviceLink::frameNotSent, this, [this](const QByteArray &frame) {
+        m_requestedPage = -1;
+        add(Direction::Sent, frame, Result::PortUnusable);
+    });
+}
+
+void FrameLog::add(Direction direction, const QByteArray &frame, Result result)
+{
+    const int page = direction == Direction::Received ? m_requestedPage : pageOfFrame(frame);
+    m_entries.push_back({QTime::currentTime(), direction, page, frame, result});
+    if (m_entries.size() > std::size_t(kMaxEntries))
+        m_entries.pop_front();
+    emit entryAdded(line(m_entries.back()));
+}
+
+QString FrameLog::line(const Entry &entry)
+{
+    return QStringLiteral("%1  %2  %3  %4  %5")
+        .arg(entry.time.toString(QStringLiteral("HH:mm:ss.zzz")),
+             messages::frameDirection(entry.direction == Direction::Sent),
+             messages::framePage(entry.page), printable(entry.frame),
+             messages::frameResult(entry.result));
+}
+
+QString FrameLog::text() const
+{
+    QString all;
+    for (const Entry &entry : m_entries)
+        all += line(entry) + u'\n';
+    return all;
+}
+
+} // namespace veltra

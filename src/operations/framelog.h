@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+#include <deque>
+
+namespace veltra {
+
+class DeviceLink;
+
+// Every frame sent and received in this run, for a support call: the last kMaxEntries, kept
+// in memory only; nothing is written unless the user saves it.
+class FrameLog final : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxEntries = 10000;
+
+    enum class Direction { Sent, Received };
+    enum class Result {
+        Sent,           // a read request, or a write or clear frame that left whole
+        NotSent,        // a write or clear frame that did not leave
+        PortUnusable,   // a frame that never went: its port would not open
+        Accepted,       // a reply that passed
+        BadChecksum,    // a reply whose checksum did not match
+        StrayBeforeStx, // a reply with something before its STX
+        NoReply,        // nothing complete before the time-out, or the line was lost
+    };
+    struct Entry
+    {
+        QTime time;
+        Direction direction = Direction::Sent;
+        int page = -1; // 0..8, 9 for the clear frame; -1 when the frame names none
+        QByteArray frame;
+        Result result = Result::Sent;
+    };
+
+    explicit FrameLog(QObject *parent = nullptr);
+    // Logs what `link` sends and receives from now on.
+    void follow(const DeviceLink &link);
+
+    const std::deque<Entry> &entries() const { return m_entries; }
+    // "14:32:05.123  送信  回路３  <ENQ>FFAE3000D5<CR>  送信済み", one line per entry.
+    static QString line(const Entry &entry);
+    QString text() const;
+
+signals:
+    void entryAdded(const QString &line);
+
+private:
+    void add(Direction direction, const QByteArray &frame, Result result);
+
+    std::deque<Entry> m_entries;
+    int m_requestedPage = -1; // a reply belongs to the request before it
+};
+
+} // namespace veltra
