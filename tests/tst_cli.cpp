@@ -281,7 +281,7 @@ void TestCli::readAll()
     const QStringList lines = text.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 7 + 8 * 5);
     QCOMPARE(lines[0], QStringLiteral("0\t監視電路周波数\t60Hz"));
-    QCOMPARE(lines[1], QStringLiteral("0\t絶縁監視接点復帰方式\t手動")); // item order
+    QCOMPARE(lines[1], QStringLiteral("0\t動作表示LED復帰方式\t自動")); // as the rows stand
     QCOMPARE(lines.last(), QStringLiteral("8\t漏電監視時限設定\t1.5(秒)"));
     QCOMPARE(receivedCommands(sim).size(), 18);
 }
@@ -501,6 +501,7 @@ void TestCli::badFilesSendNothing_data()
     QTest::newRow("foreign") << QByteArray("id,name\r\n1,relay\r\n") << "" << 6 << notSettings
                              << "";
     QTest::newRow("eleven lines") << QByteArray("EDIT") << "11" << 6 << notSettings << "";
+    QTest::newRow("saved as UTF-8") << QByteArray("UTF8") << "" << 6 << notSettings << "";
     QTest::newRow("station 300") << QByteArray("EDIT") << "2,7,300" << 6 << invalid
                                  << "0\t伝送局番号設定\t300\t局番号は 000～255 の数です";
     QTest::newRow("33(mA), in no list") << QByteArray("EDIT") << "6,2,33(mA)" << 6 << invalid
@@ -534,6 +535,12 @@ void TestCli::badFilesSendNothing()
         }
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(lines.join('\n'));
+    } else if (bytes == "UTF8") { // a good file, as an editor may save it
+        QVERIFY(!makeFile(path, 1).isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray utf8 = decodeShiftJis(file.readAll()).toUtf8();
+        QVERIFY(file.resize(0) && file.write(utf8) == utf8.size());
     } else if (!bytes.isNull()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -550,6 +557,8 @@ void TestCli::badFilesSendNothing()
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
     QVERIFY(lines[0].endsWith(u')'));
+    QCOMPARE(lines[0].endsWith(QStringLiteral("; saved as UTF-8? settings files are Shift-JIS)")),
+             bytes == "UTF8");
     QTest::qWait(100);
     QVERIFY(sim.frames().isEmpty()); // not even the link check
 }
@@ -596,7 +605,9 @@ void TestCli::confirmationOnATerminal()
     const Result no = onTerminal(
         {QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath()}, "n\n");
     QCOMPARE(no.code, 8);
-    QVERIFY2(no.out.contains(QStringLiteral("write 9 pages to %1? [y/N]").arg(sim.portPath())),
+    QVERIFY2(no.out.contains(
+                 QStringLiteral("%1 のVELTRAに 9 ページを書き込みます。よろしいですか？ [y/N]")
+                     .arg(sim.portPath())),
              qPrintable(no.out));
     QVERIFY(sim.frames().isEmpty());
     // Answered yes: written, with progress on the terminal.
@@ -628,8 +639,10 @@ void TestCli::questionReachesTheTerminalWhenStderrIsAFile()
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitCode(), 0);
     // Asked where the person is, answered there; the report went to the file.
-    QVERIFY(QString::fromUtf8(process.readAllStandardOutput())
-                .contains(QStringLiteral("write 9 pages to %1? [y/N]").arg(sim.portPath())));
+    QVERIFY(
+        QString::fromUtf8(process.readAllStandardOutput())
+            .contains(QStringLiteral("%1 のVELTRAに 9 ページを書き込みます。よろしいですか？ [y/N]")
+                          .arg(sim.portPath())));
     QCOMPARE(readText(log), text::kWritten + u'\n');
     QVERIFY(sim.waitForFrames(10));
 }
@@ -870,22 +883,29 @@ void TestCli::setValuesOfAFile()
     const QByteArray before = readText(file).toUtf8();
     // A change the relay does not know: nothing written, the file as it was.
     for (const QString &change :
-         {QStringLiteral("3:絶縁監視動作感度設定=33(mA)"), QStringLiteral("3:絶縁感度=50(mA)"),
+         {QStringLiteral("3:絶縁監視動作感度設定=33(mA)"), QStringLiteral("3:6=ﾛｯｸ"),
           QStringLiteral("9:電気方式の設定=ﾛｯｸ")}) {
         const Result refused =
             runCli({QStringLiteral("set"), file, change, QStringLiteral("-o"), file});
         QCOMPARE(refused.code, 6);
         QCOMPARE(readText(file).toUtf8(), before);
+        if (change.contains(QStringLiteral("33(mA)"))) // what it would have taken
+            QVERIFY2(
+                refused.err.contains(QStringLiteral("which takes 30(mA)…100(mA), 5 刻み, ﾛｯｸ;")),
+                qPrintable(refused.err));
     }
-    // Changed in place: the result loads with the new values and the others as they were.
+    // Changed in place, items named by row label, by the file's heading and by row: the
+    // result loads with the new values and the others as they were.
     const Result changed =
-        runCli({QStringLiteral("set"), file, QStringLiteral("3:絶縁監視動作感度設定=50(mA)"),
-                QStringLiteral("0:伝送局番号設定=7"), QStringLiteral("-o"), file});
+        runCli({QStringLiteral("set"), file, QStringLiteral("3:絶縁感度=50(mA)"),
+                QStringLiteral("0:伝送局番号設定=7"), QStringLiteral("0:絶縁接点復帰=自動"),
+                QStringLiteral("2:3=20(秒)"), QStringLiteral("-o"), file});
     QCOMPARE(changed.code, 0);
     const Result diff = runCli({QStringLiteral("diff"), makeFile(dir.filePath("a.DT"), 1), file});
-    QCOMPARE(
-        diff.out.split(u'\n', Qt::SkipEmptyParts),
-        (QStringList{"0\t伝送局番号設定\t001\t007", "3\t絶縁監視動作感度設定\t30(mA)\t50(mA)"}));
+    QCOMPARE(diff.out.split(u'\n', Qt::SkipEmptyParts),
+             (QStringList{"0\t絶縁監視接点復帰方式\t手動\t自動", "0\t伝送局番号設定\t001\t007",
+                          "2\t絶縁監視時限設定\t10(秒)\t20(秒)",
+                          "3\t絶縁監視動作感度設定\t30(mA)\t50(mA)"}));
     QCOMPARE(runCli({QStringLiteral("set"), file, QStringLiteral("-o")}).code, 2);
 }
 

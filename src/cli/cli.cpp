@@ -90,10 +90,7 @@ int Runner::write(const QCommandLineParser &parser)
         return refused;
 
     const int pages = last - first + 1;
-    s->prompts.confirm =
-        confirmation(parser, QStringLiteral("write %1 page%2 to %3? [y/N] ")
-                                 .arg(pages)
-                                 .arg(pages == 1 ? QString() : QStringLiteral("s"), device(*s)));
+    s->prompts.confirm = confirmation(parser, messages::terminalWriteQuestion(device(*s), pages));
     s->commands.setVerifyAfterWrite(!parser.isSet(QStringLiteral("no-verify")));
     showProgress(*s, messages::Progress::Writing, pages);
     if (onePage)
@@ -116,10 +113,8 @@ int Runner::clear(const QCommandLineParser &parser)
         return usage(QStringLiteral("clear takes one of --operation and --maximum"));
     const auto s = session(parser.value(QStringLiteral("port")));
     s->fields.setClearOptions(operation, maximum);
-    s->prompts.confirm = confirmation(
-        parser,
-        QStringLiteral("clear the stored %1 values on %2? [y/N] ")
-            .arg(operation ? QStringLiteral("operation") : QStringLiteral("maximum"), device(*s)));
+    s->prompts.confirm =
+        confirmation(parser, messages::terminalClearQuestion(device(*s), operation));
     s->commands.ClearValues();
     return finish(*s);
 }
@@ -128,7 +123,10 @@ int Runner::diff(const QCommandLineParser &parser)
 {
     const QStringList files = parser.positionalArguments().mid(1);
     const bool withRelay = parser.isSet(QStringLiteral("port"));
-    if (withRelay == (files.size() == 2))
+    if (!withRelay && files.size() < 2)
+        return usage(QStringLiteral("diff needs something to compare FILE.DT with: --port P (the "
+                                    "relay) or a second settings file"));
+    if (withRelay && files.size() == 2)
         return usage(QStringLiteral("diff takes either --port P or a second file, not both"));
 
     int code = kSuccess;
@@ -237,8 +235,10 @@ int Runner::set(const QCommandLineParser &parser)
         if (const auto problem = writeProblem(change.page, change.item, change.value)) {
             err(problemLine({change.page, change.item, change.value, *problem}));
             return fail(kInvalid, messages::invalidSetValues(),
-                        QStringLiteral("the relay does not know '%1' as %2; nothing was written")
-                            .arg(change.value, change.label));
+                        QStringLiteral("the relay does not know '%1' as %2, which takes %3; "
+                                       "nothing was written")
+                            .arg(change.value, rowLabel(pageKind(change.page), change.item),
+                                 permittedValues(change.page, change.item)));
         }
         // A station number stands in a file with three digits, as the relay's are shown.
         if (change.page == kCommonPage && change.item == kStationItem)

@@ -51,7 +51,7 @@ const QList<CommandRow> &commandTable()
           {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
          true, 0, 0, &Runner::read,
          "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
-         "page<TAB>label<TAB>value, in item order.\n",
+         "page<TAB>label<TAB>value, in the order the window shows the rows.\n",
          "A read of all pages that stops names the pages read before it, on stderr. A read of\n"
          "all pages ends with the settings fingerprint on stderr: fingerprint: XXXXXXXX.\n"},
         {"write", "write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json] [--log FILE]",
@@ -110,9 +110,12 @@ const QList<CommandRow> &commandTable()
          false, 2, -1, &Runner::set,
          "Changes named values of a settings file and saves the result as OUT.DT, which may be\n"
          "FILE.DT itself (it is replaced only once the new file is complete). PAGE is 0 (common)\n"
-         "to 8, LABEL an item's label as read prints it, VALUE one the relay knows, for example\n"
-         "3:絶縁監視動作感度設定=50(mA). A label or value the relay does not know, or a value of\n"
-         "the file that cannot be written, exits 6 and writes nothing.\n",
+         "to 8; LABEL an item's label as read prints it, its short name in the file's heading\n"
+         "(絶縁感度) or its row on the page counted from 1 as the window shows it; VALUE one the\n"
+         "relay knows. For example 3:絶縁監視動作感度設定=50(mA), 3:絶縁感度=50(mA) and\n"
+         "3:2=50(mA) are one change. A label or value the relay does not know (the note lists\n"
+         "what the item takes), or a value of the file that cannot be written, exits 6 and\n"
+         "writes nothing.\n",
          ""},
         {"find", "find  [--port P]...",
          {{"port", "--port P", "a port to try; give it once for each"}},

@@ -3,7 +3,11 @@
 #include "cli/cli.h"
 #include "operations/messages.h"
 
+#include <QFile>
+#include <QStringDecoder>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace veltra::cli {
 namespace {
@@ -26,7 +30,8 @@ const OutcomeRow kOutcomes[] = {
     {Kind::NoReply, CommandId::FindRelays, kNoReply, "no relay answered on {count} port{s}"},
     {Kind::NoReply, CommandId::None, kNoReply,
      "no complete reply from the relay on {port} within 3 s"},
-    {Kind::DataError, CommandId::None, kDataError, "the relay's reply on {port} failed its checksum"},
+    {Kind::DataError, CommandId::None, kDataError,
+     "the relay's reply on {port} failed its checksum"},
     {Kind::PortUnusable, CommandId::None, kPortUnusable,
      "cannot open {port}: no such port, or it is in use or not permitted"},
     {Kind::WriteFailed, CommandId::None, kNoReply, "the frame of page {page} did not leave {port}"},
@@ -42,7 +47,8 @@ const OutcomeRow kOutcomes[] = {
      "{file} has fewer than the 12 lines of a settings file"},
     {Kind::FileUnreadable, CommandId::None, kFileError, "cannot read {file}"},
     {Kind::FileUnwritable, CommandId::None, kFileError, "cannot write {file}"},
-    {Kind::NotTaken, CommandId::None, kDifferences, "the relay did not take {count} item{s} as written"},
+    {Kind::NotTaken, CommandId::None, kDifferences,
+     "the relay did not take {count} item{s} as written"},
     {Kind::NothingToClear, CommandId::None, kUsage, "clear takes one of --operation and --maximum"},
     {Kind::Declined, CommandId::None, kDeclined, "not confirmed; nothing was sent",
      "no terminal to confirm on: give --yes to run from a script; nothing was sent"},
@@ -65,10 +71,10 @@ const OutcomeRow &rowOf(Kind kind, CommandId command)
 QString note(const Outcome &outcome, Kind kind, const NoteContext &context)
 {
     const OutcomeRow &row = rowOf(kind, outcome.command);
-    const qsizetype count = outcome.command == CommandId::FindRelays ? outcome.probes.size()
-                                                                      : outcome.notTaken.size();
-    QString text = QString::fromUtf8(context.noTerminal && row.noTerminal ? row.noTerminal
-                                                                           : row.note);
+    const qsizetype count =
+        outcome.command == CommandId::FindRelays ? outcome.probes.size() : outcome.notTaken.size();
+    QString text =
+        QString::fromUtf8(context.noTerminal && row.noTerminal ? row.noTerminal : row.note);
     text.replace(QLatin1String("{port}"), context.port)
         .replace(QLatin1String("{file}"), context.file)
         .replace(QLatin1String("{page}"), QString::number(outcome.page))
@@ -149,9 +155,11 @@ QString probeLine(const Probe &probe)
     case Probe::Status::Unreadable:
         return QStringLiteral("%1\t%2 (answers, but a read would reject the reply: %3)")
             .arg(probe.port, messages::replyProblem(probe.verdict),
-                 probe.verdict == ReplyVerdict::StrayBeforeStx ? QStringLiteral("bytes before its STX")
-                 : probe.verdict == ReplyVerdict::BadChecksum  ? QStringLiteral("bad checksum")
-                                                               : QStringLiteral("no complete reply"));
+                 probe.verdict == ReplyVerdict::StrayBeforeStx
+                     ? QStringLiteral("bytes before its STX")
+                 : probe.verdict == ReplyVerdict::BadChecksum
+                     ? QStringLiteral("bad checksum")
+                     : QStringLiteral("no complete reply"));
     }
     return {};
 }
@@ -162,6 +170,24 @@ QString pageList(const QList<int> &pages)
     for (int page : pages)
         numbers << QString::number(page);
     return numbers.join(QStringLiteral(", "));
+}
+
+bool looksLikeUtf8(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.read(1024 * 1024); // a settings file is under 1 KB
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    return !utf8.hasError() && !text.isEmpty();
+}
+
+QString savedAsUtf8Note()
+{
+    return QStringLiteral("saved as UTF-8? settings files are Shift-JIS");
 }
 
 } // namespace veltra::cli

@@ -41,4 +41,9 @@ QString probeLine(const Probe &probe);
 // "0, 1, 2"
 QString pageList(const QList<int> &pages);
 
+// Whether the file at `path` holds text in UTF-8 beyond ASCII: an editor's way of saving a
+// settings file that the tool then cannot read; and the note that says so.
+bool looksLikeUtf8(const QString &path);
+QString savedAsUtf8Note();
+
 } // namespace veltra::cli

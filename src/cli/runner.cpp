@@ -138,8 +138,16 @@ bool Runner::loadFile(Session &session, const QString &path, int *code)
     session.prompts.confirm = [] { return kAnswerYes; };
     session.commands.LoadSettingsFileFrom(path);
     session.prompts.confirm = nullptr;
-    if (session.commands.outcome().succeeded())
+    const Outcome &outcome = session.commands.outcome();
+    if (outcome.succeeded())
         return true;
+    if ((outcome.kind == Outcome::Kind::NotSettingsFile ||
+         outcome.kind == Outcome::Kind::FileTooShort) &&
+        looksLikeUtf8(path)) {
+        const Verdict v = verdict(outcome, {device(session), path, m_noTerminal});
+        *code = fail(v.exit, v.japanese, v.english + QStringLiteral("; ") + savedAsUtf8Note());
+        return false;
+    }
     *code = finish(session, path);
     return false;
 }
@@ -182,6 +190,19 @@ void Runner::printOutcomeJson(const Session &session, const QString &file, int c
     m_console.out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
+namespace {
+
+// A page's items in the order the window shows its rows.
+QList<int> screenOrder(int page)
+{
+    QList<int> items;
+    for (int row = 0; row < itemCount(page); ++row)
+        items << itemAtScreenRow(pageKind(page), row);
+    return items;
+}
+
+} // namespace
+
 void Runner::printValues(const QString &sourceKey, const QString &source,
                          std::optional<int> onePage, const std::function<QString(int, int)> &value,
                          bool json) const
@@ -192,7 +213,7 @@ void Runner::printValues(const QString &sourceKey, const QString &source,
     if (json) {
         QJsonArray list;
         for (int p : pages) {
-            QJsonArray items;
+            QJsonArray items; // by item, as the settings file and the codes go
             for (int item = 0; item < itemCount(p); ++item)
                 items.append(QJsonObject{{"label", rowLabel(pageKind(p), item)},
                                          {"present", value(p, item)}});
@@ -205,7 +226,7 @@ void Runner::printValues(const QString &sourceKey, const QString &source,
         return;
     }
     for (int p : pages)
-        for (int item = 0; item < itemCount(p); ++item)
+        for (const int item : screenOrder(p))
             out(QStringLiteral("%1\t%2\t%3\n")
                     .arg(p)
                     .arg(rowLabel(pageKind(p), item), value(p, item)));

@@ -66,6 +66,18 @@ QString clearQuestion(bool operationValues)
                            : QStringLiteral("最大値をクリアします。よろしいですか？");
 }
 
+QString terminalWriteQuestion(const QString &device, int pages)
+{
+    return QStringLiteral("%1 のVELTRAに %2 ページを書き込みます。よろしいですか？ [y/N] ")
+        .arg(device)
+        .arg(pages);
+}
+
+QString terminalClearQuestion(const QString &device, bool operationValues)
+{
+    return QStringLiteral("%1 のVELTRAの%2 [y/N] ").arg(device, clearQuestion(operationValues));
+}
+
 QString loadQuestion(const QString &shownPath)
 {
     // Path on the first line, the sentence on the second: a message box breaks lines at LF

@@ -26,6 +26,9 @@ QString writeAllQuestion();
 QString writeDetails(const WriteDetails &details);
 QString clearQuestion(bool operationValues);
 QString loadQuestion(const QString &shownPath);
+// The same questions as the command line asks them on the terminal, naming the relay's port.
+QString terminalWriteQuestion(const QString &device, int pages);
+QString terminalClearQuestion(const QString &device, bool operationValues);
 QString portClosing();
 // "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 45(mA)"
 QString notTakenLine(const NotTakenItem &item);

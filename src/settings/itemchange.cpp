@@ -1,15 +1,72 @@
 #include "settings/itemchange.h"
 
+#include "settings/encode.h"
 #include "settings/items.h"
+
+#include <QRegularExpression>
 
 namespace veltra {
 
+namespace {
+
+// The heading that names item `item` in a settings file: headings follow screen order.
+QString shortName(PageKind kind, int item)
+{
+    for (int row = 0; row < itemCount(kind); ++row)
+        if (itemAtScreenRow(kind, row) == item)
+            return fileColumn(kind, row);
+    return {};
+}
+
+} // namespace
+
 int itemOfLabel(int page, const QString &label)
 {
-    for (int item = 0; item < itemCount(page); ++item)
-        if (rowLabel(pageKind(page), item) == label)
+    if (!isSettingsPage(page))
+        return -1;
+    const PageKind kind = pageKind(page);
+    for (int item = 0; item < itemCount(kind); ++item)
+        if (rowLabel(kind, item) == label || shortName(kind, item) == label)
             return item;
-    return -1;
+    bool isNumber = false;
+    const int row = label.toInt(&isNumber);
+    return isNumber && row >= 1 && row <= itemCount(kind) ? itemAtScreenRow(kind, row - 1) : -1;
+}
+
+QString permittedValues(int page, int item)
+{
+    const PageKind kind = pageKind(page);
+    if (page == kCommonPage && item == kStationItem)
+        return QStringLiteral("000…%1").arg(kStationMax);
+    // What a write takes, beyond the list where the write table goes on (2.0(A)).
+    QStringList values;
+    for (int code = 0; const auto text = writeText(kind, item, code); ++code)
+        values << *text;
+    // Numbers with one unit in even steps make a range; the rest follow it.
+    static const QRegularExpression numbered(QStringLiteral("^(\\d+(?:\\.\\d+)?)(\\D.*)$"));
+    QStringList numbers, others;
+    QList<double> amounts;
+    QString unit;
+    for (const QString &value : values) {
+        const QRegularExpressionMatch m = numbered.match(value);
+        if (m.hasMatch() && (numbers.isEmpty() || m.captured(2) == unit)) {
+            unit = m.captured(2);
+            numbers << value;
+            amounts << m.captured(1).toDouble();
+        } else {
+            others << value;
+        }
+    }
+    bool even = amounts.size() >= 4;
+    for (qsizetype k = 2; even && k < amounts.size(); ++k)
+        even = qAbs((amounts[k] - amounts[k - 1]) - (amounts[1] - amounts[0])) < 1e-9;
+    if (!even)
+        return values.join(QStringLiteral(", "));
+    const double step = amounts[1] - amounts[0];
+    return (QStringList{QStringLiteral("%1…%2").arg(numbers.constFirst(), numbers.constLast()),
+                        QStringLiteral("%1 刻み").arg(QString::number(step, 'g', 3))} +
+            others)
+        .join(QStringLiteral(", "));
 }
 
 ItemChange ItemChange::parse(const QString &text)

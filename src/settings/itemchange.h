@@ -5,7 +5,8 @@
 namespace veltra {
 
 // One value of a settings file named by hand, as PAGE:LABEL=VALUE: the page 0..8, the item by
-// its row label, and the text to put there.
+// its row label, its short name in a settings file's heading ("絶縁感度") or its row on the
+// page counted from 1 as the window shows it, and the text to put there.
 struct ItemChange
 {
     enum class Parsed {
@@ -24,7 +25,11 @@ struct ItemChange
     static ItemChange parse(const QString &text);
 };
 
-// The item of page 0..8 whose row label is `label`, or -1.
+// The item of page 0..8 that `label` names in any of those three ways, or -1.
 int itemOfLabel(int page, const QString &label);
+
+// What the item takes, short: "30(mA)…100(mA), 5 刻み, ﾛｯｸ"; every value where the list has
+// no even steps.
+QString permittedValues(int page, int item);
 
 } // namespace veltra
