@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 
 using namespace veltra;
@@ -78,7 +79,7 @@ void TestMenus::menusInOrder()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.menuBar()->geometry().bottom() + 1, w.centralWidget()->geometry().top());
     QCOMPARE(w.centralWidget()->size(), QSize(553, 416));
-    QCOMPARE(w.height(), w.centralWidget()->geometry().bottom() + 1);
+    QCOMPARE(w.height(), w.centralWidget()->geometry().bottom() + 1 + w.statusBar()->height());
 }
 
 void TestMenus::shortcutsAndItemsRunTheButtonsCommands()

@@ -4,9 +4,13 @@
 #include "link/serialport.h"
 #include "operations/commands.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,6 +27,8 @@ private slots:
     void readOnePage_data();
     void readOnePage();
     void readAll();
+    void statusLineTellsProgressAndProvenance();
+    void escEndsAReadAllBetweenPages();
     void linkFaults_data();
     void linkFaults();
     void portCannotBeOpened_data();
@@ -69,6 +75,73 @@ void TestRead::readOnePage()
     QVERIFY(!bench.w().link().isPortOpen());
     QCOMPARE(bench.w().link().linkError(), LinkError::None);
     QCOMPARE(receivedFrames(bench.sim), QStringList{QString::fromLatin1(readRequest(page))});
+}
+
+void TestRead::statusLineTellsProgressAndProvenance()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--delay", "600"})); // long enough for the wait to show
+    auto *status = bench.w().findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QVERIFY(status);
+    QCOMPARE(status->text(), QStringLiteral("現在値: 未読込"));
+    // What the line says while the read runs, each time a reply arrives.
+    QStringList seen;
+    connect(
+        &bench.w().link(), &DeviceLink::replyReceived, status, [&] { seen << status->text(); },
+        Qt::DirectConnection);
+    QTimer sampler; // and once during the first wait
+    sampler.setSingleShot(true);
+    connect(&sampler, &QTimer::timeout, status, [&] { seen.prepend(status->text()); });
+    connect(&bench.w().link(), &DeviceLink::requestSent, &sampler, [&] {
+        if (seen.isEmpty())
+            sampler.start(500);
+    });
+    button(bench.w(), "Command12")->click();
+    QVERIFY2(QRegularExpression(QStringLiteral("^読込中 1/9　応答待ち 0\\.[3-6] s$"))
+                 .match(seen.value(0))
+                 .hasMatch(),
+             qPrintable(seen.value(0)));
+    QCOMPARE(seen.size(), 10);
+    QVERIFY2(seen.last().startsWith(QStringLiteral("読込中 9/9")), qPrintable(seen.last()));
+    // At rest: where and when, the station, and the fingerprint of what was read.
+    const QRegularExpressionMatch rest =
+        QRegularExpression(QStringLiteral("^現在値: (.+) から \\d\\d:\\d\\d:\\d\\d に読込 \\(9/9\\)"
+                                          "　局番号 012　フィンガープリント ([0-9A-F]{8})$"))
+            .match(status->text());
+    QVERIFY2(rest.hasMatch(), qPrintable(status->text()));
+    QCOMPARE(rest.captured(1), bench.sim.portPath());
+    QCOMPARE(status->accessibleName(), QStringLiteral("状態: ") + status->text());
+    // A port typed since makes every page older, counted apart.
+    bench.w().findChild<QComboBox *>(QStringLiteral("Combo10"))->setEditText(QStringLiteral("7"));
+    QVERIFY2(status->text().contains(QStringLiteral("(9/9)、うち 9 ページは古い値")),
+             qPrintable(status->text()));
+}
+
+void TestRead::escEndsAReadAllBetweenPages()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    // Esc while page 2 is being read: it is read to its end, and no page after it.
+    int requests = 0;
+    connect(&bench.w().link(), &DeviceLink::requestSent, &bench.w(), [&] {
+        if (++requests == 3)
+            QTest::keyClick(bench.w().findChild<QPushButton *>(QStringLiteral("Command12")),
+                            Qt::Key_Escape);
+    });
+    button(bench.w(), "Command12")->click();
+    QVERIFY(bench.prompts.texts().isEmpty()); // no box to dismiss
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::Stopped);
+    QCOMPARE(bench.w().commands().outcome().pagesRead, (QList<int>{0, 1, 2}));
+    QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "AE1", "AE2"}));
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(presentTexts(bench.w(), page) == expectedTexts(sim::defaultSettings(), page),
+                 page <= 2);
+    auto *status = bench.w().findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QVERIFY2(status->text().startsWith(
+                 QStringLiteral("全現在設定値取得を中止しました (3/9 ページ読込済み)。　現在値: ")),
+             qPrintable(status->text()));
+    QVERIFY(status->text().contains(QStringLiteral("(3/9)")));
+    QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
 }
 
 void TestRead::readAll()
@@ -202,8 +275,9 @@ void TestRead::dataErrorDuringReadAllKeepsEarlierPages()
     QVERIFY(bench.start({"--fault", "bad-checksum", "--fault-page", "4"}));
     button(bench.w(), "Command12")->click();
     // Which tabs hold new values is said, not left to be guessed.
-    QCOMPARE(bench.prompts.texts(),
-             QStringList{kDataError + "\n読込済み: 共通設定、回路１～回路３ / 未読込: 回路４～回路８"});
+    QCOMPARE(
+        bench.prompts.texts(),
+        QStringList{kDataError + "\n読込済み: 共通設定、回路１～回路３ / 未読込: 回路４～回路８"});
     for (int page = 0; page < 4; ++page)
         QCOMPARE(presentTexts(bench.w(), page), expectedTexts(sim::defaultSettings(), page));
     for (int page = 4; page < kPageCount; ++page)
@@ -290,7 +364,8 @@ namespace {
 
 bool greyed(MainWindow &w, int page)
 {
-    const QLineEdit *field = w.findChild<QLineEdit *>(QStringLiteral("Text%1_0").arg(page ? page : 9));
+    const QLineEdit *field =
+        w.findChild<QLineEdit *>(QStringLiteral("Text%1_0").arg(page ? page : 9));
     return field->palette().color(QPalette::Text) == MainWindow::olderTextColor() &&
            !field->toolTip().isEmpty();
 }
@@ -360,7 +435,7 @@ void TestRead::clearAfterARefusedCopyIsSent()
     bench.prompts.answers.enqueue(kAnswerYes);
     button(bench.w(), "Command11")->click();
     QCOMPARE(bench.prompts.texts(), (QStringList{"動作値をクリアします。よろしいですか？",
-                                                  "動作値のクリアを送信しました。"}));
+                                                 "動作値のクリアを送信しました。"}));
     QVERIFY(bench.sim.waitForFrames(2));
     QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B99"}));
 }

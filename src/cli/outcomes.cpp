@@ -52,6 +52,8 @@ const OutcomeRow kOutcomes[] = {
     {Kind::NothingToClear, CommandId::None, kUsage, "clear takes one of --operation and --maximum"},
     {Kind::Declined, CommandId::None, kDeclined, "not confirmed; nothing was sent",
      "no terminal to confirm on: give --yes to run from a script; nothing was sent"},
+    // Only the window's Esc stops a command; the command line never asks it to.
+    {Kind::Stopped, CommandId::None, kDeclined, "ended before it was done"},
 };
 
 const OutcomeRow &rowOf(Kind kind, CommandId command)

@@ -24,9 +24,11 @@ template<typename Fn> void Commands::runExclusive(Fn &&command)
     if (m_busy || m_shuttingDown)
         return;
     m_busy = true;
+    m_stopRequested = false;
     m_readThisCommand.fill(false);
     command();
     m_busy = false;
+    m_running = CommandId::None;
     emit idle();
 }
 
@@ -65,6 +67,7 @@ void Commands::pageButton(int page, PageAction action)
         m_settingsPage = page;
         switch (action) {
         case PageAction::Read:
+            emit progressed(Progress::Reading, 1, 1);
             readPageCommand(page);
             break;
         case PageAction::Copy:
@@ -154,9 +157,19 @@ void Commands::readPageCommand(int page)
 void Commands::ReadAllPages()
 {
     runExclusive([&] {
+        m_running = CommandId::ReadAll;
         Outcome outcome{CommandId::ReadAll};
         m_fields.setBusyPointer(true);
         for (int page = 0; page < kPageCount; ++page) {
+            // Between two pages only: a page under way is read to its end.
+            if (m_stopRequested) {
+                outcome.kind = Outcome::Kind::Stopped;
+                outcome.page = page;
+                conclude(outcome);
+                endTransactionCommand();
+                return;
+            }
+            emit progressed(Progress::Reading, page + 1, kPageCount);
             if (const auto failure = ReadPage(page)) {
                 outcome.kind = *failure;
                 outcome.page = page;
@@ -269,6 +282,7 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
             }
             if (all)
                 m_settingsPage = planned.page;
+            emit progressed(Progress::Writing, int(outcome.pagesSent.size()) + 1, int(plan.size()));
             const FrameSent sent = m_link.SendWriteFrame(planned.frame, device());
             if (sent != FrameSent::Sent) {
                 // Going on would report a write that did not happen as finished.
@@ -331,6 +345,7 @@ void Commands::verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome)
     for (const PlannedFrame &planned : plan) {
         if (m_shuttingDown)
             return;
+        emit progressed(Progress::Verifying, int(replies.size()) + 1, int(plan.size()));
         if (const auto failure = ReadPage(planned.page)) {
             // Every frame left: this is no failed write, only one that nobody could check.
             outcome.kind = Outcome::Kind::NotVerified;
@@ -414,10 +429,16 @@ void Commands::LoadSettingsFileFrom(const QString &path)
 void Commands::FindRelays(const QStringList &ports)
 {
     runExclusive([&] {
+        m_running = CommandId::FindRelays;
         Outcome outcome{CommandId::FindRelays};
         m_fields.setBusyPointer(true);
         outcome.probes = m_finder->find(ports);
         m_fields.setBusyPointer(false);
+        if (m_stopRequested) { // what answered so far is not the whole picture
+            outcome.kind = Outcome::Kind::Stopped;
+            conclude(outcome);
+            return;
+        }
         QStringList found;
         for (const Probe &probe : outcome.probes)
             if (probe.status == Probe::Status::Relay)
@@ -428,6 +449,18 @@ void Commands::FindRelays(const QStringList &ports)
             m_fields.setPortText(found.constFirst());
         conclude(outcome);
     });
+}
+
+void Commands::requestStop()
+{
+    if (!m_busy || m_stopRequested)
+        return;
+    if (m_running == CommandId::ReadAll) {
+        m_stopRequested = true;
+    } else if (m_running == CommandId::FindRelays) {
+        m_stopRequested = true;
+        m_finder->abort();
+    }
 }
 
 bool Commands::CloseAndExit()

@@ -63,6 +63,8 @@ public:
     void FindRelays(const QStringList &ports);
     // The exit button: notice and close when the port is open. False while busy.
     bool CloseAndExit();
+    // Esc: ends a read-all before its next page, or a relay search at once; a write, never.
+    void requestStop();
 
     // Off at every start: a write of one page or of all pages then reads the written pages
     // back and reports each item the relay does not hold as written.
@@ -95,6 +97,9 @@ signals:
     void verifyAfterWriteChanged(bool on);
     // A page was read, or its present values became older.
     void readingsChanged();
+    // A command's step `done` of `total` is under way: a page read, a frame sent, a page read
+    // back.
+    void progressed(Progress kind, int done, int total);
 
 private:
     // A frame as it was checked and confirmed, with the texts it was built from.
@@ -147,6 +152,8 @@ private:
     QString m_lastLoadedFile; // as given to the loader, for the save dialog to propose
     int m_settingsPage = 0;
     bool m_busy = false;
+    bool m_stopRequested = false;
+    CommandId m_running = CommandId::None; // the command that may be stopped, while it runs
     bool m_shuttingDown = false;
     bool m_verifyAfterWrite = false;
 };

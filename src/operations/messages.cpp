@@ -313,6 +313,55 @@ QString misplacedLabel(int page)
     return QStringLiteral("%1 の行に別のラベルがあります").arg(pageName(page));
 }
 
+QString presentValuesStatus(const QList<std::optional<PageReading>> &readings, int olderPages,
+                            const QString &station, const QString &fingerprint)
+{
+    QStringList ports;
+    QDateTime latest;
+    int read = 0;
+    for (const std::optional<PageReading> &reading : readings) {
+        if (!reading)
+            continue;
+        ++read;
+        if (!ports.contains(reading->port))
+            ports << reading->port;
+        latest = std::max(latest, reading->time);
+    }
+    if (read == 0)
+        return QStringLiteral("現在値: 未読込");
+    QString text =
+        QStringLiteral("現在値: %1 %2 に読込 (%3/%4)")
+            .arg(ports.size() == 1 ? ports.constFirst() + QStringLiteral(" から")
+                                   : QStringLiteral("%1 つのポートから").arg(ports.size()),
+                 latest.toString(QStringLiteral("HH:mm:ss")))
+            .arg(read)
+            .arg(readings.size());
+    if (olderPages > 0)
+        text += QStringLiteral("、うち %1 ページは古い値").arg(olderPages);
+    if (!station.isEmpty())
+        text += QStringLiteral("　局番号 %1").arg(station);
+    return text + QStringLiteral("　フィンガープリント %1").arg(fingerprint);
+}
+
+QString waitingForReply(double seconds)
+{
+    return QStringLiteral("応答待ち %1 s").arg(seconds, 0, 'f', 1);
+}
+
+QString searchingForRelays()
+{
+    return QStringLiteral("リレーを探しています");
+}
+
+QString stoppedStatus(const Outcome &outcome)
+{
+    if (outcome.command == CommandId::FindRelays)
+        return QStringLiteral("リレーの検索を中止しました。");
+    return QStringLiteral("全現在設定値取得を中止しました (%1/%2 ページ読込済み)。")
+        .arg(outcome.pagesRead.size())
+        .arg(kPageCount);
+}
+
 QString progress(Progress kind, int done, int total)
 {
     const QString verb = kind == Progress::Writing     ? QStringLiteral("書込中")
@@ -426,6 +475,7 @@ QString report(const Outcome &outcome)
     case Kind::NothingToClear:
         return nothingToClear();
     case Kind::Declined:
+    case Kind::Stopped: // the status line says so; no box to dismiss
         break;
     }
     return {};

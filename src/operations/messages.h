@@ -50,8 +50,15 @@ QString noSuchItem();
 // A settings file's line whose label is not that of page 0..8, the page its position fills.
 QString misplacedLabel(int page);
 // "読込中 3/9", "書込中 4/9", "照合中 2/9".
-enum class Progress { Reading, Writing, Verifying };
+using veltra::Progress;
 QString progress(Progress kind, int done, int total);
+// The status line at rest: where and when the present values came from.
+QString presentValuesStatus(const QList<std::optional<PageReading>> &readings, int olderPages,
+                            const QString &station, const QString &fingerprint);
+// The status line while a reply is awaited, and after a read-all ended by Esc or a search.
+QString waitingForReply(double seconds);
+QString searchingForRelays();
+QString stoppedStatus(const Outcome &outcome);
 // The message of link errors 1, 2 and 3; empty for none.
 QString linkError(LinkError error);
 // Why a port's reply is no reply a read would take, in a few words.

@@ -55,6 +55,7 @@ struct Outcome
         NotTaken,       // a verified write found items the relay did not take
         NothingToClear, // no kind of stored value chosen
         Declined,       // a confirmation answered No, or a dialog cancelled
+        Stopped,        // a read-all or a relay search ended by the user (Esc) between steps
     };
 
     Outcome() = default;
@@ -75,6 +76,9 @@ struct Outcome
 
     bool succeeded() const { return kind == Kind::Success; }
 };
+
+// What a command is doing, for progress shown while it runs ("読込中 3/9").
+enum class Progress { Reading, Writing, Verifying };
 
 // What a write's confirmation tells beside its question: what would change, and where.
 struct WriteDetails

@@ -6,6 +6,7 @@
 #include "operations/commands.h"
 #include "operations/framelog.h"
 #include "operations/messages.h"
+#include "settings/fingerprint.h"
 #include "settings/items.h"
 #include "ui/changemarks.h"
 #include "ui/fonts.h"
@@ -27,6 +28,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -39,6 +41,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -48,6 +51,8 @@ namespace {
 
 // Geometry of the classic form, in pixels.
 constexpr QSize kClientSize(553, 416);
+// The status line below the classic area: one line of the window's font.
+constexpr int kStatusLineHeight = 22;
 constexpr QRect kTabRect(15, 80, 523, 329);
 constexpr QSize kTopButtonSize(112, 25);
 constexpr int kPortCount = 10;
@@ -202,7 +207,8 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
             const int count = m_tabs->count();
             m_tabs->setCurrentIndex((m_tabs->currentIndex() + step + count) % count);
         });
-    setFixedSize(kClientSize + QSize(0, menuBar()->sizeHint().height()));
+    buildStatusLine();
+    setFixedSize(kClientSize + QSize(0, menuBar()->sizeHint().height() + kStatusLineHeight));
 
     populateLists(initialPort);
     setTabOrder();
@@ -247,6 +253,80 @@ MainWindow::~MainWindow()
 {
     // Widgets go before the seams they call into.
     delete m_help;
+}
+
+void MainWindow::buildStatusLine()
+{
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("StatusLine"));
+    m_status->setTextFormat(Qt::PlainText); // a port name is text, never markup
+    QStatusBar *bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    bar->setFixedHeight(kStatusLineHeight);
+    bar->addWidget(m_status, 1);
+    m_waitTimer.setInterval(100);
+    connect(&m_waitTimer, &QTimer::timeout, this, [this] {
+        // Only a wait worth noticing: a relay answers in tens of milliseconds.
+        if (m_waitClock.elapsed() >= 300)
+            showStatus(m_progress + QStringLiteral("　") +
+                       messages::waitingForReply(double(m_waitClock.elapsed()) / 1000));
+    });
+    connect(m_commands, &Commands::progressed, this, [this](Progress kind, int done, int total) {
+        m_progress = messages::progress(kind, done, total);
+        showStatus(m_progress);
+    });
+    connect(m_link, &DeviceLink::requestSent, this, [this] {
+        m_waitClock.start();
+        m_waitTimer.start();
+    });
+    connect(m_link, &DeviceLink::replyReceived, this, [this] {
+        m_waitTimer.stop();
+        showStatus(m_progress);
+    });
+    connect(m_commands, &Commands::idle, this, [this] {
+        m_waitTimer.stop();
+        m_progress.clear();
+        refreshStatus();
+    });
+    // Esc ends a read-all between two pages, or a relay search; never a write.
+    refreshStatus();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Esc, from any control of this window that has no use for it, ends a read-all between
+    // two pages or a relay search; never a write. The 通信モニタ window's Esc closes it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        m_commands->requestStop();
+    else
+        QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::showStatus(const QString &text)
+{
+    m_status->setText(text);
+    // A screen reader hears each new state: the name changes with it.
+    m_status->setAccessibleName(QStringLiteral("状態: ") + text);
+}
+
+void MainWindow::refreshStatus()
+{
+    if (m_commands->busy())
+        return;
+    QList<std::optional<PageReading>> readings;
+    int older = 0;
+    for (int page = 0; page < kPageCount; ++page) {
+        readings << m_commands->reading(page);
+        older += m_commands->presentValuesOlder(page) ? 1 : 0;
+    }
+    const QString station = presentValue(kCommonPage, kStationItem);
+    QString text = messages::presentValuesStatus(
+        readings, older, station == notLoadedText() ? QString() : station,
+        shownFingerprint(
+            fingerprint([this](int page, int item) { return presentValue(page, item); })));
+    if (m_commands->outcome().kind == Outcome::Kind::Stopped)
+        text = messages::stoppedStatus(m_commands->outcome()) + QStringLiteral("　") + text;
+    showStatus(text);
 }
 
 void MainWindow::buildMenus()
@@ -646,6 +726,7 @@ void MainWindow::refreshReadings()
             field->setAccessibleDescription(why);
         }
     }
+    refreshStatus();
 }
 
 QColor MainWindow::olderTextColor()
@@ -671,6 +752,7 @@ void MainWindow::findRelay()
     for (const PresentPort &port : presentPorts())
         ports << port.name;
     ports << portText();
+    showStatus(messages::searchingForRelays());
     m_commands->FindRelays(ports);
 }
 

@@ -5,9 +5,11 @@
 #include "ui/helpwindow.h"
 #include "ui/settingsreport.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -83,6 +85,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -97,6 +100,10 @@ private:
     };
 
     void buildMenus();
+    // The status line: where and when the present values came from, or what runs now.
+    void buildStatusLine();
+    void showStatus(const QString &text);
+    void refreshStatus();
     void buildTopBand(QWidget *central);
     ReportInfo reportInfo(const QDateTime &created) const;
     void buildPages(QWidget *central);
@@ -121,6 +128,10 @@ private:
     QPushButton *m_exitButton = nullptr;
     ServiceWindow *m_service = nullptr;
     FrameLog *m_frameLog = nullptr;
+    QLabel *m_status = nullptr;
+    QString m_progress;        // the running command's step, "読込中 3/9"
+    QElapsedTimer m_waitClock; // since the last request went
+    QTimer m_waitTimer;        // counts the wait for its reply up on the status line
     bool m_servicePlaced = false;
     ChangeMarks *m_marks = nullptr;
     QPointer<HelpWindow> m_help;

@@ -5,11 +5,25 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QWidget>
 
 #include <cmath>
 
 namespace veltra {
+
+namespace {
+
+// Boxes stand where they stood before the status line was added below the classic area.
+QSize placementSize(const QWidget *window)
+{
+    QSize size = window->size();
+    if (const auto *status = window->findChild<QStatusBar *>(); status && status->isVisible())
+        size.rheight() -= status->height();
+    return size;
+}
+
+} // namespace
 namespace {
 
 constexpr int kCornerOffset = 50;
@@ -75,8 +89,8 @@ int MessageBoxPrompts::ShowMessage(const QString &text, int style, const QString
         box.setEscapeButton(QMessageBox::No);
     }
     const auto position = ComputeMessageBoxPosition(
-        m_mainWindow->frameGeometry(), m_mainWindow->isMinimized() ? QSize() : m_mainWindow->size(),
-        text);
+        m_mainWindow->frameGeometry(),
+        m_mainWindow->isMinimized() ? QSize() : placementSize(m_mainWindow), text);
     if (position) {
         box.move(*position);
         box.installEventFilter(new StayAt(&box, *position));
@@ -95,8 +109,8 @@ void MessageBoxPrompts::ShowNotice(const QString &text)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     const auto position = ComputeMessageBoxPosition(
-        m_mainWindow->frameGeometry(), m_mainWindow->isMinimized() ? QSize() : m_mainWindow->size(),
-        text);
+        m_mainWindow->frameGeometry(),
+        m_mainWindow->isMinimized() ? QSize() : placementSize(m_mainWindow), text);
     if (position) {
         box->move(*position);
         box->installEventFilter(new StayAt(box, *position));
