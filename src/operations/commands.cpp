@@ -50,6 +50,7 @@ int Commands::ShowMessage(const QString &text, int style, const QString &details
 void Commands::conclude(const Outcome &outcome)
 {
     m_outcome = outcome;
+    emit concluded();
     const QString text = messages::report(outcome);
     if (!text.isEmpty())
         ShowMessage(text, kStyleNotice);

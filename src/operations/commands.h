@@ -94,6 +94,8 @@ public:
 signals:
     // A command has ended and nothing runs any more.
     void idle();
+    // A command's outcome is known; its report, if any, is about to be shown.
+    void concluded();
     void verifyAfterWriteChanged(bool on);
     // A page was read, or its present values became older.
     void readingsChanged();

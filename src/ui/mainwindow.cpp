@@ -283,11 +283,14 @@ void MainWindow::buildStatusLine()
         m_waitTimer.stop();
         showStatus(m_progress);
     });
-    connect(m_commands, &Commands::idle, this, [this] {
+    // At rest again as soon as the outcome is known, not only once its box is closed.
+    auto toRest = [this] {
         m_waitTimer.stop();
         m_progress.clear();
-        refreshStatus();
-    });
+        refreshStatus(true);
+    };
+    connect(m_commands, &Commands::concluded, this, toRest);
+    connect(m_commands, &Commands::idle, this, toRest);
     // Esc ends a read-all between two pages, or a relay search; never a write.
     refreshStatus();
 }
@@ -309,9 +312,9 @@ void MainWindow::showStatus(const QString &text)
     m_status->setAccessibleName(QStringLiteral("状態: ") + text);
 }
 
-void MainWindow::refreshStatus()
+void MainWindow::refreshStatus(bool concluded)
 {
-    if (m_commands->busy())
+    if (m_commands->busy() && !concluded)
         return;
     QList<std::optional<PageReading>> readings;
     int older = 0;

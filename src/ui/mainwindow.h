@@ -103,7 +103,8 @@ private:
     // The status line: where and when the present values came from, or what runs now.
     void buildStatusLine();
     void showStatus(const QString &text);
-    void refreshStatus();
+    // Ignored while a command runs, unless its outcome is already `concluded`.
+    void refreshStatus(bool concluded = false);
     void buildTopBand(QWidget *central);
     ReportInfo reportInfo(const QDateTime &created) const;
     void buildPages(QWidget *central);
