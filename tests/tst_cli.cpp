@@ -477,6 +477,14 @@ void TestCli::logHoldsEveryFrame()
     QVERIFY2(lines[1].contains(QStringLiteral("  受信  回路４  <STX>FF")) &&
                  lines[1].endsWith(QStringLiteral("<CR>  正常")),
              qPrintable(lines[1]));
+    // A search's lines name their port.
+    QCOMPARE(runCli({QStringLiteral("find"), QStringLiteral("--port"), sim.portPath(),
+                     QStringLiteral("--log"), log})
+                 .code,
+             0);
+    const QString found = readText(log);
+    QVERIFY2(found.contains(QStringLiteral("  %1  受信  共通設定  <STX>FF").arg(sim.portPath())),
+             qPrintable(found));
     // A log that cannot be written is a failure of its own; the values still came.
     const Result nowhere = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
                                    QStringLiteral("--page"), QStringLiteral("4"),

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 using namespace veltra;
@@ -32,10 +34,13 @@ void TestFindRelay::threePortsAtOnce()
     MainWindow w(&prompts, QStringLiteral("1"));
     w.show();
 
-    // A command clicked during the search is ignored, as during any command.
+    // A command clicked during the search is ignored, as during any command; the status line
+    // names the silent port, whose 3 s are far from over.
+    QString status;
     QTimer::singleShot(200, &w, [&] {
         button(w, QStringLiteral("Command12"))->click();
         QVERIFY(w.commands().busy());
+        status = w.findChild<QLabel *>(QStringLiteral("StatusLine"))->text();
     });
     QElapsedTimer clock;
     clock.start();
@@ -55,6 +60,24 @@ void TestFindRelay::threePortsAtOnce()
     QCOMPARE(receivedCommands(relay), QStringList{"AE0"});
     QCOMPARE(receivedCommands(silent), QStringList{"AE0"});
     QVERIFY(held.frames().isEmpty());
+
+    QVERIFY2(status.startsWith(QStringLiteral("リレーを探しています　応答待ち: ")) &&
+                 status.contains(silent.portPath()) && !status.contains(held.portPath()),
+             qPrintable(status));
+    // Each line of the frame log names its port: what went where, and what came back.
+    const QStringList log = w.serviceWindow().frameLogView()->toPlainText().split(u'\n');
+    const auto logged = [&](const QString &port, const QString &rest) {
+        return std::any_of(log.begin(), log.end(), [&](const QString &line) {
+            return line.contains(QStringLiteral("  %1  %2").arg(port, rest));
+        });
+    };
+    const QString request = QStringLiteral("送信  共通設定  <ENQ>FFAE0000D2<CR>  ");
+    QVERIFY2(logged(silent.portPath(), request + QStringLiteral("送信済み")) &&
+                 logged(relay.portPath(), request + QStringLiteral("送信済み")) &&
+                 logged(held.portPath(), request + QStringLiteral("未送信(ポートを開けません)")) &&
+                 logged(relay.portPath(), QStringLiteral("受信  共通設定  <STX>FF")) &&
+                 logged(silent.portPath(), QStringLiteral("受信  共通設定    応答なし")),
+             qPrintable(log.join(u'\n')));
 }
 
 void TestFindRelay::menuItemProbesTheFieldToo()

@@ -31,6 +31,10 @@ const char *optionValueName(const char *option)
     return nullptr;
 }
 
+// Every command that talks to a relay takes it.
+constexpr OptionHelp kLogOption{"log", "--log FILE",
+                                "also write every frame sent and received to FILE (UTF-8)"};
+
 const QList<CommandRow> &commandTable()
 {
     // Each text is laid out as --help prints it.
@@ -48,7 +52,7 @@ const QList<CommandRow> &commandTable()
           {"o", "-o FILE.DT",
            "also save the values as the window saves them; needs all nine pages,\n"
            "so not with --page, and all of them from this relay"},
-          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+          kLogOption},
          true, 0, 0, &Runner::read,
          "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
          "page<TAB>label<TAB>value, in the order the window shows the rows.\n",
@@ -68,7 +72,7 @@ const QList<CommandRow> &commandTable()
            "print one JSON object: \"port\", \"file\", \"exit\", \"message\",\n"
            "\"pagesSent\", \"pagesNotSent\", \"verified\" and \"notTaken\" (each item\n"
            "with \"page\", \"label\", \"written\" and \"present\")"},
-          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+          kLogOption},
          true, 1, 1, &Runner::write,
          "Loads a settings file as the window does and refuses it, before anything is sent, when\n"
          "a value on the pages to write cannot be written (each listed on stderr as\n"
@@ -82,7 +86,7 @@ const QList<CommandRow> &commandTable()
           {"operation", "--operation", "clear the stored operation values"},
           {"maximum", "--maximum", "clear the stored maximum values"},
           {"yes", "--yes", "clear without asking (see write)"},
-          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+          kLogOption},
          true, 0, 0, &Runner::clear,
          "Clears the operation values or the maximum values the relay has stored, after a\n"
          "confirmation and a link check.\n", ""},
@@ -92,7 +96,7 @@ const QList<CommandRow> &commandTable()
            "print one JSON object with \"left\", \"right\", \"differences\" and\n"
            "\"fingerprint\" (its \"left\" and \"right\"), each difference with \"page\",\n"
            "\"label\", \"left\" and \"right\""},
-          {"log", "--log FILE", "also write every frame sent and received to FILE (UTF-8)"}},
+          kLogOption},
          false, 1, 2, &Runner::diff,
          "Compares a settings file with the relay's present settings (a read of all pages) or\n"
          "with another file, and prints each item that differs:\n"
@@ -117,8 +121,9 @@ const QList<CommandRow> &commandTable()
          "what the item takes), or a value of the file that cannot be written, exits 6 and\n"
          "writes nothing.\n",
          ""},
-        {"find", "find  [--port P]...",
-         {{"port", "--port P", "a port to try; give it once for each"}},
+        {"find", "find  [--port P]... [--log FILE]",
+         {{"port", "--port P", "a port to try; give it once for each"},
+          kLogOption},
          false, 0, 0, &Runner::find,
          "Sends a read of the common settings to every port given, or to every port present when\n"
          "none is, all at the same time, and prints one line per relay that answered:\n"

@@ -46,8 +46,10 @@ std::unique_ptr<Session> Runner::session(const QString &port) const
 {
     SerialPort *line = m_console.serialPort ? m_console.serialPort() : createSerialPort(nullptr);
     auto made = std::make_unique<Session>(port, line);
-    if (m_frameLog)
+    if (m_frameLog) {
         m_frameLog->follow(made->link);
+        m_frameLog->follow(made->commands.finder());
+    }
     return made;
 }
 

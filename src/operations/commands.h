@@ -61,6 +61,8 @@ public:
     // Sends a read of the common settings to every port named, all at once, and reports which
     // answered; with exactly one relay found, the port field is set to it.
     void FindRelays(const QStringList &ports);
+    // The search's own lines, for a frame log and the status line.
+    const RelayFinder &finder() const { return *m_finder; }
     // The exit button: notice and close when the port is open. False while busy.
     bool CloseAndExit();
     // Esc: ends a read-all before its next page, or a relay search at once; a write, never.

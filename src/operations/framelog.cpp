@@ -3,6 +3,8 @@
 #include "link/devicelink.h"
 #include "link/frames.h"
 #include "operations/messages.h"
+#include "operations/relayfinder.h"
+#include "settings/items.h"
 
 namespace veltra {
 namespace {
@@ -82,10 +84,30 @@ void FrameLog::follow(const DeviceLink &link)
     });
 }
 
-void FrameLog::add(Direction direction, const QByteArray &frame, Result result)
+void FrameLog::follow(const RelayFinder &finder)
 {
-    const int page = direction == Direction::Received ? m_requestedPage : pageOfFrame(frame);
-    m_entries.push_back({QTime::currentTime(), direction, page, frame, result});
+    // Every port is asked for the common page, so each reply is that page's.
+    connect(&finder, &RelayFinder::requestSent, this,
+            [this](const QString &port, const QByteArray &frame) {
+                add(Direction::Sent, frame, Result::Sent, port);
+            });
+    connect(&finder, &RelayFinder::replyReceived, this,
+            [this](const QString &port, const QByteArray &collected) {
+                add(Direction::Received, collected, replyResult(collected), port);
+            });
+    connect(&finder, &RelayFinder::frameNotSent, this,
+            [this](const QString &port, const QByteArray &frame) {
+                add(Direction::Sent, frame, Result::PortUnusable, port);
+            });
+}
+
+void FrameLog::add(Direction direction, const QByteArray &frame, Result result,
+                   const QString &port)
+{
+    const int page = !port.isEmpty()                  ? kCommonPage
+                     : direction == Direction::Received ? m_requestedPage
+                                                        : pageOfFrame(frame);
+    m_entries.push_back({QTime::currentTime(), direction, page, frame, result, port});
     if (m_entries.size() > std::size_t(kMaxEntries))
         m_entries.pop_front();
     emit entryAdded(line(m_entries.back()));
@@ -93,8 +115,9 @@ void FrameLog::add(Direction direction, const QByteArray &frame, Result result)
 
 QString FrameLog::line(const Entry &entry)
 {
+    const QString time = entry.time.toString(QStringLiteral("HH:mm:ss.zzz"));
     return QStringLiteral("%1  %2  %3  %4  %5")
-        .arg(entry.time.toString(QStringLiteral("HH:mm:ss.zzz")),
+        .arg(entry.port.isEmpty() ? time : time + QStringLiteral("  ") + entry.port,
              messages::frameDirection(entry.direction == Direction::Sent),
              messages::framePage(entry.page), printable(entry.frame),
              messages::frameResult(entry.result));

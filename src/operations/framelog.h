@@ -10,6 +10,7 @@
 namespace veltra {
 
 class DeviceLink;
+class RelayFinder;
 
 // Every frame sent and received in this run, for a support call: the last kMaxEntries, kept
 // in memory only; nothing is written unless the user saves it.
@@ -36,11 +37,14 @@ public:
         int page = -1; // 0..8, 9 for the clear frame; -1 when the frame names none
         QByteArray frame;
         Result result = Result::Sent;
+        QString port; // a relay search's entries name their port; a link's have one port
     };
 
     explicit FrameLog(QObject *parent = nullptr);
     // Logs what `link` sends and receives from now on.
     void follow(const DeviceLink &link);
+    // And what a relay search sends and receives, each entry with its port.
+    void follow(const RelayFinder &finder);
 
     const std::deque<Entry> &entries() const { return m_entries; }
     // "14:32:05.123  送信  回路３  <ENQ>FFAE3000D5<CR>  送信済み", one line per entry.
@@ -51,7 +55,8 @@ signals:
     void entryAdded(const QString &line);
 
 private:
-    void add(Direction direction, const QByteArray &frame, Result result);
+    void add(Direction direction, const QByteArray &frame, Result result,
+             const QString &port = QString());
 
     std::deque<Entry> m_entries;
     int m_requestedPage = -1; // a reply belongs to the request before it

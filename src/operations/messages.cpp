@@ -348,9 +348,12 @@ QString waitingForReply(double seconds)
     return QStringLiteral("応答待ち %1 s").arg(seconds, 0, 'f', 1);
 }
 
-QString searchingForRelays()
+QString searchingForRelays(const QStringList &waiting)
 {
-    return QStringLiteral("リレーを探しています");
+    const QString text = QStringLiteral("リレーを探しています");
+    if (waiting.isEmpty())
+        return text;
+    return text + QStringLiteral("　応答待ち: ") + waiting.join(QStringLiteral("、"));
 }
 
 QString stoppedStatus(const Outcome &outcome)

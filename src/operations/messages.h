@@ -57,7 +57,7 @@ QString presentValuesStatus(const QList<std::optional<PageReading>> &readings, i
                             const QString &station, const QString &fingerprint);
 // The status line while a reply is awaited, and after a read-all ended by Esc or a search.
 QString waitingForReply(double seconds);
-QString searchingForRelays();
+QString searchingForRelays(const QStringList &waiting = {});
 QString stoppedStatus(const Outcome &outcome);
 // The message of link errors 1, 2 and 3; empty for none.
 QString linkError(LinkError error);

@@ -70,6 +70,21 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         return std::all_of(attempts.begin(), attempts.end(),
                            [](const auto &attempt) { return attempt->done; });
     };
+    auto waiting = [&] {
+        QStringList ports;
+        for (const auto &attempt : attempts)
+            if (!attempt->done)
+                ports << attempt->probe.port;
+        return ports;
+    };
+    // Each opened line's end goes to the log once, however it ended.
+    auto ended = [this, &loop, &allDone, &waiting](Attempt &a) {
+        emit replyReceived(a.probe.port, a.collected);
+        if (allDone())
+            loop.quit();
+        else
+            emit stillWaiting(waiting());
+    };
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
@@ -85,6 +100,7 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         attempt->probe.port = port;
         attempt->probe.status = Probe::Status::Unusable;
         if (!device) {
+            emit frameNotSent(port, readRequest(kCommonPage));
             attempt->done = true;
             attempts.push_back(std::move(attempt));
             continue;
@@ -96,41 +112,48 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         line.setLineSettings();
         if (!line.open()) {
             line.close();
+            emit frameNotSent(port, readRequest(kCommonPage));
             attempt->done = true;
             attempts.push_back(std::move(attempt));
             continue;
         }
         attempt->probe.status = Probe::Status::Silent;
         Attempt *a = attempt.get();
-        connect(&line, &SerialPort::bytesArrived, &loop, [a, &loop, &allDone] {
+        connect(&line, &SerialPort::bytesArrived, &loop, [a, &ended] {
             if (a->done)
                 return;
             const QByteArray chunk = a->line->takeReceived();
             a->collected += chunk.first(std::min(chunk.size(), kMaxReplyBytes - a->collected.size()));
-            if (judgeReply(a->collected) != ReplyVerdict::Incomplete)
+            if (judgeReply(a->collected) != ReplyVerdict::Incomplete) {
                 conclude(*a);
-            if (allDone())
-                loop.quit();
+                ended(*a);
+            }
         });
-        connect(&line, &SerialPort::lineLost, &loop, [a, &loop, &allDone] {
+        connect(&line, &SerialPort::lineLost, &loop, [a, &ended] {
+            if (a->done)
+                return;
             a->done = true;
-            if (allDone())
-                loop.quit();
+            ended(*a);
         });
         line.discardInput();
-        line.write(readRequest(kCommonPage));
+        const QByteArray request = readRequest(kCommonPage);
+        line.write(request);
+        emit requestSent(port, request);
         attempts.push_back(std::move(attempt));
     }
 
     if (!allDone()) {
+        emit stillWaiting(waiting());
         m_loop = &loop;
         loop.exec();
         m_loop = nullptr;
     }
     QList<Probe> probes;
     for (const auto &attempt : attempts) {
-        if (!attempt->done)
+        if (!attempt->done) {
             conclude(*attempt);
+            emit replyReceived(attempt->probe.port, attempt->collected);
+        }
         probes << attempt->probe;
     }
     return probes;

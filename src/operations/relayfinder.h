@@ -50,6 +50,14 @@ public:
     // Ends a search now (the window is closing); the ports not yet answered are Silent.
     void abort();
 
+signals:
+    // What went over each line, as a frame log names it: `port` as given.
+    void requestSent(const QString &port, const QByteArray &frame);
+    void replyReceived(const QString &port, const QByteArray &collected);
+    void frameNotSent(const QString &port, const QByteArray &frame);
+    // The ports whose reply is still awaited, each time that list shrinks.
+    void stillWaiting(const QStringList &ports);
+
 private:
     LineFactory m_makeLine;
     QEventLoop *m_loop = nullptr;

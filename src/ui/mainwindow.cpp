@@ -235,6 +235,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     });
     m_frameLog = new FrameLog(this);
     m_frameLog->follow(*m_link);
+    m_frameLog->follow(m_commands->finder());
     connect(m_frameLog, &FrameLog::entryAdded, m_service, &ServiceWindow::appendLogLine);
     connect(m_service->saveLogButton(), &QPushButton::clicked, this, &MainWindow::saveFrameLog);
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
@@ -283,6 +284,8 @@ void MainWindow::buildStatusLine()
         m_waitTimer.stop();
         showStatus(m_progress);
     });
+    connect(&m_commands->finder(), &RelayFinder::stillWaiting, this,
+            [this](const QStringList &ports) { showStatus(messages::searchingForRelays(ports)); });
     // At rest again as soon as the outcome is known, not only once its box is closed.
     auto toRest = [this] {
         m_waitTimer.stop();
