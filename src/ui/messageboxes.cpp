@@ -23,9 +23,6 @@ QSize placementSize(const QWidget *window)
     return size;
 }
 
-} // namespace
-namespace {
-
 constexpr int kCornerOffset = 50;
 constexpr int kShortTextLimit = 30;
 constexpr int kPixelsPerCharacter = 12;
@@ -54,6 +51,17 @@ private:
 };
 
 } // namespace
+
+void MessageBoxPrompts::placeOverMainWindow(QWidget *box, const QString &text) const
+{
+    const auto position = ComputeMessageBoxPosition(
+        m_mainWindow->frameGeometry(),
+        m_mainWindow->isMinimized() ? QSize() : placementSize(m_mainWindow), text);
+    if (position) {
+        box->move(*position);
+        box->installEventFilter(new StayAt(box, *position));
+    }
+}
 
 std::optional<QPoint> ComputeMessageBoxPosition(const QRect &frameGeometry, const QSize &clientSize,
                                                 const QString &text)
@@ -88,13 +96,7 @@ int MessageBoxPrompts::ShowMessage(const QString &text, int style, const QString
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
     }
-    const auto position = ComputeMessageBoxPosition(
-        m_mainWindow->frameGeometry(),
-        m_mainWindow->isMinimized() ? QSize() : placementSize(m_mainWindow), text);
-    if (position) {
-        box.move(*position);
-        box.installEventFilter(new StayAt(&box, *position));
-    }
+    placeOverMainWindow(&box, text);
     const int answer = box.exec();
     if (!confirm)
         return kAnswerOk;
@@ -108,13 +110,7 @@ void MessageBoxPrompts::ShowNotice(const QString &text)
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
-    const auto position = ComputeMessageBoxPosition(
-        m_mainWindow->frameGeometry(),
-        m_mainWindow->isMinimized() ? QSize() : placementSize(m_mainWindow), text);
-    if (position) {
-        box->move(*position);
-        box->installEventFilter(new StayAt(box, *position));
-    }
+    placeOverMainWindow(box, text);
     box->show();
 }
 

@@ -36,6 +36,8 @@ public:
 
 private:
     std::optional<QString> runFileDialog(bool save, const QString &proposedPath = {});
+    // Where the classic placement puts a box of `text`; nowhere in particular while minimised.
+    void placeOverMainWindow(QWidget *box, const QString &text) const;
     // A save dialog for a file the tool makes beside the settings: a report, a log.
     std::optional<QString> runOtherSaveDialog(const QString &title, const QString &filter,
                                               const QString &suffix, QString *lastFolder,
