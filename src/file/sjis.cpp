@@ -3,6 +3,7 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #endif
@@ -68,27 +69,25 @@ std::optional<QByteArray> convert(const char *to, const char *from, QByteArrayVi
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    QByteArray output;
-    // Never more than four output bytes per input byte in either direction used here.
-    output.resize(input.size() * 4 + 16);
+        return std::nullopt; // no converter
+    // A CP932 byte becomes at most three UTF-8 bytes, and so does a replacement for one byte or
+    // more; UTF-8 never grows into CP932.
+    QByteArray output(input.size() * 3, Qt::Uninitialized);
     char *in = const_cast<char *>(input.data());
     size_t inLeft = size_t(input.size());
     char *out = output.data();
-    size_t outLeft = size_t(output.size());
+    const QByteArrayView replacement(kReplacementUtf8);
     std::optional<QByteArray> result;
     for (;;) {
+        size_t outLeft = size_t(output.data() + output.size() - out);
         if (iconv(cd, &in, &inLeft, &out, &outLeft) != size_t(-1)) {
             output.truncate(out - output.data());
             result = output;
             break;
         }
         if ((errno != EILSEQ && errno != EINVAL) || !replace)
-            break;
-        // One replacement (3 bytes) for at least one input byte fits in the reserve.
-        for (const char c : QByteArrayView(kReplacementUtf8))
-            *out++ = c;
-        outLeft -= 3;
+            break; // an error that is not the text's
+        out = std::copy(replacement.begin(), replacement.end(), out);
         ++in;
         --inLeft;
     }
@@ -104,8 +103,8 @@ std::optional<QByteArray> toCodePage(const QString &text)
 QString fromCodePage(QByteArrayView bytes)
 {
     const std::optional<QByteArray> utf8 = convert("UTF-8", "CP932", bytes, true);
-    if (!utf8) // only when the converter itself is missing
-        return QString(bytes.size(), QChar::ReplacementCharacter);
+    if (!utf8)
+        return QString(bytes.size(), QChar::ReplacementCharacter); // no converter
     return QString::fromUtf8(*utf8);
 }
 
