@@ -158,8 +158,8 @@ QString commandHelp(const CommandRow &row)
             text += u'\n';
         first = false;
         const QStringList lines = QString::fromUtf8(option.description).split(u'\n');
-        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(option.flag).leftJustified(width),
-                                               lines.constFirst());
+        text += QStringLiteral("  %1%2\n")
+                    .arg(QString::fromLatin1(option.flag).leftJustified(width), lines.constFirst());
         for (const QString &line : lines.mid(1))
             text += QString(width + 2, u' ') + line + u'\n';
     }

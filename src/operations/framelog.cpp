@@ -101,10 +101,9 @@ void FrameLog::follow(const RelayFinder &finder)
             });
 }
 
-void FrameLog::add(Direction direction, const QByteArray &frame, Result result,
-                   const QString &port)
+void FrameLog::add(Direction direction, const QByteArray &frame, Result result, const QString &port)
 {
-    const int page = !port.isEmpty()                  ? kCommonPage
+    const int page = !port.isEmpty()                    ? kCommonPage
                      : direction == Direction::Received ? m_requestedPage
                                                         : pageOfFrame(frame);
     m_entries.push_back({QTime::currentTime(), direction, page, frame, result, port});

@@ -123,7 +123,8 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
             if (a->done)
                 return;
             const QByteArray chunk = a->line->takeReceived();
-            a->collected += chunk.first(std::min(chunk.size(), kMaxReplyBytes - a->collected.size()));
+            a->collected +=
+                chunk.first(std::min(chunk.size(), kMaxReplyBytes - a->collected.size()));
             if (judgeReply(a->collected) != ReplyVerdict::Incomplete) {
                 conclude(*a);
                 ended(*a);

@@ -11,10 +11,18 @@ constexpr char kUnknownCode = 'E';
 
 // The relay takes leakage sensitivities up to 2.0 A although the list stops at 1.0 A;
 // a text beyond the list, typed or copied, is still sent by this table.
-constexpr const char *kLeakageSensitivityWrite[] = {
-    "ﾛｯｸ",    "0.2(A)", "0.3(A)", "0.4(A)", "0.5(A)", "0.6(A)", "0.7(A)",
-    "0.8(A)", "0.9(A)", "1.0(A)", "1.1(A)", "1.2(A)", "1.3(A)", "1.4(A)",
-    "1.5(A)", "1.6(A)", "1.7(A)", "1.8(A)", "1.9(A)", "2.0(A)"};
+const QStringList &leakageSensitivityWrite()
+{
+    static const QStringList texts{
+        QStringLiteral("ﾛｯｸ"),    QStringLiteral("0.2(A)"), QStringLiteral("0.3(A)"),
+        QStringLiteral("0.4(A)"), QStringLiteral("0.5(A)"), QStringLiteral("0.6(A)"),
+        QStringLiteral("0.7(A)"), QStringLiteral("0.8(A)"), QStringLiteral("0.9(A)"),
+        QStringLiteral("1.0(A)"), QStringLiteral("1.1(A)"), QStringLiteral("1.2(A)"),
+        QStringLiteral("1.3(A)"), QStringLiteral("1.4(A)"), QStringLiteral("1.5(A)"),
+        QStringLiteral("1.6(A)"), QStringLiteral("1.7(A)"), QStringLiteral("1.8(A)"),
+        QStringLiteral("1.9(A)"), QStringLiteral("2.0(A)")};
+    return texts;
+}
 constexpr int kLeakageSensitivityItem = 3;
 
 char codeCharacter(int code)
@@ -71,11 +79,8 @@ std::optional<int> writeCode(PageKind kind, int item, const QString &text)
     if (kind == PageKind::Common && item == kStationItem)
         return stationNumberValue(text);
     if (kind == PageKind::Circuit && item == kLeakageSensitivityItem) {
-        for (int code = 0; code < int(std::size(kLeakageSensitivityWrite)); ++code) {
-            if (text == QString::fromUtf8(kLeakageSensitivityWrite[code]))
-                return code;
-        }
-        return std::nullopt;
+        const qsizetype code = leakageSensitivityWrite().indexOf(text);
+        return code < 0 ? std::nullopt : std::optional<int>(int(code));
     }
     return codeOfText(kind, item, text);
 }
@@ -83,9 +88,8 @@ std::optional<int> writeCode(PageKind kind, int item, const QString &text)
 std::optional<QString> writeText(PageKind kind, int item, int code)
 {
     if (kind == PageKind::Circuit && item == kLeakageSensitivityItem) {
-        if (code < 0 || code >= int(std::size(kLeakageSensitivityWrite)))
-            return std::nullopt;
-        return QString::fromUtf8(kLeakageSensitivityWrite[code]);
+        const QString text = leakageSensitivityWrite().value(code); // empty beyond the table
+        return text.isEmpty() ? std::nullopt : std::optional<QString>(text);
     }
     const QString text = textOfCode(kind, item, code);
     return text == errorText() ? std::nullopt : std::optional<QString>(text);
