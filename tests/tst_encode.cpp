@@ -3,6 +3,7 @@
 #include "settings/encode.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
+#include "settings/writable.h"
 #include "ui/mainwindow.h"
 #include "ui/servicewindow.h"
 
@@ -26,6 +27,8 @@ private slots:
     void stationNumbers();
     void fingerprints_data();
     void fingerprints();
+    void writeProblems_data();
+    void writeProblems();
 
 private:
     ScriptedPrompts m_prompts;
@@ -222,6 +225,42 @@ void TestEncode::fingerprints()
         return p == kCommonPage ? common[i] : circuit[i];
     };
     QCOMPARE(shownFingerprint(fingerprint(value)), expected);
+}
+
+void TestEncode::writeProblems_data()
+{
+    // -1: the text can be written.
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("problem");
+    const int none = -1;
+    QTest::newRow("a listed value") << 1 << 0 << "3φ3Dw" << none;
+    QTest::newRow("beyond the list, in the write table") << 1 << 3 << "2.0(A)" << none;
+    QTest::newRow("station 255") << 0 << int(kStationItem) << "255" << none;
+    QTest::newRow("station 256") << 0 << int(kStationItem) << "256"
+                                 << int(WriteProblem::StationOutOfRange);
+    QTest::newRow("not read") << 1 << 0 << notLoadedText() << int(WriteProblem::NotChosen);
+    QTest::newRow("error") << 0 << 0 << errorText() << int(WriteProblem::Error);
+    QTest::newRow("empty") << 1 << 4 << "" << int(WriteProblem::Empty);
+    QTest::newRow("typed") << 1 << 4 << "9(秒)" << int(WriteProblem::Unknown);
+    // No such item: nothing to write it as, whatever the text.
+    QTest::newRow("item past the page") << 1 << itemCount(1) << "" << int(WriteProblem::Unknown);
+    QTest::newRow("item -1") << 0 << -1 << "" << int(WriteProblem::Unknown);
+    QTest::newRow("page 9") << 9 << 0 << "" << int(WriteProblem::Unknown);
+}
+
+void TestEncode::writeProblems()
+{
+    QFETCH(int, page);
+    QFETCH(int, item);
+    QFETCH(QString, text);
+    QFETCH(int, problem);
+    const std::optional<WriteProblem> got = writeProblem(page, item, text);
+    QCOMPARE(got ? int(*got) : -1, problem);
+    // Only what no write ever took stays refused under the old rule.
+    QCOMPARE(got && alwaysRefused(*got),
+             problem == int(WriteProblem::NotChosen) || problem == int(WriteProblem::Error));
 }
 
 QTEST_MAIN(TestEncode)
