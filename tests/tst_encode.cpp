@@ -3,6 +3,7 @@
 #include "settings/encode.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
+#include "settings/validation.h"
 #include "settings/writable.h"
 #include "ui/mainwindow.h"
 #include "ui/servicewindow.h"
@@ -29,6 +30,7 @@ private slots:
     void fingerprints();
     void writeProblems_data();
     void writeProblems();
+    void problemsOfAllPages();
 
 private:
     ScriptedPrompts m_prompts;
@@ -261,6 +263,17 @@ void TestEncode::writeProblems()
     // Only what no write ever took stays refused under the old rule.
     QCOMPARE(got && alwaysRefused(*got),
              problem == int(WriteProblem::NotChosen) || problem == int(WriteProblem::Error));
+}
+
+void TestEncode::problemsOfAllPages()
+{
+    // Nothing read yet: every item of every page, and a range beyond the pages adds none.
+    MainWindow w(&m_prompts);
+    const QList<ValueProblem> all = setValueProblems(w, 0, kPageCount - 1);
+    QCOMPARE(all.size(), itemCount(kCommonPage) + (kPageCount - 1) * itemCount(1));
+    QCOMPARE(all.constFirst().page, kCommonPage);
+    QCOMPARE(all.constLast().page, kPageCount - 1);
+    QCOMPARE(setValueProblems(w, -1, kPageCount), all);
 }
 
 QTEST_MAIN(TestEncode)

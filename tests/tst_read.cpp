@@ -142,6 +142,11 @@ void TestRead::escEndsAReadAllBetweenPages()
              qPrintable(status->text()));
     QVERIFY(status->text().contains(QStringLiteral("(3/9)")));
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+
+    // The next read-all is not ended by the last one's Esc.
+    button(bench.w(), "Command12")->click();
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::Success);
+    QCOMPARE(bench.w().commands().outcome().pagesRead.size(), kPageCount);
 }
 
 void TestRead::readAll()
