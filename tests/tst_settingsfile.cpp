@@ -729,6 +729,9 @@ void TestSettingsFile::saveRefused_data()
     Pages error = knownState();
     error[8][4] = errorText();
     QTest::newRow("ERROR on circuit 8 only") << error;
+    error = knownState();
+    error[1][0] = errorText();
+    QTest::newRow("ERROR in a page's first item") << error;
     Pages placeholder = knownState();
     placeholder[0][6] = notLoadedText();
     QTest::newRow("station number not read") << placeholder;
