@@ -19,6 +19,7 @@ class TestFindRelay : public QObject
 private slots:
     void threePortsAtOnce();
     void menuItemProbesTheFieldToo();
+    void closingTheWindowEndsTheSearch();
 };
 
 void TestFindRelay::threePortsAtOnce()
@@ -101,6 +102,20 @@ void TestFindRelay::menuItemProbesTheFieldToo()
     QVERIFY(bench.prompts.texts().value(0).startsWith(
         QStringLiteral("リレーは見つかりませんでした。")));
     QCOMPARE(bench.w().portText(), QStringLiteral("/dev/veltra-no-such-port"));
+}
+
+void TestFindRelay::closingTheWindowEndsTheSearch()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "no-reply"}));
+    // Closed as soon as the request is out: the search ends then, not at its 3 s time-out.
+    connect(&bench.w().commands().finder(), &RelayFinder::stillWaiting, &bench.w(),
+            [&] { bench.w().close(); }, Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    bench.w().commands().FindRelays({bench.sim.portPath()});
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(bench.prompts.messages.isEmpty());
 }
 
 QTEST_MAIN(TestFindRelay)
