@@ -58,8 +58,13 @@ void TestRead::readOnePage()
     QFETCH(QString, message);
     Bench bench;
     QVERIFY(bench.start());
+    QString status; // as the request goes out
+    connect(&bench.w().link(), &DeviceLink::requestSent, &bench.w(), [&] {
+        status = bench.w().findChild<QLabel *>(QStringLiteral("StatusLine"))->text();
+    });
     pageButton(bench.w(), page, 0)->click();
 
+    QCOMPARE(status, QStringLiteral("読込中 1/1"));
     QCOMPARE(bench.prompts.texts(), QStringList{message});
     QCOMPARE(bench.prompts.messages.first().style, kStyleNotice);
     QCOMPARE(presentTexts(bench.w(), page), expectedTexts(sim::defaultSettings(), page));

@@ -119,9 +119,9 @@ void Commands::supersedeUnreadPages()
     // The line has just failed: whatever the relay on it now holds, the pages not read in this
     // command may be another relay's, or from before a change.
     bool changed = false;
-    for (int page = 0; page < kPageCount; ++page) {
-        std::optional<PageReading> &r = m_readings[std::size_t(page)];
-        if (r && !m_readThisCommand[std::size_t(page)] && !r->superseded) {
+    for (std::size_t page = 0; page < m_readings.size(); ++page) {
+        std::optional<PageReading> &r = m_readings.at(page);
+        if (r && !m_readThisCommand.at(page) && !r->superseded) {
             r->superseded = true;
             changed = true;
         }
