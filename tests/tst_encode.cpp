@@ -155,6 +155,9 @@ void TestEncode::clearFrames()
     if (option >= 0)
         w.serviceWindow().clearOption(option)->setChecked(true);
     QCOMPARE(BuildWriteFrame(9, w), frame);
+    // Past the clear frame, or before the common page, there is no frame at all.
+    QVERIFY(BuildWriteFrame(10, w).isEmpty());
+    QVERIFY(BuildWriteFrame(-1, w).isEmpty());
 }
 
 void TestEncode::stationNumbers_data()

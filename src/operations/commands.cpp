@@ -165,15 +165,13 @@ void Commands::ReadAllPages()
             // Between two pages only: a page under way is read to its end.
             if (m_stopRequested) {
                 outcome.kind = Outcome::Kind::Stopped;
-                outcome.page = page;
                 conclude(outcome);
                 endTransactionCommand();
                 return;
             }
             emit progressed(Progress::Reading, page + 1, kPageCount);
             if (const auto failure = ReadPage(page)) {
-                outcome.kind = *failure;
-                outcome.page = page;
+                outcome.kind = *failure; // how far it got is in pagesRead
                 conclude(outcome);
                 endTransactionCommand();
                 return;
