@@ -262,6 +262,8 @@ void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
     QCOMPARE(common(), (QList<int>{1, 2, 1, 0, 1, 127}));
     decodePage(0, reply("00010001002A"), records);
     QCOMPARE(common(), (QList<int>{0, 1, 0, 1, 0, 42}));
+    decodePage(0, reply("01010100017F"), records); // frequency and item 1 apart
+    QCOMPARE(common(), (QList<int>{1, 1, 1, 0, 1, 127}));
     // An item beyond a page's list, or a page that is none, has no code in any reply.
     for (const auto &[page, item] : {std::pair{0, kCommonItemCount}, std::pair{1, kCircuitItemCount},
                                      std::pair{0, -1}, std::pair{9, 0}})

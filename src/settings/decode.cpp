@@ -105,9 +105,9 @@ QStringList decodePage(int page, QByteArrayView reply, DecodedRecords &records)
     CircuitSettings &record = records.circuits[std::size_t(page - 1)];
     for (int k = 0; k < kCircuitItemCount; ++k) {
         const ItemField &at = kCircuitFields[k];
-        record.codes[std::size_t(k)] = at.reading == FieldReading::Hex
-                                           ? std::int16_t(HexCodeValue(fieldAt(reply, at.field)))
-                                           : recorded(reportedCode(page, k, reply));
+        record.codes.at(std::size_t(k)) = at.reading == FieldReading::Hex
+                                              ? std::int16_t(HexCodeValue(fieldAt(reply, at.field)))
+                                              : recorded(reportedCode(page, k, reply));
     }
     return texts;
 }
