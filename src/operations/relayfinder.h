@@ -19,9 +19,9 @@ class SerialPort;
 struct Probe
 {
     enum class Status {
-        Relay,    // a reply that passed its checksum
-        Unusable, // the port would not open: in use by another program, or not there
-        Silent,   // nothing within the time-out
+        Relay,      // a reply that passed its checksum
+        Unusable,   // the port would not open: in use by another program, or not there
+        Silent,     // nothing within the time-out
         Unreadable, // something came, but a read would reject it (`verdict`): never a relay
     };
 

@@ -22,14 +22,15 @@ struct ItemField
 // Items 1 and 2 share the reset-mode field: item 1 is bit 1, item 2 bit 0. The other common
 // fields keep bit 0 only, but the station number is the whole value.
 constexpr ItemField kCommonFields[kCommonItemCount] = {
-    {0, FieldReading::Hex, 0, 1}, {1, FieldReading::Hex, 1, 1}, {1, FieldReading::Hex, 0, 1},
-    {2, FieldReading::Hex, 0, 1}, {3, FieldReading::Hex, 0, 1}, {4, FieldReading::Hex, 0, 1},
+    {0, FieldReading::Hex, 0, 1},   {1, FieldReading::Hex, 1, 1}, {1, FieldReading::Hex, 0, 1},
+    {2, FieldReading::Hex, 0, 1},   {3, FieldReading::Hex, 0, 1}, {4, FieldReading::Hex, 0, 1},
     {5, FieldReading::Hex, 0, 0xFF}};
 // Wiring and insulation delay travel as decimal, the other three as hex codes.
-constexpr ItemField kCircuitFields[kCircuitItemCount] = {
-    {0, FieldReading::Decimal, 0, 0xFF}, {1, FieldReading::Hex, 0, 0xFF},
-    {2, FieldReading::Decimal, 0, 0xFF}, {3, FieldReading::Hex, 0, 0xFF},
-    {4, FieldReading::Hex, 0, 0xFF}};
+constexpr ItemField kCircuitFields[kCircuitItemCount] = {{0, FieldReading::Decimal, 0, 0xFF},
+                                                         {1, FieldReading::Hex, 0, 0xFF},
+                                                         {2, FieldReading::Decimal, 0, 0xFF},
+                                                         {3, FieldReading::Hex, 0, 0xFF},
+                                                         {4, FieldReading::Hex, 0, 0xFF}};
 
 QByteArrayView fieldAt(QByteArrayView reply, int field)
 {
