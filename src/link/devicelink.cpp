@@ -5,6 +5,8 @@
 
 #include <QEventLoop>
 
+#include <optional>
+
 namespace veltra {
 
 namespace {
@@ -45,6 +47,12 @@ DeviceLink::DeviceLink(SerialPort &port, QObject *parent) : QObject(parent), m_p
         m_lineLost = true;
         wake();
     });
+    connect(&m_port, &SerialPort::refused, this, [this](const QString &why) {
+        m_refused = true;
+        m_refusal = why;
+        wake();
+    });
+    connect(&m_port, &SerialPort::receiveError, this, [this] { m_receiveError = true; });
 }
 
 DeviceLink::~DeviceLink() = default;
@@ -90,8 +98,21 @@ bool DeviceLink::OpenPort(const QString &device)
     m_port.setPortName(device);
     m_port.setLineSettings();
     m_lineLost = false;
-    if (!m_port.open()) {
-        qCDebug(lcLink) << "cannot open" << device;
+    m_refused = false;
+    m_refusal.clear();
+    // Waited for in the event loop: a port over the network may take its time to connect.
+    std::optional<bool> opened;
+    const QMetaObject::Connection finished =
+        connect(&m_port, &SerialPort::openFinished, this, [this, &opened](bool ok) {
+            opened = ok;
+            wake();
+        });
+    m_port.beginOpen();
+    while (!opened && !m_aborted)
+        sleepUntilWoken();
+    disconnect(finished);
+    if (!opened.value_or(false)) {
+        qCDebug(lcLink) << "cannot open" << device << m_refusal;
         m_port.close();
         return false;
     }
@@ -133,7 +154,8 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
         const QByteArray chunk = m_port.takeReceived();
         collected.append(chunk.first(std::min(chunk.size(), kMaxReplyBytes - collected.size())));
     };
-    auto ended = [&] { return m_replyTimedOut || m_lineLost || m_aborted; };
+    m_receiveError = false;
+    auto ended = [&] { return m_replyTimedOut || m_lineLost || m_refused || m_aborted; };
 
     collect();
     while (judgeReply(collected) == ReplyVerdict::Incomplete && !ended()) {
@@ -148,6 +170,13 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
     qCDebug(lcLink) << device << "page" << page << "sent" << request << "received" << collected
                     << verdictName(verdict);
 
+    // A server that hung up before the reply was whole serves another client: the port is in
+    // use, as a local one held by another program would be.
+    if (verdict == ReplyVerdict::Incomplete && m_refused) {
+        m_linkError = LinkError::PortUnusable;
+        m_port.close();
+        return m_linkError;
+    }
     if (verdict == ReplyVerdict::Incomplete) {
         m_replyTimedOut = false;
         m_linkError = LinkError::NoReply;
@@ -155,7 +184,7 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
         return m_linkError;
     }
     m_lastReply = collected;
-    if (verdict != ReplyVerdict::Accepted) {
+    if (verdict != ReplyVerdict::Accepted || m_receiveError) {
         m_linkError = LinkError::DataError;
         m_port.close();
         return m_linkError;
@@ -184,11 +213,13 @@ FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame, const QString &dev
     }
     addressStation();
     // No reply is read; the frame must still leave whole before the port closes.
-    const bool sent = m_port.writeAndDrain(frame);
+    const bool sent = m_port.writeAndDrain(frame) && !m_refused;
     m_port.close();
     qCDebug(lcLink) << device << "write frame" << frame << (sent ? "left" : "did not leave");
     emit writeFrameSent(frame, sent);
-    return sent ? FrameSent::Sent : FrameSent::LineFailed;
+    if (sent)
+        return FrameSent::Sent;
+    return m_refused ? FrameSent::PortUnusable : FrameSent::LineFailed;
 }
 
 } // namespace veltra

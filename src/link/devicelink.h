@@ -49,6 +49,9 @@ public:
     void pacingPause();
 
     LinkError linkError() const { return m_linkError; }
+    // Why the far end would not serve the line, in its own words (a device server's "Port
+    // already in use"); empty when it said nothing or the last open did not end so.
+    const QString &refusal() const { return m_refusal; }
     void resetLinkError() { m_linkError = LinkError::None; }
     const QByteArray &lastReply() const { return m_lastReply; }
 
@@ -82,9 +85,12 @@ private:
     QEventLoop *m_loop = nullptr;
     LinkError m_linkError = LinkError::None;
     QByteArray m_lastReply;
+    QString m_refusal;
     bool m_replyTimedOut = false;
     bool m_pacingTickFlag = false;
     bool m_lineLost = false;
+    bool m_refused = false;
+    bool m_receiveError = false;
     bool m_aborted = false;
 };
 

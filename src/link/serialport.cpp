@@ -1,6 +1,5 @@
 #include "link/serialport.h"
 
-
 #include <algorithm>
 
 #ifdef Q_OS_WIN
@@ -10,6 +9,13 @@
 namespace veltra {
 
 Q_LOGGING_CATEGORY(lcLink, "veltra.link", QtInfoMsg)
+
+void SerialPort::beginOpen()
+{
+    const bool opened = open();
+    QMetaObject::invokeMethod(
+        this, [this, opened] { emit openFinished(opened); }, Qt::QueuedConnection);
+}
 
 namespace {
 

@@ -46,6 +46,10 @@ public:
     // fails when the device does not hold them afterwards.
     virtual void setLineSettings() = 0;
     virtual bool open() = 0;
+    // Opens without holding up the caller: openFinished() follows from the event loop, never
+    // from inside this call, and within the backend's own limit. A local device opens here and
+    // now; a port over the network connects meanwhile. close() abandons an open under way.
+    virtual void beginOpen();
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
     // Sends bytes without waiting for them to reach the wire.
@@ -58,10 +62,17 @@ public:
     virtual std::optional<LineSettings> lineSettings() const = 0;
 
 signals:
+    void openFinished(bool opened);
     void bytesArrived();
     // The line failed while open (adapter pulled, peer hung up). Emitted once; the port is
     // closed by then.
     void lineLost();
+    // The far end would not serve the line (a device server that hung up on us); the port is
+    // closed by then. `why` is the server's own text, where it gave one.
+    void refused(const QString &why);
+    // The line reported a parity, framing or overrun error in what it received: whatever
+    // arrived around it cannot be trusted.
+    void receiveError();
     // Something the operator should know about the line that is no failure (the port runs
     // other framing than asked because the system cannot set it). Emitted once per port.
     void notice(const QString &text);

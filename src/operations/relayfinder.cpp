@@ -19,9 +19,16 @@ namespace {
 struct Attempt
 {
     Probe probe;
+    QTimer deadline; // its own reply time-out; also the context of its connections
     std::unique_ptr<SerialPort> line;
     QByteArray collected;
     bool done = false;
+
+    Attempt()
+    {
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+    }
 };
 
 // Judged as a read judges it: a port whose reply a read would reject is no relay to set the
@@ -66,6 +73,7 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
     std::vector<std::unique_ptr<Attempt>> attempts;
     QStringList devices;
     QEventLoop loop;
+    bool looping = false;
     auto allDone = [&] {
         return std::all_of(attempts.begin(), attempts.end(),
                            [](const auto &attempt) { return attempt->done; });
@@ -77,20 +85,69 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
                 ports << attempt->probe.port;
         return ports;
     };
-    // Each opened line's end goes to the log once, however it ended.
-    auto ended = [this, &loop, &allDone, &waiting](Attempt &a) {
-        emit replyReceived(a.probe.port, a.collected);
+    auto settled = [&] {
+        if (!looping)
+            return;
         if (allDone())
             loop.quit();
         else
             emit stillWaiting(waiting());
     };
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // The time-out runs from the first request, as one read transaction's would.
-    deadline.start(kReplyTimeoutMs);
+    // Each opened line's end goes to the log once, however it ended.
+    auto ended = [this, &settled](Attempt &a) {
+        emit replyReceived(a.probe.port, a.collected);
+        settled();
+    };
+    const QByteArray request = readRequest(kCommonPage);
+    auto notSent = [this, &request, &settled](Attempt &a) {
+        a.probe.status = Probe::Status::Unusable;
+        a.done = true;
+        if (a.line)
+            a.line->close();
+        emit frameNotSent(a.probe.port, request);
+        settled();
+    };
+    // Once a port is open its request goes, and its own time-out runs from then: a port that
+    // was slow to open (a device server far away, a driver that takes seconds) still gets
+    // the whole time a read would give it.
+    auto opened = [this, &request, &ended](Attempt &a) {
+        Attempt *p = &a;
+        SerialPort &line = *a.line;
+        connect(&line, &SerialPort::bytesArrived, &a.deadline, [p, &ended] {
+            if (p->done)
+                return;
+            const QByteArray chunk = p->line->takeReceived();
+            p->collected +=
+                chunk.first(std::min(chunk.size(), kMaxReplyBytes - p->collected.size()));
+            if (judgeReply(p->collected) != ReplyVerdict::Incomplete) {
+                conclude(*p);
+                ended(*p);
+            }
+        });
+        auto gone = [p, &ended] {
+            if (p->done)
+                return;
+            p->done = true;
+            ended(*p);
+        };
+        connect(&line, &SerialPort::lineLost, &a.deadline, gone);
+        connect(&line, &SerialPort::refused, &a.deadline, [p, gone] {
+            if (!p->done)
+                p->probe.status = Probe::Status::Unusable;
+            gone();
+        });
+        connect(&a.deadline, &QTimer::timeout, &a.deadline, [p, &ended] {
+            if (p->done)
+                return;
+            conclude(*p);
+            ended(*p);
+        });
+        a.probe.status = Probe::Status::Silent;
+        line.discardInput();
+        line.write(request);
+        a.deadline.start(kReplyTimeoutMs);
+        emit requestSent(a.probe.port, request);
+    };
 
     for (const QString &port : ports) {
         const std::optional<QString> device = systemPortName(port);
@@ -99,61 +156,46 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         auto attempt = std::make_unique<Attempt>();
         attempt->probe.port = port;
         attempt->probe.status = Probe::Status::Unusable;
+        Attempt &a = *attempt;
+        attempts.push_back(std::move(attempt));
         if (!device) {
-            emit frameNotSent(port, readRequest(kCommonPage));
-            attempt->done = true;
-            attempts.push_back(std::move(attempt));
+            notSent(a);
             continue;
         }
         devices << *device;
-        attempt->line.reset(m_makeLine());
-        SerialPort &line = *attempt->line;
-        line.setPortName(*device);
-        line.setLineSettings();
-        if (!line.open()) {
-            line.close();
-            emit frameNotSent(port, readRequest(kCommonPage));
-            attempt->done = true;
-            attempts.push_back(std::move(attempt));
-            continue;
-        }
-        attempt->probe.status = Probe::Status::Silent;
-        Attempt *a = attempt.get();
-        connect(&line, &SerialPort::bytesArrived, &loop, [a, &ended] {
-            if (a->done)
-                return;
-            const QByteArray chunk = a->line->takeReceived();
-            a->collected +=
-                chunk.first(std::min(chunk.size(), kMaxReplyBytes - a->collected.size()));
-            if (judgeReply(a->collected) != ReplyVerdict::Incomplete) {
-                conclude(*a);
-                ended(*a);
-            }
-        });
-        connect(&line, &SerialPort::lineLost, &loop, [a, &ended] {
-            if (a->done)
-                return;
-            a->done = true;
-            ended(*a);
-        });
-        line.discardInput();
-        const QByteArray request = readRequest(kCommonPage);
-        line.write(request);
-        emit requestSent(port, request);
-        attempts.push_back(std::move(attempt));
+        a.line.reset(m_makeLine());
+        a.line->setPortName(*device);
+        a.line->setLineSettings();
+        connect(a.line.get(), &SerialPort::openFinished, &a.deadline,
+                [&a, &opened, &notSent](bool ok) {
+                    if (a.done)
+                        return;
+                    if (ok)
+                        opened(a);
+                    else
+                        notSent(a);
+                });
+        a.line->beginOpen();
     }
 
     if (!allDone()) {
         emit stillWaiting(waiting());
+        looping = true;
         m_loop = &loop;
         loop.exec();
         m_loop = nullptr;
+        looping = false;
     }
     QList<Probe> probes;
     for (const auto &attempt : attempts) {
         if (!attempt->done) {
+            // Ended early (the window is closing): a port still opening sent nothing.
+            const bool sent = attempt->probe.status == Probe::Status::Silent;
             conclude(*attempt);
-            emit replyReceived(attempt->probe.port, attempt->collected);
+            if (sent)
+                emit replyReceived(attempt->probe.port, attempt->collected);
+            else
+                emit frameNotSent(attempt->probe.port, request);
         }
         probes << attempt->probe;
     }
