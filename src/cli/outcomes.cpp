@@ -14,8 +14,9 @@ namespace {
 
 using Kind = Outcome::Kind;
 
-// {port}, {file}, {page}, {count}, {s} (plural), {sent} and {link} stand for what the note
-// names; `noTerminal` is the note of a confirmation nobody could be asked.
+// {port}, {file}, {page}, {count}, {s} (plural), {sent}, {link} and {why} stand for what the
+// note names; `noTerminal` is the note of a confirmation nobody could be asked, `refused` the
+// note when the far end said why it would not serve the line.
 struct OutcomeRow
 {
     Kind kind;
@@ -23,6 +24,7 @@ struct OutcomeRow
     int exit;
     const char *note;
     const char *noTerminal = nullptr;
+    const char *refused = nullptr;
 };
 
 const OutcomeRow kOutcomes[] = {
@@ -33,7 +35,8 @@ const OutcomeRow kOutcomes[] = {
     {Kind::DataError, CommandId::None, kDataError,
      "the relay's reply on {port} failed its checksum"},
     {Kind::PortUnusable, CommandId::None, kPortUnusable,
-     "cannot open {port}: no such port, or it is in use or not permitted"},
+     "cannot open {port}: no such port, or it is in use or not permitted", nullptr,
+     "cannot open {port}: {why}"},
     {Kind::WriteFailed, CommandId::None, kNoReply, "the frame of page {page} did not leave {port}"},
     {Kind::NotVerified, CommandId::None, kNotVerified,
      "pages sent: {sent}; reading them back failed ({link}), so nothing was verified"},
@@ -75,14 +78,17 @@ QString note(const Outcome &outcome, Kind kind, const NoteContext &context)
     const OutcomeRow &row = rowOf(kind, outcome.command);
     const qsizetype count =
         outcome.command == CommandId::FindRelays ? outcome.probes.size() : outcome.notTaken.size();
-    QString text =
-        QString::fromUtf8(context.noTerminal && row.noTerminal ? row.noTerminal : row.note);
+    const char *chosen = context.noTerminal && row.noTerminal        ? row.noTerminal
+                         : !outcome.refusal.isEmpty() && row.refused ? row.refused
+                                                                     : row.note;
+    QString text = QString::fromUtf8(chosen);
     text.replace(QLatin1String("{port}"), context.port)
         .replace(QLatin1String("{file}"), context.file)
         .replace(QLatin1String("{page}"), QString::number(outcome.page))
         .replace(QLatin1String("{count}"), QString::number(count))
         .replace(QLatin1String("{s}"), count == 1 ? QString() : QStringLiteral("s"))
-        .replace(QLatin1String("{sent}"), pageList(outcome.pagesSent));
+        .replace(QLatin1String("{sent}"), pageList(outcome.pagesSent))
+        .replace(QLatin1String("{why}"), outcome.refusal);
     if (text.contains(QLatin1String("{link}")))
         text.replace(QLatin1String("{link}"), note(outcome, outcome.linkFailure, context));
     return text;

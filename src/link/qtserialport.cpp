@@ -58,7 +58,7 @@ std::optional<LineSettings> deviceLineSettings(int fd)
 
 } // namespace
 
-SerialPort *createSerialPort(QObject *parent)
+SerialPort *createDeviceSerialPort(QObject *parent)
 {
     return new QtSerialPort(parent);
 }

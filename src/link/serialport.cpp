@@ -1,5 +1,9 @@
 #include "link/serialport.h"
 
+#include "link/networkport.h"
+
+#include <QRegularExpression>
+
 #include <algorithm>
 
 #ifdef Q_OS_WIN
@@ -9,6 +13,67 @@
 namespace veltra {
 
 Q_LOGGING_CATEGORY(lcLink, "veltra.link", QtInfoMsg)
+
+namespace {
+
+// Picks the backend by the name it is given, and passes everything on to it; the link never
+// knows which one serves it.
+class PortByName final : public SerialPort
+{
+public:
+    explicit PortByName(QObject *parent) : SerialPort(parent)
+    {
+        m_device = createDeviceSerialPort(this);
+        forward(m_device);
+        m_active = m_device;
+    }
+
+    void setPortName(const QString &systemName) override
+    {
+        if (networkAddress(systemName)) {
+            if (!m_network) {
+                m_network = new NetworkPort(this);
+                forward(m_network);
+            }
+            m_active = m_network;
+        } else {
+            m_active = m_device;
+        }
+        m_active->setPortName(systemName);
+    }
+    void setLineSettings() override { m_active->setLineSettings(); }
+    bool open() override { return m_active->open(); }
+    void beginOpen() override { m_active->beginOpen(); }
+    bool isOpen() const override { return m_active->isOpen(); }
+    void close() override { m_active->close(); }
+    void write(QByteArrayView bytes) override { m_active->write(bytes); }
+    bool writeAndDrain(QByteArrayView bytes) override { return m_active->writeAndDrain(bytes); }
+    QByteArray takeReceived() override { return m_active->takeReceived(); }
+    void discardInput() override { m_active->discardInput(); }
+    std::optional<LineSettings> lineSettings() const override { return m_active->lineSettings(); }
+
+private:
+    void forward(SerialPort *line)
+    {
+        connect(line, &SerialPort::openFinished, this, &SerialPort::openFinished);
+        connect(line, &SerialPort::bytesArrived, this, &SerialPort::bytesArrived);
+        connect(line, &SerialPort::lineLost, this, &SerialPort::lineLost);
+        connect(line, &SerialPort::refused, this, &SerialPort::refused);
+        connect(line, &SerialPort::receiveError, this, &SerialPort::receiveError);
+        connect(line, &SerialPort::notice, this, &SerialPort::notice);
+    }
+
+    SerialPort *m_device = nullptr;
+    SerialPort *m_network = nullptr;
+    SerialPort *m_active = nullptr;
+};
+
+} // namespace
+
+SerialPort *createSerialPort(QObject *parent)
+{
+    return new PortByName(parent);
+}
 
 void SerialPort::beginOpen()
 {
@@ -71,8 +136,41 @@ std::optional<QString> windowsPortName(const QString &fieldText, const QStringLi
     return std::nullopt;
 }
 
+std::optional<NetworkAddress> networkAddress(QStringView name)
+{
+    // Only a host and a port: no user, path, query or fragment.
+    static const QRegularExpression kAddress(
+        QStringLiteral(
+            R"(^(socket|rfc2217)://(\[([0-9A-Fa-f:.]+)\]|([A-Za-z0-9._-]+)):([0-9]{1,5})$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = kAddress.match(name.toString());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int port = match.captured(5).toInt();
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    NetworkAddress address;
+    address.kind = match.captured(1).compare(QLatin1String("socket"), Qt::CaseInsensitive) == 0
+                       ? NetworkAddress::Kind::Raw
+                       : NetworkAddress::Kind::Rfc2217;
+    address.host = match.hasCaptured(3) ? match.captured(3) : match.captured(4);
+    address.port = quint16(port);
+    return address;
+}
+
 std::optional<QString> systemPortName(const QString &fieldText)
 {
+    if (fieldText.contains(QLatin1String("://"))) {
+        const std::optional<NetworkAddress> address =
+            networkAddress(normalisedFieldText(fieldText));
+        if (!address)
+            return std::nullopt;
+        const bool bracketed = address->host.contains(u':');
+        return QStringLiteral("%1://%2%3%4:%5")
+            .arg(address->kind == NetworkAddress::Kind::Raw ? u"socket" : u"rfc2217",
+                 bracketed ? u"[" : u"", address->host, bracketed ? u"]" : u"")
+            .arg(address->port);
+    }
 #ifdef Q_OS_WIN
     return windowsPortName(fieldText, listedSerialPorts());
 #else

@@ -78,8 +78,27 @@ signals:
     void notice(const QString &text);
 };
 
+// A serial line behind a serial device server: `socket://HOST:PORT` carries the bytes as they
+// are over TCP, `rfc2217://HOST:PORT` is Telnet with the COM-PORT-OPTION. HOST is a name, an
+// IPv4 address or a bracketed IPv6 address.
+struct NetworkAddress
+{
+    enum class Kind { Raw, Rfc2217 };
+    Kind kind = Kind::Raw;
+    QString host; // without brackets
+    quint16 port = 0;
+
+    friend bool operator==(const NetworkAddress &, const NetworkAddress &) = default;
+};
+
+// The address a port name gives, or nothing when it is no network port's name (a device, or a
+// malformed address).
+std::optional<NetworkAddress> networkAddress(QStringView name);
+
 // The port field's text as a device, or nothing (and then nothing is opened) when it names
-// no serial port. The text is trimmed and NFKC-normalised first, so that a full-width "３"
+// no serial port. A network port's name comes back in one spelling (the scheme in lower
+// case); any other text of the form "scheme://..." names nothing, so that it never reaches
+// the file system. The text is trimmed and NFKC-normalised first, so that a full-width "３"
 // typed through an IME means 3. A number n is the platform's n-th port (COMn, /dev/ttyS<n-1>).
 // On Windows only "COMn" and "\\.\COMn" in any letter case, or a name the system lists as a
 // serial port, name one (as "COMn" or the listed name); on Linux any other text is a device.
@@ -89,8 +108,12 @@ std::optional<QString> systemPortName(const QString &fieldText);
 // HARDWARE\DEVICEMAP\SERIALCOMM. A pure function, so that both systems test it.
 std::optional<QString> windowsPortName(const QString &fieldText, const QStringList &listedNames);
 
-// The platform's serial line.
+// A line that opens whatever its name names: a network port by its scheme, else the
+// platform's serial port.
 SerialPort *createSerialPort(QObject *parent);
+
+// The platform's serial line alone.
+SerialPort *createDeviceSerialPort(QObject *parent);
 
 // A serial port the system knows right now.
 struct PresentPort

@@ -133,7 +133,7 @@ void renew(std::unique_ptr<WinSerialPort::Io> &io)
 
 } // namespace
 
-SerialPort *createSerialPort(QObject *parent)
+SerialPort *createDeviceSerialPort(QObject *parent)
 {
     return new WinSerialPort(parent);
 }

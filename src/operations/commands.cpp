@@ -50,6 +50,8 @@ int Commands::ShowMessage(const QString &text, int style, const QString &details
 void Commands::conclude(const Outcome &outcome)
 {
     m_outcome = outcome;
+    if (outcome.kind == Outcome::Kind::PortUnusable)
+        m_outcome.refusal = m_link.refusal();
     emit concluded();
     const QString text = messages::report(outcome);
     if (!text.isEmpty())

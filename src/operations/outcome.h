@@ -73,6 +73,7 @@ struct Outcome
     QList<ValueProblem> problems;     // with Kind::InvalidSetValues, where they were listed
     QString fileName;                 // a file command's file, as the system writes paths
     QList<Probe> probes;              // a relay search: every port, in the order probed
+    QString refusal; // with PortUnusable: why the far end would not serve the line, its words
 
     bool succeeded() const { return kind == Kind::Success; }
 };

@@ -1,0 +1,449 @@
+#include "link/networkport.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+
+#ifdef Q_OS_LINUX
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace veltra {
+namespace {
+
+// Telnet (RFC 854) and its COM-PORT-OPTION (RFC 2217).
+constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
+                        kSe = 240;
+constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3, kComPort = 44;
+enum ComPort : unsigned char {
+    SetBaudRate = 1,
+    SetDataSize = 2,
+    SetParity = 3,
+    SetStopSize = 4,
+    SetControl = 5,
+    NotifyLineState = 6,
+    SetLineStateMask = 10,
+    SetModemStateMask = 11,
+    PurgeData = 12,
+    ServerOffset = 100, // the server answers each command with its number plus this
+};
+constexpr unsigned char kParityEven = 3, kNoFlowControl = 1, kPurgeReceived = 1;
+// Line-state bits: overrun, parity and framing errors.
+constexpr unsigned char kReceiveErrors = 0x02 | 0x04 | 0x08;
+
+constexpr int kConnectLimitMs = 3000;
+constexpr int kWriteLimitMs = 1000;
+// 9600 baud, 7E1: a start bit, seven data bits, parity and a stop bit per character.
+constexpr double kCharacterMs = 10.0 * 1000.0 / 9600.0;
+
+QByteArray comPort(unsigned char command, QByteArray value)
+{
+    QByteArray out;
+    out.append(char(kIac)).append(char(kSb)).append(char(kComPort)).append(char(command));
+    out.append(value.replace("\xff", "\xff\xff"));
+    out.append(char(kIac)).append(char(kSe));
+    return out;
+}
+
+QByteArray optionCommand(unsigned char verb, unsigned char option)
+{
+    return QByteArray().append(char(kIac)).append(char(verb)).append(char(option));
+}
+
+} // namespace
+
+NetworkPort::NetworkPort(QObject *parent) : SerialPort(parent), m_socket(new QTcpSocket(this))
+{
+    m_connectLimit.setSingleShot(true);
+    m_connectLimit.setTimerType(Qt::PreciseTimer);
+    connect(&m_connectLimit, &QTimer::timeout, this, [this] {
+        if (m_state == State::Connecting)
+            failOpen(QStringLiteral("no connection within 3 s"));
+    });
+    m_greeting.setSingleShot(true);
+    m_greeting.setTimerType(Qt::PreciseTimer);
+    connect(&m_greeting, &QTimer::timeout, this, &NetworkPort::onGreeted);
+    connect(m_socket, &QTcpSocket::hostFound, this, [this] { m_sinceLookup.start(); });
+    connect(m_socket, &QTcpSocket::connected, this, &NetworkPort::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &NetworkPort::onReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &NetworkPort::onSocketError);
+}
+
+NetworkPort::~NetworkPort() = default;
+
+void NetworkPort::setPortName(const QString &systemName)
+{
+    m_address = networkAddress(systemName);
+}
+
+void NetworkPort::setLineSettings()
+{
+    // A raw socket cannot set the server's line; RFC 2217 sets it on every connection.
+}
+
+bool NetworkPort::open()
+{
+    std::optional<bool> opened;
+    QEventLoop loop;
+    const QMetaObject::Connection finished =
+        connect(this, &SerialPort::openFinished, &loop, [&](bool ok) {
+            opened = ok;
+            loop.quit();
+        });
+    beginOpen();
+    if (!opened)
+        loop.exec();
+    disconnect(finished);
+    return opened.value_or(false);
+}
+
+void NetworkPort::beginOpen()
+{
+    close();
+    if (!m_address) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit openFinished(false); }, Qt::QueuedConnection);
+        return;
+    }
+    m_state = State::Connecting;
+    m_parse = Parse::Data;
+    m_afterCr = m_serverBinary = false;
+    m_weSaid.clear();
+    m_weAsked.clear();
+    m_confirmedParts = 0;
+    m_received.clear();
+    m_serverText.clear();
+    m_commands.clear();
+    m_answers.clear();
+    m_sinceLookup.start();
+    m_connectLimit.start(kConnectLimitMs);
+    // The name is looked up and connected in the background: the window stays live.
+    m_socket->connectToHost(m_address->host, m_address->port);
+}
+
+void NetworkPort::onConnected()
+{
+    if (m_state != State::Connecting)
+        return;
+    m_connectLimit.stop();
+    m_roundTripNs = m_sinceLookup.nsecsElapsed();
+    // Frames are small: each goes in one segment at once, never held back for more.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A server that serves another client says so as it accepts us and hangs up. Anything we
+    // sent before that would turn its hang-up into a reset, which loses what it said: so we
+    // listen for one round trip first.
+    m_state = State::Greeting;
+    m_greeting.start(int(2 * m_roundTripNs / 1'000'000) + 1);
+}
+
+void NetworkPort::onGreeted()
+{
+    if (m_state != State::Greeting)
+        return;
+    m_state = State::Open;
+    QByteArray hello = std::exchange(m_answers, QByteArray());
+    if (m_address->kind == NetworkAddress::Kind::Rfc2217) {
+        // Offered at once and never waited for: the server applies what comes in order, and
+        // some never acknowledge every setting (a pseudo-terminal's flow control).
+        for (const unsigned char option : {kBinary, kSuppressGoAhead, kComPort}) {
+            if (!m_weSaid.contains(option)) {
+                hello += optionCommand(kWill, option);
+                m_weSaid << option;
+            }
+        }
+        for (const unsigned char option : {kBinary, kSuppressGoAhead}) {
+            if (!m_weAsked.contains(option)) {
+                hello += optionCommand(kDo, option);
+                m_weAsked << option;
+            }
+        }
+        static_assert(kRelayLineSettings == LineSettings{9600, 7, 'E', 1, false});
+        hello += comPort(SetBaudRate, QByteArray::fromHex("00002580"));
+        hello += comPort(SetDataSize, QByteArray(1, 7));
+        hello += comPort(SetParity, QByteArray(1, char(kParityEven)));
+        hello += comPort(SetStopSize, QByteArray(1, 1));
+        hello += comPort(SetControl, QByteArray(1, kNoFlowControl));
+        hello += comPort(SetLineStateMask, QByteArray(1, kReceiveErrors));
+        hello += comPort(SetModemStateMask, QByteArray(1, 0));
+    }
+    if (!hello.isEmpty())
+        send(hello);
+    if (m_state == State::Open)
+        emit openFinished(true);
+}
+
+void NetworkPort::failOpen(const QString &why)
+{
+    m_connectLimit.stop();
+    m_greeting.stop();
+    m_socket->abort();
+    m_state = State::Closed;
+    emit refused(why);
+    emit openFinished(false);
+}
+
+void NetworkPort::onSocketError()
+{
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (m_state == State::Connecting) {
+        failOpen(error == QAbstractSocket::ConnectionRefusedError
+                     ? QStringLiteral("connection refused")
+                 : error == QAbstractSocket::HostNotFoundError ? QStringLiteral("host not found")
+                                                               : m_socket->errorString());
+        return;
+    }
+    if (m_state == State::Closed || error == QAbstractSocket::SocketTimeoutError)
+        return;
+    std::optional<QString> refusal;
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        // A device server that hangs up says why first ("Port already in use").
+        onReadyRead();
+        if (m_state == State::Closed)
+            return;
+        const QString text = QString::fromLatin1(m_serverText).simplified();
+        refusal = text.isEmpty() ? QStringLiteral("the server closed the connection") : text;
+    }
+    if (m_state == State::Greeting)
+        failOpen(refusal.value_or(m_socket->errorString()));
+    else
+        hangUp(refusal);
+}
+
+void NetworkPort::hangUp(const std::optional<QString> &refusal)
+{
+    m_state = State::Closed;
+    m_socket->abort();
+    if (refusal)
+        emit refused(*refusal);
+    else
+        emit lineLost();
+}
+
+void NetworkPort::onReadyRead()
+{
+    const QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    const qsizetype before = m_received.size();
+    if (m_address && m_address->kind == NetworkAddress::Kind::Rfc2217)
+        parse(bytes);
+    else
+        m_received += bytes;
+    const bool grew = m_received.size() > before;
+    if (grew)
+        m_serverText = (m_serverText + m_received.sliced(before)).right(200);
+    // Answered once the whole chunk is read: a server that has hung up is found out while
+    // sending, and what it said before that must be in by then.
+    if (m_state == State::Open && !m_answers.isEmpty())
+        send(std::exchange(m_answers, QByteArray()));
+    if (grew)
+        emit bytesArrived();
+}
+
+void NetworkPort::parse(QByteArrayView bytes)
+{
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (m_parse) {
+        case Parse::Data:
+            if (byte == kIac) {
+                m_parse = Parse::Iac;
+            } else if (!(m_afterCr && byte == 0 && !m_serverBinary)) {
+                // Outside binary mode a CR travels as CR NUL.
+                m_received.append(c);
+            }
+            m_afterCr = byte == '\r';
+            break;
+        case Parse::Iac:
+            if (byte == kIac) {
+                m_received.append(c);
+                m_parse = Parse::Data;
+            } else if (byte >= kWill && byte <= kDont) {
+                m_verb = byte;
+                m_parse = Parse::Option;
+            } else if (byte == kSb) {
+                m_sub.clear();
+                m_parse = Parse::Sub;
+            } else {
+                m_parse = Parse::Data; // NOP, go-ahead and the like carry nothing for us
+            }
+            break;
+        case Parse::Option:
+            option(m_verb, byte);
+            m_parse = Parse::Data;
+            break;
+        case Parse::Sub:
+            if (byte == kIac)
+                m_parse = Parse::SubIac;
+            else
+                m_sub.append(c);
+            break;
+        case Parse::SubIac:
+            if (byte == kSe) {
+                subnegotiation(m_sub);
+                m_parse = Parse::Data;
+            } else {
+                m_sub.append(c); // IAC IAC: a 0xFF in the value
+                m_parse = Parse::Sub;
+            }
+            break;
+        }
+    }
+}
+
+void NetworkPort::option(unsigned char command, unsigned char option)
+{
+    // Each option is answered once (RFC 1143's loop rule): what we offer, we keep offering.
+    const bool ours = option == kBinary || option == kSuppressGoAhead || option == kComPort;
+    const bool theirs = option == kBinary || option == kSuppressGoAhead;
+    if (command == kWill && option == kBinary)
+        m_serverBinary = true;
+    if (command == kWont && option == kBinary)
+        m_serverBinary = false;
+    if ((command == kDo || command == kDont) && !m_weSaid.contains(option)) {
+        m_weSaid << option;
+        m_answers += optionCommand(ours && command == kDo ? kWill : kWont, option);
+    } else if ((command == kWill || command == kWont) && !m_weAsked.contains(option)) {
+        m_weAsked << option;
+        m_answers += optionCommand(theirs && command == kWill ? kDo : kDont, option);
+    }
+    if (command == kDont && option == kComPort && m_state == State::Open)
+        hangUp(QStringLiteral("the server does not set the line (no RFC 2217)"));
+}
+
+void NetworkPort::subnegotiation(const QByteArray &body)
+{
+    if (body.size() < 3 || static_cast<unsigned char>(body[0]) != kComPort)
+        return;
+    const auto command = static_cast<unsigned char>(body[1]);
+    const QByteArray value = body.sliced(2);
+    if (command == ServerOffset + NotifyLineState && (value[0] & kReceiveErrors)) {
+        // NOTIFY-LINESTATE (106): the UART saw a spoiled character.
+        emit receiveError();
+        return;
+    }
+    switch (command - ServerOffset) {
+    case SetBaudRate:
+        if (value.size() == 4) {
+            m_confirmed.baudRate =
+                int(quint32(quint8(value[0])) << 24 | quint32(quint8(value[1])) << 16 |
+                    quint32(quint8(value[2])) << 8 | quint8(value[3]));
+            m_confirmedParts |= 1;
+        }
+        break;
+    case SetDataSize:
+        m_confirmed.dataBits = value[0];
+        m_confirmedParts |= 2;
+        break;
+    case SetParity:
+        m_confirmed.parity = value[0] == 1 ? 'N' : value[0] == 2 ? 'O' : value[0] == 3 ? 'E' : '?';
+        m_confirmedParts |= 4;
+        break;
+    case SetStopSize:
+        m_confirmed.stopBits = value[0] == 1 ? 1 : 2;
+        m_confirmedParts |= 8;
+        break;
+    case SetControl:
+        m_confirmed.flowControl = value[0] != kNoFlowControl;
+        m_confirmedParts |= 16;
+        break;
+    default:
+        break;
+    }
+}
+
+void NetworkPort::send(QByteArray bytes)
+{
+    if (m_state != State::Open)
+        return;
+    m_socket->write(m_commands + bytes);
+    m_commands.clear();
+    m_socket->flush();
+}
+
+bool NetworkPort::isOpen() const
+{
+    return m_state == State::Open;
+}
+
+void NetworkPort::close()
+{
+    m_connectLimit.stop();
+    m_greeting.stop();
+    if (m_state == State::Open)
+        onReadyRead(); // unread bytes would turn the close into a reset
+    m_state = State::Closed;
+    m_received.clear();
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+}
+
+void NetworkPort::write(QByteArrayView bytes)
+{
+    if (m_state != State::Open)
+        return;
+    QByteArray data = bytes.toByteArray();
+    if (m_address->kind == NetworkAddress::Kind::Rfc2217)
+        data.replace("\xff", "\xff\xff");
+    send(data);
+}
+
+bool NetworkPort::writeAndDrain(QByteArrayView bytes)
+{
+    write(bytes);
+    const QDeadlineTimer deadline(kWriteLimitMs);
+    while (m_state == State::Open && m_socket->bytesToWrite() > 0 && !deadline.hasExpired())
+        m_socket->waitForBytesWritten(int(deadline.remainingTime()));
+#ifdef Q_OS_LINUX
+    // Until the server's end has taken every byte: what our kernel still holds has not left.
+    int unacknowledged = 0;
+    while (m_state == State::Open && !deadline.hasExpired() &&
+           ::ioctl(int(m_socket->socketDescriptor()), SIOCOUTQ, &unacknowledged) == 0 &&
+           unacknowledged > 0)
+        QThread::msleep(1);
+#endif
+    if (m_state != State::Open || m_socket->bytesToWrite() > 0 || deadline.hasExpired())
+        return false;
+    // The server has it; its line takes this long to send it, and a server that fails on the
+    // way hangs up meanwhile. Only the socket's own events run while we wait.
+    QEventLoop loop;
+    QTimer::singleShot(int(std::ceil(bytes.size() * kCharacterMs)), Qt::PreciseTimer, &loop,
+                       &QEventLoop::quit);
+    connect(this, &SerialPort::refused, &loop, &QEventLoop::quit);
+    connect(this, &SerialPort::lineLost, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return m_state == State::Open;
+}
+
+QByteArray NetworkPort::takeReceived()
+{
+    if (m_state == State::Open)
+        onReadyRead();
+    return std::exchange(m_received, QByteArray());
+}
+
+void NetworkPort::discardInput()
+{
+    if (m_state != State::Open)
+        return;
+    onReadyRead();
+    m_received.clear();
+    // The server's receive buffer too, in the same segment as what follows.
+    if (m_address->kind == NetworkAddress::Kind::Rfc2217)
+        m_commands += comPort(PurgeData, QByteArray(1, kPurgeReceived));
+}
+
+std::optional<LineSettings> NetworkPort::lineSettings() const
+{
+    if (m_state != State::Open || m_confirmedParts != 31)
+        return std::nullopt;
+    return m_confirmed;
+}
+
+} // namespace veltra
