@@ -441,9 +441,13 @@ void NetworkPort::discardInput()
 
 std::optional<LineSettings> NetworkPort::lineSettings() const
 {
-    if (m_state != State::Open || m_confirmedParts != 31)
+    // Flow control as asked where the server leaves SET-CONTROL unanswered.
+    if (m_state != State::Open || (m_confirmedParts & 15) != 15)
         return std::nullopt;
-    return m_confirmed;
+    LineSettings held = m_confirmed;
+    if (!(m_confirmedParts & 16))
+        held.flowControl = kRelayLineSettings.flowControl;
+    return held;
 }
 
 } // namespace veltra

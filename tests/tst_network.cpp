@@ -1,0 +1,351 @@
+#include "relaymodel.h"
+#include "relaysim.h"
+#include "ser2net.h"
+
+#include "link/devicelink.h"
+#include "link/serialport.h"
+
+#include <QHostAddress>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace veltra;
+using namespace veltra::test;
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QString err;
+};
+
+Result runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.setChildProcessModifier([] { ::setsid(); });
+    process.start(QStringLiteral(VELTRA_CLI), arguments);
+    process.closeWriteChannel();
+    Result result;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+constexpr char kIac = char(255), kSb = char(250), kSe = char(240);
+
+// A small RFC 2217 server of the test's own, in front of the relay model: it notes every
+// COM-PORT command the client sends, acknowledges all but SET-CONTROL (as a pseudo-terminal's
+// server may never do), and can spoil a reply with a line-state error.
+class ComPortServer : public QObject
+{
+public:
+    ComPortServer()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            m_client = m_server.nextPendingConnection();
+            connect(m_client, &QTcpSocket::readyRead, this, [this] { take(m_client->readAll()); });
+        });
+    }
+    QString url() const
+    {
+        return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+    void send(const QByteArray &bytes) { m_client->write(bytes); }
+
+    QMap<int, QByteArray> commands; // COM-PORT command → its value, as the client last sent it
+    QByteArray data;                // the client's data, unescaped
+    bool lineErrorInReply = false;
+
+private:
+    void take(const QByteArray &bytes)
+    {
+        for (const char c : bytes) {
+            if (m_inSub) {
+                if (m_iac && c == kSe) {
+                    m_inSub = m_iac = false;
+                    subnegotiation();
+                } else if (m_iac || c != kIac) {
+                    m_sub.append(c); // IAC IAC in a value is one 0xFF
+                    m_iac = false;
+                } else {
+                    m_iac = true;
+                }
+            } else if (m_option) {
+                m_option = false;
+            } else if (m_iac) {
+                m_iac = false;
+                if (c == kIac)
+                    frame(c);
+                else if (c == kSb)
+                    m_inSub = true, m_sub.clear();
+                else
+                    m_option = true; // WILL, WONT, DO, DONT: one option byte follows
+            } else if (c == kIac) {
+                m_iac = true;
+            } else {
+                frame(c);
+            }
+        }
+    }
+    void subnegotiation()
+    {
+        if (m_sub.size() < 2 || m_sub[0] != char(44))
+            return;
+        const int command = quint8(m_sub[1]);
+        commands[command] = m_sub.sliced(2);
+        if (command != 5) // SET-CONTROL goes unanswered
+            send(QByteArray(1, kIac) + kSb + char(44) + char(command + 100) + m_sub.sliced(2) +
+                 kIac + kSe);
+    }
+    void frame(char c)
+    {
+        data.append(c);
+        for (const QByteArray &frame : m_splitter.feed(QByteArrayView(&c, 1))) {
+            QByteArray reply = m_model.handleFrame(frame).reply;
+            if (reply.isEmpty())
+                continue;
+            if (lineErrorInReply) // NOTIFY-LINESTATE: a parity error, mid-reply
+                reply.insert(10, QByteArray(1, kIac) + kSb + char(44) + char(106) + char(0x04) +
+                                     kIac + kSe);
+            send(reply);
+        }
+    }
+
+    QTcpServer m_server;
+    QTcpSocket *m_client = nullptr;
+    sim::RelayModel m_model;
+    sim::FrameSplitter m_splitter;
+    QByteArray m_sub;
+    bool m_iac = false, m_inSub = false, m_option = false;
+};
+
+} // namespace
+
+// Serial device servers: the relay's line over raw TCP and over RFC 2217, as the window and
+// the command line name it.
+class TestNetwork : public QObject
+{
+    Q_OBJECT
+private slots:
+    void names_data();
+    void names();
+    void overSer2net_data();
+    void overSer2net();
+    void failures_data();
+    void failures();
+    void comPortOption();
+};
+
+void TestNetwork::names_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("system"); // empty: names nothing, nothing is opened
+    QTest::newRow("raw") << "socket://relay-7.plant:4001"
+                         << "socket://relay-7.plant:4001";
+    QTest::newRow("rfc2217") << " RFC2217://10.0.0.5:2217 "
+                             << "rfc2217://10.0.0.5:2217";
+    QTest::newRow("IPv6") << "socket://[::1]:7000"
+                          << "socket://[::1]:7000";
+    QTest::newRow("full width") << "ｓｏｃｋｅｔ：／／ｈｏｓｔ：１"
+                                << "socket://host:1";
+    QTest::newRow("no port") << "socket://host"
+                             << "";
+    QTest::newRow("port 0") << "socket://host:0"
+                            << "";
+    QTest::newRow("port 65536") << "rfc2217://host:65536"
+                                << "";
+    QTest::newRow("a path") << "socket://host:1/dev/ttyS0"
+                            << "";
+    QTest::newRow("a user") << "socket://me@host:1"
+                            << "";
+    QTest::newRow("unbracketed IPv6") << "socket://::1:7000"
+                                      << "";
+    QTest::newRow("another scheme") << "file:///dev/ttyS0"
+                                    << "";
+    QTest::newRow("no host") << "rfc2217://:2217"
+                             << "";
+}
+
+void TestNetwork::names()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, system);
+    const std::optional<QString> name = systemPortName(field);
+    QCOMPARE(name.value_or(QString()), system);
+    QCOMPARE(networkAddress(system).has_value(), !system.isEmpty());
+}
+
+void TestNetwork::overSer2net_data()
+{
+    QTest::addColumn<bool>("rfc2217");
+    QTest::newRow("raw") << false;
+    QTest::newRow("rfc2217") << true;
+}
+
+// Read, write with verify, clear and find, as an engineer runs them against a device server.
+void TestNetwork::overSer2net()
+{
+    QFETCH(bool, rfc2217);
+    RelaySim relay;
+    QVERIFY2(relay.start(), qPrintable(relay.errorString()));
+    Ser2net server;
+    // With RFC 2217 the server's own setting is wrong on purpose: the client sets the line.
+    QVERIFY2(server.start(relay.portPath(),
+                          rfc2217 ? QStringLiteral("115200n81") : QStringLiteral("9600e71")),
+             qPrintable(server.errorString()));
+    const QString url = rfc2217 ? server.rfc2217Url() : server.rawUrl();
+    QTemporaryDir dir;
+    const QString read = dir.filePath(QStringLiteral("read.DT"));
+    const QString changed = dir.filePath(QStringLiteral("changed.DT"));
+
+    Result r =
+        runCli({QStringLiteral("read"), QStringLiteral("--port"), url, QStringLiteral("-o"), read});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = runCli({QStringLiteral("set"), read, QStringLiteral("3:絶縁監視動作感度設定=50(mA)"),
+                QStringLiteral("-o"), changed});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = runCli(
+        {QStringLiteral("write"), changed, QStringLiteral("--yes"), QStringLiteral("--port"), url});
+    QVERIFY2(r.code == 0 &&
+                 r.err.contains(QStringLiteral("設定値の書き込みと照合が終了しました。")),
+             qPrintable(r.err));
+    r = runCli({QStringLiteral("clear"), QStringLiteral("--maximum"), QStringLiteral("--yes"),
+                QStringLiteral("--port"), url});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = runCli({QStringLiteral("find"), QStringLiteral("--port"), url});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+
+    // The relay got every write frame whole, and the clear.
+    QStringList commands;
+    for (const QJsonObject &frame : relay.frames())
+        if (frame.value(QStringLiteral("command")).toString().startsWith(u'B'))
+            commands << frame.value(QStringLiteral("command")).toString();
+    QCOMPARE(commands,
+             QStringList({QStringLiteral("B0"), QStringLiteral("B1"), QStringLiteral("B2"),
+                          QStringLiteral("B3"), QStringLiteral("B4"), QStringLiteral("B5"),
+                          QStringLiteral("B6"), QStringLiteral("B7"), QStringLiteral("B8"),
+                          QStringLiteral("B9")}));
+}
+
+void TestNetwork::failures_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("refused") << "refused" << 5 << "connection refused";
+    // Labels of more than 63 characters are refused by the resolver without asking anyone.
+    QTest::newRow("no such name") << "name" << 5 << "host not found";
+    QTest::newRow("no connection in 3 s") << "backlog" << 5 << "no connection within 3 s";
+    QTest::newRow("silent server") << "silent" << 3 << "no complete reply";
+    QTest::newRow("server in use, raw") << "in use raw" << 5 << "device already in use";
+    QTest::newRow("server in use, rfc2217") << "in use rfc2217" << 5 << "Port already in use";
+}
+
+void TestNetwork::failures()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, exit);
+    QFETCH(QString, note);
+    RelaySim relay;
+    Ser2net server;
+    QTcpServer silent;
+    QTcpSocket holder;
+    int listener = -1, queued = -1;
+    auto cleanup = qScopeGuard([&] {
+        for (int fd : {listener, queued})
+            if (fd >= 0)
+                ::close(fd);
+    });
+    QString url;
+    if (kind == QLatin1String("refused")) {
+        url = QStringLiteral("socket://127.0.0.1:%1").arg(freeLoopbackPort());
+    } else if (kind == QLatin1String("name")) {
+        url = QStringLiteral("rfc2217://%1.example:2217").arg(QString(64, u'a'));
+    } else if (kind == QLatin1String("backlog")) {
+        // A listener that never accepts, its queue full: the next handshake goes unanswered.
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0);
+        QVERIFY(::listen(listener, 0) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        queued = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(::connect(queued, reinterpret_cast<sockaddr *>(&address), length) == 0);
+        url = QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port));
+    } else if (kind == QLatin1String("silent")) {
+        QVERIFY(silent.listen(QHostAddress::LocalHost)); // accepted by the system, never read
+        url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.serverPort());
+    } else {
+        QVERIFY2(relay.start(), qPrintable(relay.errorString()));
+        QVERIFY2(server.start(relay.portPath()), qPrintable(server.errorString()));
+        // Another engineer's client holds the line; the server's greeting shows it has it.
+        holder.connectToHost(QHostAddress::LocalHost, server.telnetPort());
+        QVERIFY(holder.waitForConnected(3000));
+        QVERIFY(holder.waitForReadyRead(3000));
+        url = kind.endsWith(QLatin1String("raw")) ? server.rawUrl() : server.rfc2217Url();
+    }
+    const Result r = runCli({QStringLiteral("read"), QStringLiteral("--page"), QStringLiteral("0"),
+                             QStringLiteral("--port"), url});
+    QVERIFY2(r.code == exit, qPrintable(QString::number(r.code) + u' ' + r.err));
+    QVERIFY2(r.err.contains(note), qPrintable(r.err));
+    if (!relay.portPath().isEmpty())
+        QVERIFY(relay.frames().isEmpty());
+}
+
+// What the client sets on the server's line, and the Telnet escape both ways.
+void TestNetwork::comPortOption()
+{
+    ComPortServer server;
+    std::unique_ptr<SerialPort> port(createSerialPort(nullptr));
+    DeviceLink link(*port);
+    QCOMPARE(link.ReadTransaction(0, server.url()), LinkError::None);
+    QCOMPARE(server.commands.value(1), QByteArray::fromHex("00002580")); // 9600 baud
+    QCOMPARE(server.commands.value(2), QByteArray(1, 7));                // 7 data bits
+    QCOMPARE(server.commands.value(3), QByteArray(1, 3));                // even parity
+    QCOMPARE(server.commands.value(4), QByteArray(1, 1));                // 1 stop bit
+    QCOMPARE(server.commands.value(5), QByteArray(1, 1));                // no flow control
+    QCOMPARE(server.commands.value(10), QByteArray(1, 0x0E)); // report overrun, parity, framing
+
+    // A parity error the server reports during the reply spoils it.
+    server.lineErrorInReply = true;
+    QCOMPARE(link.ReadTransaction(1, server.url()), LinkError::DataError);
+    server.lineErrorInReply = false;
+
+    // 0xFF travels doubled on the wire, and arrives single.
+    port->setPortName(server.url());
+    QVERIFY(port->open());
+    QTRY_VERIFY(port->lineSettings() == kRelayLineSettings);
+    QSignalSpy arrived(port.get(), &SerialPort::bytesArrived);
+    server.data.clear();
+    port->write(QByteArray("A\xff"
+                           "B"));
+    QTRY_COMPARE(server.data, QByteArray("A\xff"
+                                         "B"));
+    server.send(QByteArray("x\xff\xff"
+                           "y"));
+    QVERIFY(arrived.wait(3000));
+    QCOMPARE(port->takeReceived(), QByteArray("x\xff"
+                                              "y"));
+    port->close();
+}
+
+QTEST_MAIN(TestNetwork)
+#include "tst_network.moc"
