@@ -1,4 +1,5 @@
 #include "link/serialport.h"
+#include "operations/messages.h"
 #include "programstart.h"
 #include "ui/mainwindow.h"
 #include "ui/qtjapanese.h"
@@ -43,6 +44,10 @@ int main(int argc, char *argv[])
     // communication monitor.
     QObject::connect(&window.serialPort(), &veltra::SerialPort::notice, &window.serviceWindow(),
                      &veltra::ServiceWindow::showLineNotice);
+    QObject::connect(&window.serialPort(), &veltra::SerialPort::refused, &window.serviceWindow(),
+                     [&window](const QString &why) {
+                         window.serviceWindow().showLineNotice(veltra::messages::lineRefused(why));
+                     });
     window.show();
     // A file opened from the desktop loads as through 既存設定値取得, once the window is up.
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())

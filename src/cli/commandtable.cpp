@@ -15,10 +15,9 @@ struct OptionRow
 };
 
 constexpr OptionRow kOptions[] = {
-    {"port", "P"},          {"page", "N"},          {"json", nullptr},
-    {"o", "FILE.DT"},       {"yes", nullptr},       {"verify", nullptr},
-    {"no-verify", nullptr}, {"operation", nullptr}, {"maximum", nullptr},
-    {"log", "FILE"},
+    {"port", "P"},        {"page", "N"},       {"json", nullptr},      {"o", "FILE.DT"},
+    {"yes", nullptr},     {"verify", nullptr}, {"no-verify", nullptr}, {"operation", nullptr},
+    {"maximum", nullptr}, {"log", "FILE"},
 };
 
 } // namespace
@@ -180,10 +179,10 @@ QString overview()
     text += QStringLiteral(
         "  veltra-cli --version\n"
         "\n"
-        "P is a port number, 1..10 (COM1..COM10 on Windows, /dev/ttyS0../dev/ttyS9 on Linux), or "
-        "a\n"
-        "device name such as /dev/ttyUSB0 or COM12. N is a page: 0 the common settings, 1..8 the\n"
-        "circuits.\n"
+        "P is a port number, 1..10 (COM1..COM10 on Windows, /dev/ttyS0../dev/ttyS9 on Linux), a\n"
+        "device name such as /dev/ttyUSB0 or COM12, or a serial device server's port as\n"
+        "socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet, RFC 2217). N is a page: 0\n"
+        "the common settings, 1..8 the circuits.\n"
         "\n"
         "Exit status:\n");
     for (const ExitMeaning &exit : exitMeanings())

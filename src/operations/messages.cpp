@@ -1,5 +1,7 @@
 #include "operations/messages.h"
 
+#include <QTime>
+
 #include "link/devicelink.h"
 #include "settings/items.h"
 
@@ -371,6 +373,12 @@ QString progress(Progress kind, int done, int total)
                          : kind == Progress::Verifying ? QStringLiteral("照合中")
                                                        : QStringLiteral("読込中");
     return QStringLiteral("%1 %2/%3").arg(verb).arg(done).arg(total);
+}
+
+QString lineRefused(const QString &why)
+{
+    return QStringLiteral("%1 ネットワーク経由のポートを使用できません: %2")
+        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), why);
 }
 
 QString linkError(LinkError error)

@@ -61,6 +61,9 @@ QString searchingForRelays(const QStringList &waiting = {});
 QString stoppedStatus(const Outcome &outcome);
 // The message of link errors 1, 2 and 3; empty for none.
 QString linkError(LinkError error);
+// Below the monitor: why a port over the network could not be used, at what time, in the
+// server's or the system's own (English) words.
+QString lineRefused(const QString &why);
 // Why a port's reply is no reply a read would take, in a few words.
 QString replyProblem(ReplyVerdict verdict);
 // Why a page's present values may not be what the relay on the port now named holds: its
