@@ -4,6 +4,9 @@
 
 #include "benchtable.h"
 #include "endtoend.h"
+#ifndef Q_OS_WIN
+#include "ser2net.h"
+#endif
 #include "operations/messages.h"
 
 #include <QApplication>
@@ -19,6 +22,7 @@ namespace {
 // 9600 baud, 7 data bits, even parity, 1 stop bit: 10 bits a character.
 constexpr double kCharMs = 10.0 * 1000.0 / 9600.0;
 constexpr double kTargetRatio = 1.05;
+constexpr double kTargetNetworkRatio = 1.03;
 constexpr double kTargetCpuPercent = 2.0;
 
 const QString kReadAllDone = QStringLiteral("設定値の読み込みが終了しました。");
@@ -78,21 +82,16 @@ std::string ms(double value)
     return format("%.1f ms", value);
 }
 
-bool linkBenchmarks(int runs, int delayMs)
+struct ReadAllRuns
 {
-    Bench bench;
-    QStringList simArgs{QStringLiteral("--wire-time")};
-    if (delayMs > 0)
-        simArgs << QStringLiteral("--delay") << QString::number(delayMs);
-    if (!startSettled(bench, simArgs))
-        return failed("the simulated relay did not start");
-    QPushButton *readAll = button(bench.w(), QStringLiteral("Command12"));
-    QPushButton *copyAll = button(bench.w(), QStringLiteral("Command16"));
-    QPushButton *writeAll = button(bench.w(), QStringLiteral("Command13"));
-
-    // Read-all. The first run warms caches and is not counted.
-    std::vector<double> readWall, readCpu, gapOverhead;
+    std::vector<double> wall, cpu, gapOverhead;
     int requestChars = 0, replyChars = 0;
+};
+
+// Clicks 全現在設定値取得 once to warm up and `runs` times more, each checked against the log.
+bool readAllRuns(Bench &bench, int runs, int delayMs, ReadAllRuns &out)
+{
+    QPushButton *readAll = button(bench.w(), QStringLiteral("Command12"));
     for (int run = 0; run <= runs; ++run) {
         bench.prompts.clear();
         const qsizetype first = bench.sim.frames().size();
@@ -102,18 +101,85 @@ bool linkBenchmarks(int runs, int delayMs)
         const QList<QJsonObject> frames = framesSince(bench.sim, first);
         if (!allAccepted(frames, QStringLiteral("AE"), kPageCount))
             return failed("the relay did not get nine read requests");
-        requestChars = int(frames.first().value("frame").toString().size());
-        replyChars = int(bench.replyMonitor().size());
+        out.requestChars = int(frames.first().value("frame").toString().size());
+        out.replyChars = int(bench.replyMonitor().size());
         if (run == 0)
             continue;
-        readWall.push_back(t.wallMs);
-        readCpu.push_back(100.0 * t.cpuMs / t.wallMs);
+        out.wall.push_back(t.wallMs);
+        out.cpu.push_back(100.0 * t.cpuMs / t.wallMs);
         // From one request's arrival to the next: its reply, the pause and the tool's own time.
-        const double lineMs = (requestChars + replyChars) * kCharMs + delayMs + kPacingMs;
+        const double lineMs = (out.requestChars + out.replyChars) * kCharMs + delayMs + kPacingMs;
         for (qsizetype i = 1; i < frames.size(); ++i)
-            gapOverhead.push_back(frames[i].value("t_ms").toDouble() -
-                                  frames[i - 1].value("t_ms").toDouble() - lineMs);
+            out.gapOverhead.push_back(frames[i].value("t_ms").toDouble() -
+                                      frames[i - 1].value("t_ms").toDouble() - lineMs);
     }
+    return true;
+}
+
+// Read-all through a serial device server in front of the same simulated relay: raw TCP and
+// RFC 2217, against the serial line's floor.
+bool networkBenchmarks(int runs)
+{
+    Bench bench;
+    if (!startSettled(bench, {QStringLiteral("--wire-time")}))
+        return failed("the simulated relay did not start");
+#ifdef Q_OS_WIN
+    // Under Wine the server runs on the Linux side, in front of the simulator scripts/windows
+    // started; it names the server's two ports.
+    const QStringList urls{qEnvironmentVariable("VELTRA_NET_RAW"),
+                           qEnvironmentVariable("VELTRA_NET_RFC2217")};
+#else
+    Ser2net server;
+    if (!server.start(bench.sim.portPath()))
+        return failed("ser2net did not start:", {server.errorString()});
+    const QStringList urls{server.rawUrl(), server.rfc2217Url()};
+#endif
+    const char *names[] = {"read-all over ser2net, raw TCP / floor",
+                           "read-all over ser2net, RFC 2217 / floor"};
+    for (int kind = 0; kind < 2; ++kind) {
+        if (urls[kind].isEmpty()) {
+            row(names[kind], "not run: no server named", "", "", "");
+            continue;
+        }
+        bench.w().setPortText(urls[kind]);
+        ReadAllRuns read;
+        if (!readAllRuns(bench, runs, 0, read))
+            return false;
+        const double floor =
+            kPageCount * ((read.requestChars + read.replyChars) * kCharMs + kPacingMs);
+        row(names[kind],
+            format("%.1f ms median, %.1f ms max", median(read.wall), maximum(read.wall)),
+            format("floor %.1f ms; target ≤ %.2f", floor, kTargetNetworkRatio),
+            format("%.3f median, %.3f max", median(read.wall) / floor, maximum(read.wall) / floor),
+            verdict(maximum(read.wall) / floor <= kTargetNetworkRatio));
+    }
+    definition("over ser2net: the same read-all through ser2net 4 (tcp(nodelay) and "
+               "telnet(rfc2217),tcp accepters on 127.0.0.1, chardelay off) serving the simulator's "
+               "line with "
+               "--wire-time, against the same floor as the serial line's. The tool connects "
+               "and closes for each page, listens one round trip for a refusal before it "
+               "sends, and with RFC 2217 sets the line on every connection.");
+    return true;
+}
+
+bool linkBenchmarks(int runs, int delayMs)
+{
+    Bench bench;
+    QStringList simArgs{QStringLiteral("--wire-time")};
+    if (delayMs > 0)
+        simArgs << QStringLiteral("--delay") << QString::number(delayMs);
+    if (!startSettled(bench, simArgs))
+        return failed("the simulated relay did not start");
+    QPushButton *copyAll = button(bench.w(), QStringLiteral("Command16"));
+    QPushButton *writeAll = button(bench.w(), QStringLiteral("Command13"));
+
+    // Read-all. The first run warms caches and is not counted.
+    ReadAllRuns read;
+    if (!readAllRuns(bench, runs, delayMs, read))
+        return false;
+    const std::vector<double> &readWall = read.wall, &readCpu = read.cpu,
+                              &gapOverhead = read.gapOverhead;
+    const int requestChars = read.requestChars, replyChars = read.replyChars;
     const double transactionMs = (requestChars + replyChars) * kCharMs + delayMs + kPacingMs;
     const double readFloor = kPageCount * transactionMs;
     const double readRatioMedian = median(readWall) / readFloor;
@@ -271,5 +337,5 @@ int main(int argc, char *argv[])
     parser.process(app);
     const int runs = std::max(1, parser.value(runsOption).toInt());
     const int delayMs = std::max(0, parser.value(delayOption).toInt());
-    return linkBenchmarks(runs, delayMs) ? 0 : 1;
+    return linkBenchmarks(runs, delayMs) && networkBenchmarks(runs) ? 0 : 1;
 }

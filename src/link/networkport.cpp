@@ -8,6 +8,14 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef Q_OS_WIN
+#include <mstcpip.h>
+#include <winsock2.h>
+#else
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
@@ -40,6 +48,24 @@ constexpr int kConnectLimitMs = 3000;
 constexpr int kWriteLimitMs = 1000;
 // 9600 baud, 7E1: a start bit, seven data bits, parity and a stop bit per character.
 constexpr double kCharacterMs = 10.0 * 1000.0 / 9600.0;
+
+// A device server that answers our Telnet options in small pieces, with Nagle's algorithm on
+// (ser2net's Telnet port unless told tcp(nodelay)), holds the relay's reply until we
+// acknowledge those pieces, which a delayed acknowledgement puts off by 40 ms or more: so we
+// acknowledge at once. Linux needs this asked again after every read.
+void acknowledgeAtOnce(qintptr socket)
+{
+#if defined(Q_OS_WIN)
+    DWORD everySegment = 1, returned = 0;
+    WSAIoctl(SOCKET(socket), SIO_TCP_SET_ACK_FREQUENCY, &everySegment, sizeof everySegment, nullptr,
+             0, &returned, nullptr, nullptr);
+#elif defined(TCP_QUICKACK)
+    const int on = 1;
+    ::setsockopt(int(socket), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    Q_UNUSED(socket);
+#endif
+}
 
 QByteArray comPort(unsigned char command, QByteArray value)
 {
@@ -134,6 +160,7 @@ void NetworkPort::onConnected()
     m_roundTripNs = m_sinceLookup.nsecsElapsed();
     // Frames are small: each goes in one segment at once, never held back for more.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    acknowledgeAtOnce(m_socket->socketDescriptor());
     // A server that serves another client says so as it accepts us and hangs up. Anything we
     // sent before that would turn its hang-up into a reset, which loses what it said: so we
     // listen for one round trip first.
@@ -229,6 +256,9 @@ void NetworkPort::onReadyRead()
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
         return;
+#ifndef Q_OS_WIN
+    acknowledgeAtOnce(m_socket->socketDescriptor());
+#endif
     const qsizetype before = m_received.size();
     if (m_address && m_address->kind == NetworkAddress::Kind::Rfc2217)
         parse(bytes);

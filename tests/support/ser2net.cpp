@@ -45,12 +45,19 @@ bool Ser2net::start(const QString &device, const QString &lineSettings)
     }
     const QString connector =
         QStringLiteral("serialdev(nouucplock),%1,%2,local").arg(device, lineSettings);
+    // chardelay off: by default the server holds what the line sends for a few character times
+    // before passing it on (about 3 ms a reply here), which is the server's time, not ours. The
+    // Telnet port keeps Nagle's algorithm on, as ser2net's default has it: the tool must cope.
     file.write(QStringLiteral("connection: &raw\n"
                               "  accepter: tcp(nodelay),127.0.0.1,%1\n"
                               "  connector: %3\n"
+                              "  options:\n"
+                              "    chardelay: false\n"
                               "connection: &rfc2217\n"
                               "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
-                              "  connector: %3\n")
+                              "  connector: %3\n"
+                              "  options:\n"
+                              "    chardelay: false\n")
                    .arg(m_rawPort)
                    .arg(m_telnetPort)
                    .arg(connector)
