@@ -1,3 +1,4 @@
+#include "endtoend.h"
 #include "relaymodel.h"
 #include "relaysim.h"
 #include "ser2net.h"
@@ -11,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -135,6 +137,25 @@ private:
     bool m_iac = false, m_inSub = false, m_option = false;
 };
 
+// A listener that never accepts, its queue full: the next handshake goes unanswered, so a
+// connection neither succeeds nor fails until the client gives up. Empty on failure.
+QString unansweredPort(int &listener, int &queued)
+{
+    listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(listener, 0) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    queued = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (::connect(queued, reinterpret_cast<sockaddr *>(&address), length) != 0)
+        return {};
+    return QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port));
+}
+
 } // namespace
 
 // Serial device servers: the relay's line over raw TCP and over RFC 2217, as the window and
@@ -150,6 +171,7 @@ private slots:
     void failures_data();
     void failures();
     void comPortOption();
+    void windowStaysLiveWhileConnecting();
 };
 
 void TestNetwork::names_data()
@@ -278,18 +300,8 @@ void TestNetwork::failures()
     } else if (kind == QLatin1String("name")) {
         url = QStringLiteral("rfc2217://%1.example:2217").arg(QString(64, u'a'));
     } else if (kind == QLatin1String("backlog")) {
-        // A listener that never accepts, its queue full: the next handshake goes unanswered.
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0);
-        QVERIFY(::listen(listener, 0) == 0);
-        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
-        queued = ::socket(AF_INET, SOCK_STREAM, 0);
-        QVERIFY(::connect(queued, reinterpret_cast<sockaddr *>(&address), length) == 0);
-        url = QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        url = unansweredPort(listener, queued);
+        QVERIFY(!url.isEmpty());
     } else if (kind == QLatin1String("silent")) {
         QVERIFY(silent.listen(QHostAddress::LocalHost)); // accepted by the system, never read
         url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.serverPort());
@@ -345,6 +357,31 @@ void TestNetwork::comPortOption()
     QCOMPARE(port->takeReceived(), QByteArray("x\xff"
                                               "y"));
     port->close();
+}
+
+// The window, while it connects to a server that does not answer: events run, a second click
+// is ignored, and after 3 s it is a port that cannot be used.
+void TestNetwork::windowStaysLiveWhileConnecting()
+{
+    int listener = -1, queued = -1;
+    auto cleanup = qScopeGuard([&] {
+        for (int fd : {listener, queued})
+            if (fd >= 0)
+                ::close(fd);
+    });
+    const QString url = unansweredPort(listener, queued);
+    QVERIFY(!url.isEmpty());
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts, url);
+    w.show();
+    bool liveMeanwhile = false;
+    QTimer::singleShot(1000, &w, [&] {
+        button(w, QStringLiteral("Command12"))->click();
+        liveMeanwhile = w.commands().busy();
+    });
+    button(w, QStringLiteral("Command1_0"))->click();
+    QVERIFY(liveMeanwhile);
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("指定のCOMポートは使用できません。")});
 }
 
 QTEST_MAIN(TestNetwork)

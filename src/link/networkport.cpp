@@ -45,6 +45,8 @@ constexpr unsigned char kParityEven = 3, kNoFlowControl = 1, kPurgeReceived = 1;
 constexpr unsigned char kReceiveErrors = 0x02 | 0x04 | 0x08;
 
 constexpr int kConnectLimitMs = 3000;
+// Ours are at most six bytes; anything longer is cut, never grown without bound.
+constexpr qsizetype kMaxSubnegotiation = 64;
 constexpr int kWriteLimitMs = 1000;
 // 9600 baud, 7E1: a start bit, seven data bits, parity and a stop bit per character.
 constexpr double kCharacterMs = 10.0 * 1000.0 / 9600.0;
@@ -310,7 +312,7 @@ void NetworkPort::parse(QByteArrayView bytes)
         case Parse::Sub:
             if (byte == kIac)
                 m_parse = Parse::SubIac;
-            else
+            else if (m_sub.size() < kMaxSubnegotiation) // a server that never ends one
                 m_sub.append(c);
             break;
         case Parse::SubIac:
