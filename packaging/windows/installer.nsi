@@ -9,7 +9,8 @@
 ; scripts/windows builds it from the installed tree:
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=<project version> -DSTAGE=<tree> -DFILES=<install list>
 ;            -DUNFILES=<removal list> -DSIZE_KB=<size> -DICON=<.ico> -DOUTFILE=<exe>
-;            -DDEFINES=<installer-defines.nsh of the build> installer.nsi
+;            -DDEFINES=<installer-defines.nsh of the build> [-DSIGN=packaging/windows/sign]
+;            installer.nsi
 ; A 64-bit installer: the program is 64-bit, and a 32-bit stub would need 32-bit Windows
 ; support that not every system running it has.
 Unicode true
@@ -31,6 +32,11 @@ ManifestDPIAware true
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+; The uninstaller comes into being here, so it is signed here, like the programs; scripts/windows
+; signs the installer once it is written.
+!ifdef SIGN
+    !uninstfinalize '"${SIGN}" "%1"' = 0
+!endif
 InstallDir "$PROGRAMFILES64\VELTRA Settings"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
