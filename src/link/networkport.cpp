@@ -9,8 +9,9 @@
 #include <cmath>
 
 #ifdef Q_OS_WIN
-#include <mstcpip.h>
 #include <winsock2.h>
+// After winsock2.h, which it needs.
+#include <mstcpip.h>
 #else
 #include <netinet/in.h>
 #include <netinet/tcp.h>
