@@ -434,6 +434,31 @@ void TestSettingsFile::readLines_data()
             QByteArray(boundary - 1 - joined(lines.mid(0, 1)).size() - padded[1].size(), 'x');
         QTest::addRow("CR LF across %d", boundary) << joined(padded) << ok << knownDataLines();
     }
+    // Reading in 64 KiB chunks: a CR that opens a chunk, a last byte alone in one, a line
+    // exactly as long as the bound, and an LF after a CR LF that opens the next line.
+    constexpr qsizetype kChunk = 64 * 1024;
+    QList<QByteArray> crFirst = lines;
+    const qsizetype tail = kChunk - joined(lines.mid(0, 2)).size() - crFirst[2].size();
+    crFirst[2] += QByteArray(tail, 'x'); // beyond the last item: kept in the line, not parsed
+    QStringList dataCrFirst = knownDataLines();
+    dataCrFirst[0] += QString(tail, u'x');
+    QTest::newRow("CR first in a chunk") << joined(crFirst) << ok << dataCrFirst;
+    QByteArray lastAlone = kKnownFile.chopped(2);
+    lastAlone.insert(lines[0].size() + 2 + lines[1].size(),
+                     QByteArray(kChunk + 1 - lastAlone.size(), 'x'));
+    QTest::newRow("last byte alone in a chunk") << lastAlone << ok << knownDataLines();
+    QList<QByteArray> longest = lines;
+    const qsizetype labelEnd = longest[2].indexOf(',');
+    const qsizetype padding = kChunk - longest[2].size();
+    longest[2].insert(labelEnd, QByteArray(padding, 'x'));
+    QStringList dataLongest = knownDataLines();
+    dataLongest[0].insert(dataLongest[0].indexOf(u','), QString(padding, u'x'));
+    QTest::newRow("a line as long as the bound") << joined(longest) << ok << dataLongest;
+    QList<QByteArray> lfFirst = lines;
+    lfFirst[2].prepend('\n');
+    QStringList dataLfFirst = knownDataLines();
+    dataLfFirst[0].prepend(u'\n');
+    QTest::newRow("LF after CR LF") << joined(lfFirst) << ok << dataLfFirst;
 
     QTest::newRow("LF only") << joined(lines, "\n") << notFile << QStringList();
     QTest::newRow("blank before the marker") << " " + kKnownFile << notFile << QStringList();
@@ -468,6 +493,10 @@ void TestSettingsFile::unreadable()
     QCOMPARE(readSettingsFile(dir.filePath(QStringLiteral("missing.DT"))).status,
              LoadStatus::Unreadable);
     QCOMPARE(readSettingsFile(dir.path()).status, LoadStatus::Unreadable);
+#ifdef Q_OS_LINUX
+    // It opens, but reading fails: an error, never a file that merely ends early.
+    QCOMPARE(readSettingsFile(QStringLiteral("/proc/self/mem")).status, LoadStatus::Unreadable);
+#endif
 }
 
 void TestSettingsFile::hugeFile_data()
