@@ -1,5 +1,7 @@
 #include "link/qtserialport.h"
 
+#include "link/portdetails.h"
+
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -67,11 +69,12 @@ QList<PresentPort> presentPorts()
 {
     QList<PresentPort> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        QStringList words;
-        for (const QString &word : {info.description(), info.manufacturer()})
-            if (!word.isEmpty() && !words.contains(word))
-                words << word;
-        ports.append({info.systemLocation(), words.join(QStringLiteral(", "))});
+        PresentPort port{info.systemLocation(), info.description(), info.manufacturer()};
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            port.usbId = usbIdText(info.vendorIdentifier(), info.productIdentifier());
+        port.serialNumber = info.serialNumber();
+        port.bluetooth = isBluetoothPort(port.name);
+        ports.append(port);
     }
     std::sort(ports.begin(), ports.end(), [](const PresentPort &a, const PresentPort &b) {
         return portNameLess(a.name, b.name);
