@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -20,8 +21,67 @@
 #include "link/winserialport.h"
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+
+#ifdef Q_OS_LINUX
+#include <dlfcn.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdarg>
+
+// A serial driver that knows ASYNC_LOW_LATENCY, in front of the one pseudo-terminal a test
+// names: a pty has no such setting (ENOTTY), and the machine has no USB adapter. This program's
+// own ioctl comes before the C library's for every caller in it, and passes on the rest.
+namespace {
+
+struct FakeSerialDriver
+{
+    dev_t device = 0; // the device answered for; 0: nothing is faked
+    int flags = 0;    // what TIOCGSERIAL reports
+    int refusal = 0;  // errno of TIOCSSERIAL; 0 takes it
+    QList<int> set;   // the flags each TIOCSSERIAL asked for
+};
+FakeSerialDriver fakeDriver;
+
+bool faked(int fd)
+{
+    using Status = struct stat;
+    Status info{};
+    return fakeDriver.device != 0 && ::fstat(fd, &info) == 0 && info.st_rdev == fakeDriver.device;
+}
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    va_list arguments;
+    va_start(arguments, request);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    if ((request == TIOCGSERIAL || request == TIOCSSERIAL) && faked(fd)) {
+        auto *serial = static_cast<serial_struct *>(argument);
+        if (request == TIOCGSERIAL) {
+            *serial = serial_struct{};
+            serial->flags = fakeDriver.flags;
+            return 0;
+        }
+        fakeDriver.set << serial->flags;
+        if (fakeDriver.refusal != 0) {
+            errno = fakeDriver.refusal;
+            return -1;
+        }
+        fakeDriver.flags = serial->flags;
+        return 0;
+    }
+    using Ioctl = int (*)(int, unsigned long, ...);
+    static const auto next = reinterpret_cast<Ioctl>(::dlsym(RTLD_NEXT, "ioctl"));
+    return next(fd, request, argument);
+}
 #endif
 
 using namespace veltra;
@@ -158,6 +218,10 @@ private slots:
 #endif
     void hangUpIsLostOnceAndClosed();
     void presentPortsAreTheSystems();
+#ifdef Q_OS_LINUX
+    void lowLatencyIsAskedAndPutBack_data();
+    void lowLatencyIsAskedAndPutBack();
+#endif
 };
 
 void TestSerialPort::portNames_data()
@@ -528,6 +592,46 @@ void TestSerialPort::presentPortsAreTheSystems()
     }
 #endif
 }
+
+#ifdef Q_OS_LINUX
+void TestSerialPort::lowLatencyIsAskedAndPutBack_data()
+{
+    QTest::addColumn<bool>("faked");
+    QTest::addColumn<int>("flags");   // the driver's, before the open
+    QTest::addColumn<int>("refusal"); // errno of TIOCSSERIAL
+    QTest::addColumn<QList<int>>("set");
+    const int other = int(ASYNC_SKIP_TEST); // a flag of the driver's own, kept
+    const int low = int(ASYNC_LOW_LATENCY);
+    QTest::newRow("a driver that takes it, then has it put back")
+        << true << other << 0 << QList<int>{other | low, other};
+    QTest::newRow("already set: left as it is") << true << (other | low) << 0 << QList<int>{};
+    QTest::newRow("a driver that refuses it") << true << 0 << EPERM << QList<int>{low};
+    QTest::newRow("a pseudo-terminal: ENOTTY") << false << 0 << 0 << QList<int>{};
+}
+
+void TestSerialPort::lowLatencyIsAskedAndPutBack()
+{
+    QFETCH(bool, faked);
+    QFETCH(int, flags);
+    QFETCH(int, refusal);
+    QFETCH(QList<int>, set);
+    RelaySim sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const auto cleanup = qScopeGuard([] { fakeDriver = {}; });
+    if (faked) {
+        using Status = struct stat;
+        Status info{};
+        QCOMPARE(::stat(QFile::encodeName(sim.portPath()).constData(), &info), 0);
+        fakeDriver = {info.st_rdev, flags, refusal, {}};
+    }
+    const std::unique_ptr<SerialPort> port = openPort(sim.portPath());
+    QVERIFY(port);
+    // Whatever the driver said, the line works.
+    QCOMPARE(transact(*port, readRequest(2)).reply, sim::RelayModel().replyFrame(2));
+    port->close();
+    QCOMPARE(fakeDriver.set, set);
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestSerialPort)
 #include "tst_serialport.moc"
