@@ -4,6 +4,7 @@
 #include "faultyline.h"
 #include "file/settingsfile.h"
 #include "file/sjis.h"
+#include "link/serialport.h"
 #include "settings/memoryfields.h"
 #include "version.h"
 
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -153,6 +155,9 @@ private slots:
     void checkFile();
     void setValuesOfAFile();
     void findRelays();
+    void portLines_data();
+    void portLines();
+    void portsListedAlikeInJson();
     void linksNoWidgetsAndNoGui();
 };
 
@@ -161,7 +166,7 @@ void TestCli::helpAndVersion()
     const Result help = runCli({QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
     for (const char *line :
-         {"veltra-cli ports",
+         {"veltra-cli ports [--json]",
           "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT] [--log FILE]",
           "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json] [--log "
           "FILE]",
@@ -944,6 +949,54 @@ void TestCli::findRelays()
         runCli({QStringLiteral("find"), QStringLiteral("--port"), silent.portPath()});
     QCOMPARE(none.code, 3);
     QVERIFY(none.out.isEmpty());
+}
+
+void TestCli::portLines_data()
+{
+    QTest::addColumn<PresentPort>("port");
+    QTest::addColumn<QString>("line");
+    // The first two as they always were: a script that splits name and description off the
+    // front reads the same.
+    QTest::newRow("nothing known") << PresentPort{QStringLiteral("/dev/ttyS0")} << "/dev/ttyS0";
+    QTest::newRow("a description")
+        << PresentPort{QStringLiteral("COM1"), QStringLiteral("Communications Port (COM1)")}
+        << "COM1\tCommunications Port (COM1)";
+    QTest::newRow("a USB adapter")
+        << PresentPort{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
+                       QStringLiteral("FTDI"), QStringLiteral("0403:6001"),
+                       QStringLiteral("A50285BI")}
+        << "/dev/ttyUSB0\tFT232R USB UART\tFTDI\t0403:6001\tA50285BI";
+    QTest::newRow("a serial number alone keeps its column")
+        << PresentPort{QStringLiteral("COM7"), {}, {}, {}, QStringLiteral("0001")}
+        << "COM7\t\t\t\t0001";
+}
+
+void TestCli::portLines()
+{
+    QFETCH(PresentPort, port);
+    QFETCH(QString, line);
+    QCOMPARE(cli::portLine(port), line);
+    const QJsonObject json = cli::portJson(port);
+    const QStringList fields = line.split(u'\t');
+    const char *keys[] = {"name", "description", "manufacturer", "usbId", "serialNumber"};
+    for (int column = 0; column < 5; ++column)
+        QCOMPARE(json[QLatin1String(keys[column])].toString(), fields.value(column));
+    QCOMPARE(json["bluetooth"].toBool(true), false);
+}
+
+void TestCli::portsListedAlikeInJson()
+{
+    const Result text = runCli({QStringLiteral("ports")});
+    const Result json = runCli({QStringLiteral("ports"), QStringLiteral("--json")});
+    QCOMPARE(text.code, 0);
+    QCOMPARE(json.code, 0);
+    QStringList lines;
+    for (const QJsonValue &port : QJsonDocument::fromJson(json.out.toUtf8())["ports"].toArray())
+        lines << cli::portLine({port["name"].toString(), port["description"].toString(),
+                                port["manufacturer"].toString(), port["usbId"].toString(),
+                                port["serialNumber"].toString()}) +
+                     u'\n';
+    QCOMPARE(lines.join(QString()), text.out);
 }
 
 void TestCli::linksNoWidgetsAndNoGui()

@@ -1,4 +1,6 @@
+#include "link/portdetails.h"
 #include "link/serialport.h"
+#include "operations/commands.h"
 #include "scriptedprompts.h"
 #include "settings/items.h"
 #include "ui/helpwindow.h"
@@ -70,6 +72,11 @@ private slots:
     void portToolTip_data();
     void portToolTip();
     void portToolTipIsMadeWhenShown();
+    void windowsDeviceIds_data();
+    void windowsDeviceIds();
+    void latencyTimerNotice_data();
+    void latencyTimerNotice();
+    void bluetoothPortsOnlyWhenNamed();
     void fileFromOutsideTakesTheLoadPath();
     void droppedFileLoads();
     void dropsThatAreNoSettingsFile_data();
@@ -121,6 +128,24 @@ void TestDesktop::portToolTip_data()
                        QStringLiteral("　%1　%2").arg(usb.name, usb.description)};
     QTest::newRow("nothing to open")
         << "0" << QList<PresentPort>{} << QStringList{"\"0\" で開けるポートはありません。"};
+    // Three identical adapters told apart; the slow one says how to make it fast.
+    PresentPort adapter{QStringLiteral("COM5"), QStringLiteral("USB Serial Port (COM5)"),
+                        QStringLiteral("FTDI"), QStringLiteral("0403:6001"),
+                        QStringLiteral("A50285BI")};
+    adapter.latencyTimerMs = 16;
+    PresentPort quick = adapter;
+    quick.name = QStringLiteral("COM6");
+    quick.description = QStringLiteral("USB Serial Port (COM6)");
+    quick.serialNumber = QStringLiteral("A50285BJ");
+    quick.latencyTimerMs = 4;
+    QTest::newRow("USB adapters")
+        << "5" << QList<PresentPort>{adapter, quick}
+        << QStringList{
+               "　COM5　USB Serial Port (COM5)　FTDI　USB 0403:6001　シリアル番号 A50285BI",
+               "　　このUSBシリアル変換器の応答待ち時間 (Latency Timer) は 16 ms です。",
+               "　　デバイスマネージャー → ポートの設定 → 詳細設定 で 1～4 ms "
+               "にすると読み込みが速くなります。",
+               "　COM6　USB Serial Port (COM6)　FTDI　USB 0403:6001　シリアル番号 A50285BJ"};
 }
 
 void TestDesktop::portToolTip()
@@ -140,6 +165,11 @@ void TestDesktop::portToolTip()
     QVERIFY(tip.constLast().contains(QStringLiteral("[追加機能]「ポートが開けないとき」")));
     QVERIFY(HelpWindow::additionsText().contains(QStringLiteral("　ポートが開けないとき\n")));
 #endif
+    // A latency timer low enough is nothing to mention.
+    QCOMPARE(tip.filter(QStringLiteral("Latency Timer")).size(),
+             std::count_if(ports.begin(), ports.end(), [](const PresentPort &port) {
+                 return port.latencyTimerMs > kLatencyTimerLimitMs;
+             }));
 }
 
 void TestDesktop::portToolTipIsMadeWhenShown()
@@ -154,6 +184,98 @@ void TestDesktop::portToolTipIsMadeWhenShown()
     field->setEditText(QStringLiteral("COM12"));
     QApplication::sendEvent(field, &hover);
     QVERIFY(field->toolTip().contains(QStringLiteral("COM12 → COM12")));
+}
+
+void TestDesktop::windowsDeviceIds_data()
+{
+    QTest::addColumn<QStringList>("hardwareIds");
+    QTest::addColumn<QStringList>("instanceIds"); // the port's, then its parents'
+    QTest::addColumn<QString>("usbId");
+    QTest::addColumn<QString>("serialNumber");
+    QTest::addColumn<bool>("bluetooth");
+    QTest::newRow("FTDI adapter: its own bus under the USB device")
+        << QStringList{"FTDIBUS\\COMPORT&VID_0403&PID_6001"}
+        << QStringList{"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000",
+                       "USB\\VID_0403&PID_6001\\A50285BI", "USB\\ROOT_HUB30\\4&2A1B&0&0"}
+        << "0403:6001"
+        << "A50285BI" << false;
+    QTest::newRow("CDC modem: the USB device itself")
+        << QStringList{"USB\\VID_2341&PID_0043&REV_0001", "USB\\VID_2341&PID_0043"}
+        << QStringList{"USB\\VID_2341&PID_0043\\75330303035351A0B0A1"} << "2341:0043"
+        << "75330303035351A0B0A1" << false;
+    QTest::newRow("interface of a composite device, lower-case hex")
+        << QStringList{"USB\\VID_10c4&PID_ea71&MI_00"}
+        << QStringList{"USB\\VID_10C4&PID_EA71&MI_00\\6&2B3C4D&0&0000",
+                       "USB\\VID_10C4&PID_EA71\\0123ABCD"}
+        << "10C4:EA71"
+        << "0123ABCD" << false;
+    QTest::newRow("no serial number: Windows made one up, the hub's is not it")
+        << QStringList{"USB\\VID_067B&PID_2303&REV_0300"}
+        << QStringList{"USB\\VID_067B&PID_2303\\5&1F2E3D&0&2", "USB\\VID_05E3&PID_0610\\HUB0001"}
+        << "067B:2303"
+        << "" << false;
+    QTest::newRow("Bluetooth")
+        << QStringList{"BTHENUM\\{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0002"}
+        << QStringList{"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&"
+                       "2E5F&0&001122334455_C00000000"}
+        << ""
+        << "" << true;
+    QTest::newRow("built-in UART")
+        << QStringList{"ACPI\\PNP0501", "*PNP0501"} << QStringList{"ACPI\\PNP0501\\1"} << ""
+        << "" << false;
+}
+
+void TestDesktop::windowsDeviceIds()
+{
+    QFETCH(QStringList, hardwareIds);
+    QFETCH(QStringList, instanceIds);
+    QFETCH(QString, usbId);
+    QFETCH(QString, serialNumber);
+    QFETCH(bool, bluetooth);
+    QCOMPARE(usbIdFromHardwareIds(hardwareIds), usbId);
+    QCOMPARE(usbSerialNumber(instanceIds), serialNumber);
+    QCOMPARE(isBluetoothPort(instanceIds.constFirst()), bluetooth);
+}
+
+void TestDesktop::latencyTimerNotice_data()
+{
+    QTest::addColumn<int>("ms");
+    QTest::addColumn<QString>("notice");
+    const QString sixteen = QStringLiteral(
+        "このUSBシリアル変換器の応答待ち時間 (Latency Timer) は 16 ms です。デバイスマネージャー "
+        "→ ポートの設定 → 詳細設定 で 1～4 ms にすると読み込みが速くなります。");
+    QTest::newRow("1 ms") << 1 << "";
+    QTest::newRow("4 ms") << 4 << "";
+    QTest::newRow("5 ms") << 5 << QString(sixteen).replace(QStringLiteral(" 16 "), " 5 ");
+    QTest::newRow("16 ms, the drivers' default") << 16 << sixteen;
+    QTest::newRow("255 ms") << 255 << QString(sixteen).replace(QStringLiteral(" 16 "), " 255 ");
+}
+
+void TestDesktop::latencyTimerNotice()
+{
+    QFETCH(int, ms);
+    QFETCH(QString, notice);
+    QCOMPARE(veltra::latencyTimerNotice(ms).value_or(QString()), notice);
+}
+
+void TestDesktop::bluetoothPortsOnlyWhenNamed()
+{
+    const QList<PresentPort> present{
+        {QStringLiteral("COM3"), QStringLiteral("USB Serial Port (COM3)")},
+        {QStringLiteral("COM4"),
+         QStringLiteral("Standard Serial over Bluetooth link (COM4)"),
+         {},
+         {},
+         {},
+         true},
+        {QStringLiteral("COM5"),
+         QStringLiteral("Standard Serial over Bluetooth link (COM5)"),
+         {},
+         {},
+         {},
+         true}};
+    QCOMPARE(relaySearchPorts(present, {}), QStringList{"COM3"});
+    QCOMPARE(relaySearchPorts(present, {QStringLiteral("COM5")}), (QStringList{"COM3", "COM5"}));
 }
 
 void TestDesktop::fileFromOutsideTakesTheLoadPath()

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -20,8 +21,67 @@
 #include "link/winserialport.h"
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+
+#ifdef Q_OS_LINUX
+#include <dlfcn.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdarg>
+
+// A serial driver that knows ASYNC_LOW_LATENCY, in front of the one pseudo-terminal a test
+// names: a pty has no such setting (ENOTTY), and the machine has no USB adapter. This program's
+// own ioctl comes before the C library's for every caller in it, and passes on the rest.
+namespace {
+
+struct FakeSerialDriver
+{
+    dev_t device = 0; // the device answered for; 0: nothing is faked
+    int flags = 0;    // what TIOCGSERIAL reports
+    int refusal = 0;  // errno of TIOCSSERIAL; 0 takes it
+    QList<int> set;   // the flags each TIOCSSERIAL asked for
+};
+FakeSerialDriver fakeDriver;
+
+bool faked(int fd)
+{
+    using Status = struct stat;
+    Status info{};
+    return fakeDriver.device != 0 && ::fstat(fd, &info) == 0 && info.st_rdev == fakeDriver.device;
+}
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    va_list arguments;
+    va_start(arguments, request);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    if ((request == TIOCGSERIAL || request == TIOCSSERIAL) && faked(fd)) {
+        auto *serial = static_cast<serial_struct *>(argument);
+        if (request == TIOCGSERIAL) {
+            *serial = serial_struct{};
+            serial->flags = fakeDriver.flags;
+            return 0;
+        }
+        fakeDriver.set << serial->flags;
+        if (fakeDriver.refusal != 0) {
+            errno = fakeDriver.refusal;
+            return -1;
+        }
+        fakeDriver.flags = serial->flags;
+        return 0;
+    }
+    using Ioctl = int (*)(int, unsigned long, ...);
+    static const auto next = reinterpret_cast<Ioctl>(::dlsym(RTLD_NEXT, "ioctl"));
+    return next(fd, request, argument);
+}
 #endif
 
 using namespace veltra;
@@ -158,6 +218,16 @@ private slots:
 #endif
     void hangUpIsLostOnceAndClosed();
     void presentPortsAreTheSystems();
+    void beginOpenReportsFromTheEventLoop_data();
+    void beginOpenReportsFromTheEventLoop();
+#ifdef Q_OS_WIN
+    void lateOpenIsClosedUnused_data();
+    void lateOpenIsClosedUnused();
+#endif
+#ifdef Q_OS_LINUX
+    void lowLatencyIsAskedAndPutBack_data();
+    void lowLatencyIsAskedAndPutBack();
+#endif
 };
 
 void TestSerialPort::portNames_data()
@@ -528,6 +598,150 @@ void TestSerialPort::presentPortsAreTheSystems()
     }
 #endif
 }
+
+void TestSerialPort::beginOpenReportsFromTheEventLoop_data()
+{
+    QTest::addColumn<bool>("relay"); // the simulated relay's line, or a port that is not there
+    QTest::newRow("the relay's line") << true;
+    QTest::newRow("a port that is not there") << false;
+}
+
+void TestSerialPort::beginOpenReportsFromTheEventLoop()
+{
+    QFETCH(bool, relay);
+    RelaySim sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    std::unique_ptr<SerialPort> port(createSerialPort(nullptr));
+#ifdef Q_OS_WIN
+    const QString missing = QStringLiteral("COM77");
+#else
+    const QString missing = QStringLiteral("/dev/veltra-no-such-port");
+#endif
+    port->setPortName(relay ? sim.portPath() : missing);
+    port->setLineSettings();
+    QSignalSpy finished(port.get(), &SerialPort::openFinished);
+    port->beginOpen();
+    // Callers connect around the call: a report from inside it would be lost.
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), relay);
+    QCOMPARE(port->isOpen(), relay);
+    if (relay)
+        QCOMPARE(transact(*port, readRequest(4)).reply, sim::RelayModel().replyFrame(4));
+}
+
+#ifdef Q_OS_WIN
+void TestSerialPort::lateOpenIsClosedUnused_data()
+{
+    QTest::addColumn<bool>("closedMeanwhile");
+    QTest::newRow("not open within the limit") << false;
+    QTest::newRow("closed while opening") << true;
+}
+
+void TestSerialPort::lateOpenIsClosedUnused()
+{
+    QFETCH(bool, closedMeanwhile);
+    // The late handle is a pipe's client end: the pipe's server sees it closed, and whether
+    // anything was sent on it first.
+    const std::wstring pipe = LR"(\\.\pipe\veltra-late-open)";
+    const HANDLE server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                           PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
+    QVERIFY(server != INVALID_HANDLE_VALUE);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A driver that keeps CreateFileW until the test lets it go, as some Bluetooth ones do for
+    // seconds. Left open to the end: the opening thread may still wait on it.
+    const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const auto cleanup = qScopeGuard([&] {
+        SetEvent(release);
+        CancelIoEx(server, &overlapped);
+        WaitForSingleObject(overlapped.hEvent, 1000);
+        CloseHandle(overlapped.hEvent);
+        CloseHandle(server);
+    });
+    WinSerialPort port(nullptr, [pipe, release](const std::wstring &) {
+        WaitForSingleObject(release, 60000);
+        return CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    });
+    port.setPortName(QStringLiteral("COM1"));
+    port.setLineSettings();
+    QSignalSpy finished(&port, &SerialPort::openFinished);
+    port.beginOpen();
+    if (closedMeanwhile) {
+        port.close();
+    } else {
+        QVERIFY(finished.wait(WinSerialPort::kOpenLimitMs + 5000));
+        QCOMPARE(finished.at(0).at(0).toBool(), false);
+    }
+    QVERIFY(!port.isOpen());
+
+    QVERIFY(!ConnectNamedPipe(server, &overlapped));
+    QCOMPARE(GetLastError(), DWORD(ERROR_IO_PENDING));
+    SetEvent(release);
+    QCOMPARE(WaitForSingleObject(overlapped.hEvent, 10000), DWORD(WAIT_OBJECT_0));
+    char byte = 0;
+    DWORD got = 0;
+    DWORD error = ERROR_SUCCESS;
+    overlapped.Internal = overlapped.InternalHigh = 0;
+    ResetEvent(overlapped.hEvent);
+    if (!ReadFile(server, &byte, 1, nullptr, &overlapped)) {
+        error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            QCOMPARE(WaitForSingleObject(overlapped.hEvent, 10000), DWORD(WAIT_OBJECT_0));
+            error = GetOverlappedResult(server, &overlapped, &got, FALSE) ? ERROR_SUCCESS
+                                                                          : GetLastError();
+        }
+    }
+    QCOMPARE(error, DWORD(ERROR_BROKEN_PIPE));
+    QCOMPARE(got, DWORD(0));
+    // Nor does the port speak of that open again.
+    QTest::qWait(100);
+    QCOMPARE(finished.count(), closedMeanwhile ? 0 : 1);
+    QVERIFY(!port.isOpen());
+}
+#endif
+
+#ifdef Q_OS_LINUX
+void TestSerialPort::lowLatencyIsAskedAndPutBack_data()
+{
+    QTest::addColumn<bool>("faked");
+    QTest::addColumn<int>("flags");   // the driver's, before the open
+    QTest::addColumn<int>("refusal"); // errno of TIOCSSERIAL
+    QTest::addColumn<QList<int>>("set");
+    const int other = int(ASYNC_SKIP_TEST); // a flag of the driver's own, kept
+    const int low = int(ASYNC_LOW_LATENCY);
+    QTest::newRow("a driver that takes it, then has it put back")
+        << true << other << 0 << QList<int>{other | low, other};
+    QTest::newRow("already set: left as it is") << true << (other | low) << 0 << QList<int>{};
+    QTest::newRow("a driver that refuses it") << true << 0 << EPERM << QList<int>{low};
+    QTest::newRow("a pseudo-terminal: ENOTTY") << false << 0 << 0 << QList<int>{};
+}
+
+void TestSerialPort::lowLatencyIsAskedAndPutBack()
+{
+    QFETCH(bool, faked);
+    QFETCH(int, flags);
+    QFETCH(int, refusal);
+    QFETCH(QList<int>, set);
+    RelaySim sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const auto cleanup = qScopeGuard([] { fakeDriver = {}; });
+    if (faked) {
+        using Status = struct stat;
+        Status info{};
+        QCOMPARE(::stat(QFile::encodeName(sim.portPath()).constData(), &info), 0);
+        fakeDriver = {info.st_rdev, flags, refusal, {}};
+    }
+    const std::unique_ptr<SerialPort> port = openPort(sim.portPath());
+    QVERIFY(port);
+    // Whatever the driver said, the line works.
+    QCOMPARE(transact(*port, readRequest(2)).reply, sim::RelayModel().replyFrame(2));
+    port->close();
+    QCOMPARE(fakeDriver.set, set);
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestSerialPort)
 #include "tst_serialport.moc"

@@ -17,12 +17,38 @@
 // them, and runner.cpp holds what they share.
 namespace veltra::cli {
 
-int Runner::ports(const QCommandLineParser &)
+QString portLine(const PresentPort &port)
 {
-    for (const PresentPort &port : presentPorts())
-        out(port.description.isEmpty()
-                ? port.name + u'\n'
-                : QStringLiteral("%1\t%2\n").arg(port.name, port.description));
+    QStringList fields{port.name, port.description, port.manufacturer, port.usbId,
+                       port.serialNumber};
+    while (fields.size() > 1 && fields.constLast().isEmpty())
+        fields.removeLast();
+    return fields.join(u'\t');
+}
+
+QJsonObject portJson(const PresentPort &port)
+{
+    return {{"name", port.name},
+            {"description", port.description},
+            {"manufacturer", port.manufacturer},
+            {"usbId", port.usbId},
+            {"serialNumber", port.serialNumber},
+            {"bluetooth", port.bluetooth}};
+}
+
+int Runner::ports(const QCommandLineParser &parser)
+{
+    const QList<PresentPort> ports = presentPorts();
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonArray list;
+        for (const PresentPort &port : ports)
+            list.append(portJson(port));
+        m_console.out(QJsonDocument(QJsonObject{{"ports", list}}).toJson(QJsonDocument::Compact) +
+                      '\n');
+        return kSuccess;
+    }
+    for (const PresentPort &port : ports)
+        out(portLine(port) + u'\n');
     return kSuccess;
 }
 
@@ -266,8 +292,7 @@ int Runner::find(const QCommandLineParser &parser)
 {
     QStringList ports = parser.values(QStringLiteral("port"));
     if (ports.isEmpty())
-        for (const PresentPort &port : presentPorts())
-            ports << port.name;
+        ports = relaySearchPorts(presentPorts(), {});
     const auto s = session(QString());
     s->commands.FindRelays(ports);
     const Outcome &outcome = s->commands.outcome();

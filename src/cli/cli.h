@@ -7,9 +7,12 @@
 #include <functional>
 #include <optional>
 
+class QJsonObject;
+
 namespace veltra {
 class SerialPort;
-}
+struct PresentPort;
+} // namespace veltra
 
 namespace veltra::cli {
 
@@ -40,6 +43,13 @@ struct Console
     // The serial line of each session; the platform's own when empty.
     std::function<SerialPort *()> serialPort;
 };
+
+// One port as `ports` lists it: name<TAB>description<TAB>manufacturer<TAB>VID:PID<TAB>serial
+// number, with empty fields at the end left off, so that a script reading the first two
+// fields reads them as before the others came.
+QString portLine(const PresentPort &port);
+// The same port as `ports --json` lists it.
+QJsonObject portJson(const PresentPort &port);
 
 // Runs one command line (without the program's name); returns the exit code.
 int run(const QStringList &arguments, const Console &console);

@@ -39,8 +39,17 @@ const QList<CommandRow> &commandTable()
     // Each text is laid out as --help prints it.
     // clang-format off
     static const QList<CommandRow> table{
-        {"ports", "ports", {}, false, 0, 0, &Runner::ports,
-         "Lists the serial ports present now, one per line: name<TAB>description.\n", ""},
+        {"ports", "ports [--json]",
+         {{"json", "--json",
+           "print one JSON object with \"ports\", each port with \"name\", \"description\",\n"
+           "\"manufacturer\", \"usbId\", \"serialNumber\" (\"\" where unknown) and\n"
+           "\"bluetooth\""}},
+         false, 0, 0, &Runner::ports,
+         "Lists the serial ports present now, one per line:\n"
+         "name<TAB>description<TAB>manufacturer<TAB>USB VID:PID<TAB>serial number, each as the\n"
+         "system knows it (VID:PID as 0403:6001), so that identical adapters can be told apart.\n"
+         "What the system does not know is empty, and empty fields at the end are left off.\n",
+         ""},
         {"read", "read  --port P [--page N] [--json] [-o FILE.DT] [--log FILE]",
          {{"port", "--port P", "the relay's port (required)"},
           {"page", "--page N", "read page N only (0 common, 1..8 circuits)"},
@@ -125,7 +134,8 @@ const QList<CommandRow> &commandTable()
           kLogOption},
          false, 0, 0, &Runner::find,
          "Sends a read of the common settings to every port given, or to every port present when\n"
-         "none is, all at the same time, and prints one line per relay that answered:\n"
+         "none is (but those on a Bluetooth link, whose drivers may take seconds to open one),\n"
+         "all at the same time, and prints one line per relay that answered:\n"
          "port<TAB>station. Ports that could not be opened or did not answer are named on stderr.\n"
          "Exits 0 when a relay answered, 3 when none did. Nothing but read requests is sent.\n",
          ""},

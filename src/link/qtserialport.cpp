@@ -1,5 +1,7 @@
 #include "link/qtserialport.h"
 
+#include "link/portdetails.h"
+
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -7,12 +9,17 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
 
 namespace veltra {
 namespace {
@@ -56,6 +63,38 @@ std::optional<LineSettings> deviceLineSettings(int fd)
     return settings;
 }
 
+// Asks the driver to pass received bytes on at once rather than gather them: an FTDI adapter
+// otherwise holds a reply up to its latency timer (16 ms), and takes 1 ms with this flag. True
+// when the flag was set here; a driver without it (a pseudo-terminal says ENOTTY) or one that
+// refuses it leaves the line as it was, which works too.
+bool askLowLatency(int fd)
+{
+#ifdef Q_OS_LINUX
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return false;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#else
+    Q_UNUSED(fd);
+    return false;
+#endif
+}
+
+// The flag is the device's, not the descriptor's: it would outlast our close.
+void endLowLatency(int fd)
+{
+#ifdef Q_OS_LINUX
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || !(serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+#else
+    Q_UNUSED(fd);
+#endif
+}
+
 } // namespace
 
 SerialPort *createDeviceSerialPort(QObject *parent)
@@ -67,11 +106,12 @@ QList<PresentPort> presentPorts()
 {
     QList<PresentPort> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        QStringList words;
-        for (const QString &word : {info.description(), info.manufacturer()})
-            if (!word.isEmpty() && !words.contains(word))
-                words << word;
-        ports.append({info.systemLocation(), words.join(QStringLiteral(", "))});
+        PresentPort port{info.systemLocation(), info.description(), info.manufacturer()};
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            port.usbId = usbIdText(info.vendorIdentifier(), info.productIdentifier());
+        port.serialNumber = info.serialNumber();
+        port.bluetooth = isBluetoothPort(port.name);
+        ports.append(port);
     }
     std::sort(ports.begin(), ports.end(), [](const PresentPort &a, const PresentPort &b) {
         return portNameLess(a.name, b.name);
@@ -86,7 +126,10 @@ QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), m_port(new QSe
             [this](QSerialPort::SerialPortError error) { onError(int(error)); });
 }
 
-QtSerialPort::~QtSerialPort() = default;
+QtSerialPort::~QtSerialPort()
+{
+    close();
+}
 
 void QtSerialPort::setPortName(const QString &systemName)
 {
@@ -128,9 +171,17 @@ bool QtSerialPort::open()
             return false;
         }
     }
+    m_lowLatencySet = askLowLatency(fd);
     // Qt 6.4 may hand back bytes that were waiting before the open.
     m_port->clear(QSerialPort::AllDirections);
     return true;
+}
+
+void QtSerialPort::closeDevice()
+{
+    if (std::exchange(m_lowLatencySet, false))
+        endLowLatency(int(m_port->handle()));
+    m_port->close();
 }
 
 bool QtSerialPort::isOpen() const
@@ -141,7 +192,7 @@ bool QtSerialPort::isOpen() const
 void QtSerialPort::close()
 {
     if (m_port->isOpen())
-        m_port->close();
+        closeDevice();
 }
 
 void QtSerialPort::write(QByteArrayView bytes)
@@ -201,7 +252,7 @@ void QtSerialPort::onError(int error)
     if (!lost || !m_port->isOpen())
         return;
     m_port->clearError();
-    m_port->close();
+    closeDevice();
     emit lineLost();
 }
 

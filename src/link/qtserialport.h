@@ -27,9 +27,11 @@ public:
 
 private:
     void onError(int error);
+    void closeDevice();
 
     QSerialPort *m_port;
     bool m_lineSettingsWanted = false;
+    bool m_lowLatencySet = false; // by us, on this open: put back on close
 };
 
 } // namespace veltra

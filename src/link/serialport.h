@@ -116,10 +116,17 @@ SerialPort *createSerialPort(QObject *parent);
 SerialPort *createDeviceSerialPort(QObject *parent);
 
 // A serial port the system knows right now.
+// What the system does not know stays empty: three identical adapters differ by serial number.
 struct PresentPort
 {
-    QString name;        // what the port field takes: /dev/ttyUSB0, COM3
-    QString description; // the driver's or the device's own words; may be empty
+    QString name;           // what the port field takes: /dev/ttyUSB0, COM3
+    QString description{};  // the driver's or the device's own words
+    QString manufacturer{}; // as the device or its driver names its maker
+    QString usbId{};        // a USB device's "VID:PID", as usbIdText
+    QString serialNumber{}; // the device's own; none where the system made one up
+    bool bluetooth = false; // on a Bluetooth link: opening it may take seconds
+    // An FTDI adapter's latency timer (Windows, from its driver's settings).
+    std::optional<int> latencyTimerMs{};
 
     friend bool operator==(const PresentPort &, const PresentPort &) = default;
 };

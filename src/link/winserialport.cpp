@@ -1,13 +1,20 @@
 #include "link/winserialport.h"
 
+#include "link/portdetails.h"
+#include "link/winportlist.h"
+
 #include <QDeadlineTimer>
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace veltra {
@@ -133,25 +140,90 @@ void renew(std::unique_ptr<WinSerialPort::Io> &io)
 
 } // namespace
 
+// The port and its opening thread each hold one; whoever lets go last closes a handle nobody
+// took.
+struct WinSerialPort::PendingOpen
+{
+    PendingOpen() : finished(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~PendingOpen()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        if (finished)
+            CloseHandle(finished);
+    }
+    PendingOpen(const PendingOpen &) = delete;
+    PendingOpen &operator=(const PendingOpen &) = delete;
+
+    const HANDLE finished; // set by the thread once it is done
+
+    std::mutex mutex; // guards what follows
+    bool done = false;
+    bool abandoned = false; // the port gave up waiting: the thread closes what it opened
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool latencyLookedUp = false;
+    std::optional<int> latencyTimerMs;
+};
+
+namespace {
+
+void openOnItsOwnThread(const std::shared_ptr<WinSerialPort::PendingOpen> &pending,
+                        const WinSerialPort::Opener &opener, const std::wstring &path,
+                        const QString &name, bool lookUpLatency)
+{
+    HANDLE handle = opener(path);
+    // The device manager is asked here too: on a full system that takes a while.
+    std::optional<int> latency;
+    if (handle != INVALID_HANDLE_VALUE && lookUpLatency)
+        latency = ftdiLatencyTimerMs(name);
+    {
+        const std::lock_guard lock(pending->mutex);
+        pending->done = true;
+        if (!pending->abandoned) {
+            pending->handle = std::exchange(handle, INVALID_HANDLE_VALUE);
+            pending->latencyLookedUp = lookUpLatency;
+            pending->latencyTimerMs = latency;
+        }
+    }
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    SetEvent(pending->finished);
+}
+
+HANDLE createFile(const std::wstring &path)
+{
+    return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+} // namespace
+
 SerialPort *createDeviceSerialPort(QObject *parent)
 {
     return new WinSerialPort(parent);
 }
 
-WinSerialPort::WinSerialPort(QObject *parent)
+WinSerialPort::WinSerialPort(QObject *parent, Opener opener)
     : SerialPort(parent), m_read(std::make_unique<Io>()), m_queued(std::make_unique<Io>()),
-      m_write(std::make_unique<Io>())
+      m_write(std::make_unique<Io>()), m_opener(opener ? std::move(opener) : Opener(createFile))
 {
     m_readNotifier = new QWinEventNotifier(m_read->overlapped.hEvent, this);
     m_readNotifier->setEnabled(false);
     connect(m_readNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onReadCompleted);
+    m_openNotifier = new QWinEventNotifier(this);
+    connect(m_openNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onOpenCompleted);
+    m_openLimit = new QTimer(this);
+    m_openLimit->setSingleShot(true);
+    m_openLimit->setTimerType(Qt::PreciseTimer);
+    connect(m_openLimit, &QTimer::timeout, this, &WinSerialPort::onOpenLimit);
 }
 
 WinSerialPort::~WinSerialPort()
 {
     close();
-    // Before the event it watches goes with m_read.
+    // Before the events they watch go with m_read and m_opening.
     delete m_readNotifier;
+    delete m_openNotifier;
 }
 
 QString WinSerialPort::devicePath(const QString &systemName)
@@ -178,21 +250,131 @@ void WinSerialPort::setLineSettings()
         loseLine();
 }
 
-bool WinSerialPort::open()
+bool WinSerialPort::openable() const
 {
-    if (isOpen())
-        return true;
     // Only a serial port's name reaches CreateFileW: a UNC path would connect to another
     // computer with the user's credentials, "\\.\pipe\..." to a pipe server.
     if (m_name.isEmpty() || systemPortName(m_name) != m_name)
         return false;
-    if (!m_read->valid() || !m_queued->valid() || !m_write->valid())
+    return m_read->valid() && m_queued->valid() && m_write->valid();
+}
+
+bool WinSerialPort::open()
+{
+    abandonOpen();
+    if (isOpen())
+        return true;
+    if (!openable())
         return false;
-    const std::wstring path = devicePath(m_name).toStdWString();
-    m_handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
-    if (m_handle == INVALID_HANDLE_VALUE)
+    const HANDLE handle = m_opener(devicePath(m_name).toStdWString());
+    if (handle == INVALID_HANDLE_VALUE)
         return false;
+    const bool lookUp = !m_latencyLookedUp.contains(m_name);
+    return adopt(handle, lookUp, lookUp ? ftdiLatencyTimerMs(m_name) : std::nullopt);
+}
+
+void WinSerialPort::beginOpen()
+{
+    abandonOpen();
+    if (isOpen() || !openable()) {
+        finishOpenLater(isOpen());
+        return;
+    }
+    auto pending = std::make_shared<PendingOpen>();
+    if (!pending->finished) {
+        finishOpenLater(false);
+        return;
+    }
+    try {
+        std::thread(openOnItsOwnThread, pending, m_opener, devicePath(m_name).toStdWString(),
+                    m_name, !m_latencyLookedUp.contains(m_name))
+            .detach();
+    } catch (const std::system_error &) {
+        finishOpenLater(false);
+        return;
+    }
+    m_opening = std::move(pending);
+    m_openNotifier->setHandle(m_opening->finished);
+    m_openNotifier->setEnabled(true);
+    m_openLimit->start(kOpenLimitMs);
+}
+
+void WinSerialPort::finishOpenLater(bool opened)
+{
+    // Never from inside the call: the caller connects to openFinished around it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, opened, round = m_openRound] {
+            if (round == m_openRound)
+                emit openFinished(opened);
+        },
+        Qt::QueuedConnection);
+}
+
+void WinSerialPort::onOpenCompleted()
+{
+    if (!m_opening)
+        return;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool lookedUp = false;
+    std::optional<int> latency;
+    {
+        const std::lock_guard lock(m_opening->mutex);
+        if (!m_opening->done) // a late word of an open given up before this one
+            return;
+        handle = std::exchange(m_opening->handle, INVALID_HANDLE_VALUE);
+        lookedUp = m_opening->latencyLookedUp;
+        latency = m_opening->latencyTimerMs;
+    }
+    m_openNotifier->setEnabled(false);
+    m_openLimit->stop();
+    m_opening.reset();
+    const bool opened = handle != INVALID_HANDLE_VALUE && adopt(handle, lookedUp, latency);
+    emit openFinished(opened);
+}
+
+void WinSerialPort::onOpenLimit()
+{
+    if (!m_opening)
+        return;
+    bool done = false;
+    {
+        const std::lock_guard lock(m_opening->mutex);
+        done = m_opening->done;
+        m_opening->abandoned = !done;
+    }
+    // Done just now, its report not yet delivered: it came in time.
+    if (done) {
+        onOpenCompleted();
+        return;
+    }
+    m_openNotifier->setEnabled(false);
+    m_opening.reset();
+    qCDebug(lcLink) << "open of" << m_name << "not done within" << kOpenLimitMs << "ms";
+    emit openFinished(false);
+}
+
+void WinSerialPort::abandonOpen()
+{
+    ++m_openRound;
+    m_openLimit->stop();
+    m_openNotifier->setEnabled(false);
+    const std::shared_ptr<PendingOpen> pending = std::exchange(m_opening, nullptr);
+    if (!pending)
+        return;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    {
+        const std::lock_guard lock(pending->mutex);
+        pending->abandoned = true;
+        handle = std::exchange(pending->handle, INVALID_HANDLE_VALUE);
+    }
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+bool WinSerialPort::adopt(HANDLE handle, bool latencyLookedUp, std::optional<int> latencyTimerMs)
+{
+    m_handle = handle;
     // Some virtual COM drivers report FILE_TYPE_UNKNOWN: whether this is a serial line is for
     // GetCommState to say, in configure().
     const DWORD type = GetFileType(m_handle);
@@ -206,6 +388,12 @@ bool WinSerialPort::open()
     if (!armRead()) {
         close();
         return false;
+    }
+    if (latencyLookedUp) {
+        m_latencyLookedUp << m_name;
+        if (const std::optional<QString> text =
+                latencyTimerMs ? latencyTimerNotice(*latencyTimerMs) : std::nullopt)
+            emit notice(QStringLiteral("%1: %2").arg(m_name, *text));
     }
     return true;
 }
@@ -396,6 +584,7 @@ bool WinSerialPort::isOpen() const
 
 void WinSerialPort::close()
 {
+    abandonOpen();
     if (!isOpen())
         return;
     endPendingRead();

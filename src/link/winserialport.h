@@ -2,11 +2,13 @@
 
 #include "link/serialport.h"
 
-
 #include <qt_windows.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
+class QTimer;
 class QWinEventNotifier;
 
 namespace veltra {
@@ -21,12 +23,20 @@ class WinSerialPort final : public SerialPort
 {
     Q_OBJECT
 public:
-    explicit WinSerialPort(QObject *parent = nullptr);
+    // What opens the device: CreateFileW on the path. Tests put a driver that keeps the caller
+    // waiting in its place.
+    using Opener = std::function<HANDLE(const std::wstring &path)>;
+
+    explicit WinSerialPort(QObject *parent = nullptr, Opener opener = {});
     ~WinSerialPort() override;
 
     void setPortName(const QString &systemName) override;
     void setLineSettings() override;
     bool open() override;
+    // CreateFileW runs on a thread of its own: some virtual COM drivers (Bluetooth ones) keep
+    // it for seconds. An open not done within kOpenLimitMs fails; a handle that comes later
+    // is closed there and never used.
+    void beginOpen() override;
     bool isOpen() const override;
     void close() override;
     void write(QByteArrayView bytes) override;
@@ -47,10 +57,20 @@ public:
 
     // An overlapped operation's OVERLAPPED, event and buffer.
     struct Io;
+    // An open running on its own thread, shared with that thread.
+    struct PendingOpen;
+
+    static constexpr int kOpenLimitMs = 3000;
 
 private:
     enum class Sent { Whole, TimedOut, Failed };
 
+    bool openable() const;
+    bool adopt(HANDLE handle, bool latencyLookedUp, std::optional<int> latencyTimerMs);
+    void onOpenCompleted();
+    void onOpenLimit();
+    void abandonOpen();
+    void finishOpenLater(bool opened);
     bool configure();
     bool setTimeouts();
     bool armRead();
@@ -72,6 +92,12 @@ private:
     bool m_readPending = false;
     QWinEventNotifier *m_readNotifier = nullptr;
     QByteArray m_received;
+    Opener m_opener;
+    std::shared_ptr<PendingOpen> m_opening;
+    QWinEventNotifier *m_openNotifier = nullptr;
+    QTimer *m_openLimit = nullptr;
+    quint64 m_openRound = 0;       // a close or a new open ends a round: its reports are void
+    QStringList m_latencyLookedUp; // ports whose adapter's latency timer was read once
 };
 
 } // namespace veltra

@@ -427,6 +427,15 @@ void Commands::LoadSettingsFileFrom(const QString &path)
     runExclusive([&] { loadNamedSettingsFile(path); });
 }
 
+QStringList relaySearchPorts(const QList<PresentPort> &present, const QStringList &named)
+{
+    QStringList ports;
+    for (const PresentPort &port : present)
+        if (!port.bluetooth)
+            ports << port.name;
+    return ports + named;
+}
+
 void Commands::FindRelays(const QStringList &ports)
 {
     runExclusive([&] {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "link/devicelink.h"
+#include "link/serialport.h"
 #include "operations/outcome.h"
 #include "settings/decode.h"
 
@@ -30,6 +31,11 @@ struct PageReading
 
     friend bool operator==(const PageReading &, const PageReading &) = default;
 };
+
+// The ports a relay search asks: every port present but those on a Bluetooth link, whose
+// drivers may take seconds to open and then page the far device, and every port named (the port
+// field, --port), whatever it is.
+QStringList relaySearchPorts(const QList<PresentPort> &present, const QStringList &named);
 
 // What a page's three buttons do; the value is the button's index in its control array
 // (Command2_1 copies circuit 1).

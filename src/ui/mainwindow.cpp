@@ -753,13 +753,9 @@ void MainWindow::showHelp()
 
 void MainWindow::findRelay()
 {
-    // Every port present now, and whatever the field names (a port the system does not list).
-    QStringList ports;
-    for (const PresentPort &port : presentPorts())
-        ports << port.name;
-    ports << portText();
+    // Whatever the field names too: a port the system does not list, a Bluetooth one.
     showStatus(messages::searchingForRelays());
-    m_commands->FindRelays(ports);
+    m_commands->FindRelays(relaySearchPorts(presentPorts(), {portText()}));
 }
 
 void MainWindow::showServiceWindow()

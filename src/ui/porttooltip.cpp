@@ -1,5 +1,7 @@
 #include "ui/porttooltip.h"
 
+#include "link/portdetails.h"
+
 #include <QStringList>
 
 namespace veltra {
@@ -13,10 +15,23 @@ QString portFieldToolTip(const QString &fieldText, const QList<PresentPort> &por
     lines << QString() << QStringLiteral("このパソコンのシリアルポート:");
     if (ports.isEmpty())
         lines << QStringLiteral("　見つかりません");
-    for (const PresentPort &port : ports)
-        lines << (port.description.isEmpty()
-                      ? QStringLiteral("　%1").arg(port.name)
-                      : QStringLiteral("　%1　%2").arg(port.name, port.description));
+    for (const PresentPort &port : ports) {
+        // Three identical adapters differ only by their serial numbers.
+        QStringList words{port.name};
+        if (!port.description.isEmpty())
+            words << port.description;
+        if (!port.manufacturer.isEmpty() && port.manufacturer != port.description)
+            words << port.manufacturer;
+        if (!port.usbId.isEmpty())
+            words << QStringLiteral("USB %1").arg(port.usbId);
+        if (!port.serialNumber.isEmpty())
+            words << QStringLiteral("シリアル番号 %1").arg(port.serialNumber);
+        lines << u'　' + words.join(u'　');
+        if (const std::optional<QString> notice =
+                port.latencyTimerMs ? latencyTimerNotice(*port.latencyTimerMs) : std::nullopt)
+            for (const QString &sentence : notice->split(u'。', Qt::SkipEmptyParts))
+                lines << QStringLiteral("　　%1。").arg(sentence); // a tooltip does not wrap
+    }
 #ifndef Q_OS_WIN
     // The usual reason a port that is there will not open.
     lines << QString()
