@@ -126,6 +126,13 @@ void TestDesktop::portToolTip_data()
         << usb.name << QList<PresentPort>{{QStringLiteral("COM1"), QString()}, usb}
         << QStringList{usb.name + QStringLiteral(" → ") + usb.name, "　COM1",
                        QStringLiteral("　%1　%2").arg(usb.name, usb.description)};
+    QTest::newRow("a device server, raw")
+        << "socket://gw:4001" << QList<PresentPort>{}
+        << QStringList{"socket://gw:4001 → gw のポート 4001 に TCP で接続します。"};
+    QTest::newRow("a device server, RFC 2217")
+        << "rfc2217://[fd00::7]:4002" << QList<PresentPort>{}
+        << QStringList{"rfc2217://[fd00::7]:4002 → fd00::7 のポート 4002 に Telnet (RFC 2217) "
+                       "で接続し、9600bps・7ビット・偶数パリティ・ストップビット1に設定します。"};
     QTest::newRow("nothing to open")
         << "0" << QList<PresentPort>{} << QStringList{"\"0\" で開けるポートはありません。"};
     // Three identical adapters told apart; the slow one says how to make it fast.

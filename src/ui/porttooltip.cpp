@@ -10,8 +10,19 @@ QString portFieldToolTip(const QString &fieldText, const QList<PresentPort> &por
 {
     QStringList lines{QStringLiteral("パソコンのRS-232のポートを選択します。")};
     const std::optional<QString> device = systemPortName(fieldText);
-    lines << (device ? QStringLiteral("%1 → %2").arg(fieldText, *device)
-                     : QStringLiteral("\"%1\" で開けるポートはありません。").arg(fieldText));
+    const std::optional<NetworkAddress> address = device ? networkAddress(*device) : std::nullopt;
+    if (address && address->kind == NetworkAddress::Kind::Raw)
+        lines << QStringLiteral("%1 → %2 のポート %3 に TCP で接続します。")
+                     .arg(fieldText, address->host)
+                     .arg(address->port);
+    else if (address)
+        lines << QStringLiteral("%1 → %2 のポート %3 に Telnet (RFC 2217) で接続し、"
+                                "9600bps・7ビット・偶数パリティ・ストップビット1に設定します。")
+                     .arg(fieldText, address->host)
+                     .arg(address->port);
+    else
+        lines << (device ? QStringLiteral("%1 → %2").arg(fieldText, *device)
+                         : QStringLiteral("\"%1\" で開けるポートはありません。").arg(fieldText));
     lines << QString() << QStringLiteral("このパソコンのシリアルポート:");
     if (ports.isEmpty())
         lines << QStringLiteral("　見つかりません");
