@@ -132,7 +132,8 @@ void TestDesktop::portToolTip_data()
     QTest::newRow("a device server, RFC 2217")
         << "rfc2217://[fd00::7]:4002" << QList<PresentPort>{}
         << QStringList{"rfc2217://[fd00::7]:4002 → fd00::7 のポート 4002 に Telnet (RFC 2217) "
-                       "で接続し、9600bps・7ビット・偶数パリティ・ストップビット1に設定します。"};
+                       "で接続し、",
+                       "　9600bps・7ビット・偶数パリティ・ストップビット1に設定します。"};
     QTest::newRow("nothing to open")
         << "0" << QList<PresentPort>{} << QStringList{"\"0\" で開けるポートはありません。"};
     // Three identical adapters told apart; the slow one says how to make it fast.

@@ -288,7 +288,8 @@ void TestSerialPort::lineSettingsAreApplied()
     RelaySim sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     QVERIFY(leaveLineAsAnotherProgramWould(sim.portPath()));
-    std::unique_ptr<SerialPort> port(createSerialPort(nullptr));
+    // The platform's own serial line, whose device control block is read below.
+    std::unique_ptr<SerialPort> port(createDeviceSerialPort(nullptr));
     QSignalSpy notices(port.get(), &SerialPort::notice);
     port->setPortName(sim.portPath());
     port->setLineSettings();

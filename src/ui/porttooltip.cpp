@@ -16,10 +16,10 @@ QString portFieldToolTip(const QString &fieldText, const QList<PresentPort> &por
                      .arg(fieldText, address->host)
                      .arg(address->port);
     else if (address)
-        lines << QStringLiteral("%1 → %2 のポート %3 に Telnet (RFC 2217) で接続し、"
-                                "9600bps・7ビット・偶数パリティ・ストップビット1に設定します。")
+        lines << QStringLiteral("%1 → %2 のポート %3 に Telnet (RFC 2217) で接続し、")
                      .arg(fieldText, address->host)
-                     .arg(address->port);
+                     .arg(address->port)
+              << QStringLiteral("　9600bps・7ビット・偶数パリティ・ストップビット1に設定します。");
     else
         lines << (device ? QStringLiteral("%1 → %2").arg(fieldText, *device)
                          : QStringLiteral("\"%1\" で開けるポートはありません。").arg(fieldText));
