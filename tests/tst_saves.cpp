@@ -86,8 +86,8 @@ QMap<QString, QByteArray> folderState(const QString &folder)
     QMap<QString, QByteArray> state;
     for (const QFileInfo &entry :
          QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-        state.insert(entry.fileName(), entry.isDir() ? QByteArray("<folder>")
-                                                     : bytesOf(entry.filePath()));
+        state.insert(entry.fileName(),
+                     entry.isDir() ? QByteArray("<folder>") : bytesOf(entry.filePath()));
     return state;
 }
 
@@ -115,6 +115,8 @@ private slots:
     void failedSaveLeavesTheOldFile_data();
     void failedSaveLeavesTheOldFile();
     void savesStillComplete();
+    void nothingWhenDeclined_data();
+    void nothingWhenDeclined();
 };
 
 void TestSaves::failedSaveLeavesTheOldFile_data()
@@ -122,10 +124,8 @@ void TestSaves::failedSaveLeavesTheOldFile_data()
     QTest::addColumn<SavePath>("savePath");
     QTest::addColumn<Fault>("fault");
     const std::pair<SavePath, const char *> paths[] = {
-        {SavePath::WindowSave, "設定値保存"},
-        {SavePath::WindowSaveEdited, "編集した設定値を保存"},
-        {SavePath::WindowPdf, "PDFに保存"},
-        {SavePath::CliReadOut, "read -o"},
+        {SavePath::WindowSave, "設定値保存"}, {SavePath::WindowSaveEdited, "編集した設定値を保存"},
+        {SavePath::WindowPdf, "PDFに保存"},   {SavePath::CliReadOut, "read -o"},
         {SavePath::CliSetOut, "set -o"},
     };
     const std::pair<Fault, const char *> faults[] = {
@@ -209,8 +209,8 @@ void TestSaves::failedSaveLeavesTheOldFile()
             code = cli::run({"read", "--port", sim.portPath(), "-o", target}, console);
             break;
         case SavePath::CliSetOut:
-            code = cli::run({"set", source, "3:絶縁監視動作感度設定=50(mA)", "-o", target},
-                            console);
+            code =
+                cli::run({"set", source, "3:絶縁監視動作感度設定=50(mA)", "-o", target}, console);
             break;
         }
     }
@@ -222,9 +222,10 @@ void TestSaves::failedSaveLeavesTheOldFile()
         QCOMPARE(code, int(cli::kFileError));
         QVERIFY2(err.startsWith("設定値を保存できませんでした。 ("), err.constData());
     } else {
-        QCOMPARE(prompts.texts(), QStringList{savePath == SavePath::WindowPdf
-                                                  ? QStringLiteral("PDFを保存できませんでした。")
-                                                  : QStringLiteral("設定値を保存できませんでした。")});
+        QCOMPARE(prompts.texts(),
+                 QStringList{savePath == SavePath::WindowPdf
+                                 ? QStringLiteral("PDFを保存できませんでした。")
+                                 : QStringLiteral("設定値を保存できませんでした。")});
     }
 }
 
@@ -251,9 +252,63 @@ void TestSaves::savesStillComplete()
     for (const QString &line : settingsFileLines(w))
         expected += *encodeShiftJis(line) + "\r\n";
     QCOMPARE(bytesOf(dt), expected);
+    // The report names the file the values were last saved to or loaded from.
+    QCOMPARE(w.commands().lastSettingsFile(), QDir::toNativeSeparators(dt));
+    const QString edited = dir.filePath(QStringLiteral("edited.DT"));
+    prompts.saveNames << edited;
+    w.commands().SaveEditedSettingsFile();
+    QCOMPARE(w.commands().lastSettingsFile(), QDir::toNativeSeparators(edited));
+    prompts.openNames << dt;
+    prompts.answers << kAnswerYes;
+    w.commands().LoadSettingsFile();
+    QCOMPARE(w.commands().lastSettingsFile(), QDir::toNativeSeparators(dt));
     QVERIFY(bytesOf(pdf).startsWith("%PDF-"));
     QVERIFY(bytesOf(pdf).trimmed().endsWith("%%EOF"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
+}
+
+void TestSaves::nothingWhenDeclined_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("設定値保存, the dialog cancelled") << 0;
+    QTest::newRow("編集した設定値を保存, the dialog cancelled") << 1;
+    QTest::newRow("既存設定値取得, the dialog cancelled") << 2;
+    QTest::newRow("既存設定値取得, answered いいえ") << 3;
+}
+
+// A cancelled dialog or a No ends a command without a word, and changes nothing: no file,
+// no value, not the file the report names.
+void TestSaves::nothingWhenDeclined()
+{
+    QFETCH(int, kind);
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    fillBothColumns(w);
+    const QStringList before = settingsFileLines(w, FileColumn::Set);
+    MemoryFields other; // a file whose values differ from the window's
+    const QString file = dir.filePath(QStringLiteral("other.DT"));
+    QVERIFY(writeSettingsFile(file, other, FileColumn::Set));
+    switch (kind) {
+    case 0:
+        w.commands().SaveSettingsFile();
+        break;
+    case 1:
+        w.commands().SaveEditedSettingsFile();
+        break;
+    case 2:
+        w.commands().LoadSettingsFile();
+        break;
+    case 3:
+        prompts.openNames << file;
+        w.commands().LoadSettingsFile();
+        break;
+    }
+    QCOMPARE(prompts.messages.size(), kind == 3 ? 1 : 0); // the question alone
+    QCOMPARE(w.commands().outcome().kind, Outcome::Kind::Declined);
+    QCOMPARE(settingsFileLines(w, FileColumn::Set), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("other.DT")});
+    QVERIFY(w.commands().lastSettingsFile().isEmpty());
 }
 
 QTEST_MAIN(TestSaves)

@@ -191,7 +191,6 @@ void Commands::copyPageCommand(int page)
     int invalidValueFlag = 0;
     CopyPresentToSet(page, m_fields, invalidValueFlag);
     Outcome outcome{CommandId::CopyPage};
-    outcome.page = page;
     if (invalidValueFlag == -1)
         outcome.kind = Outcome::Kind::InvalidPresentValues;
     conclude(outcome);
