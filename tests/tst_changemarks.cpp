@@ -1,6 +1,6 @@
 #include "endtoend.h"
-#include "operations/messages.h"
 #include "operations/commands.h"
+#include "operations/messages.h"
 #include "settings/changes.h"
 #include "ui/changemarks.h"
 
@@ -80,8 +80,9 @@ void TestChangeMarks::fieldStates_data()
                                << "ERROR" << false << warning << "書き込みできません";
     QTest::newRow("empty") << 3 << 4 << "0.3(秒)"
                            << "" << true << warning << "空欄";
-    QTest::newRow("typed, not listed") << 3 << 1 << "45(mA)"
-                                       << "47(mA)" << true << warning << "一覧にない値です。書き込みできません";
+    QTest::newRow("typed, not listed")
+        << 3 << 1 << "45(mA)"
+        << "47(mA)" << true << warning << "一覧にない値です。書き込みできません";
     QTest::newRow("a value of another item") << 3 << 1 << "45(mA)"
                                              << "0.3(秒)" << true << warning << "一覧にない値";
     QTest::newRow("trailing blank") << 0 << 0 << "60Hz"

@@ -109,8 +109,9 @@ void TestFindRelay::closingTheWindowEndsTheSearch()
     Bench bench;
     QVERIFY(bench.start({"--fault", "no-reply"}));
     // Closed as soon as the request is out: the search ends then, not at its 3 s time-out.
-    connect(&bench.w().commands().finder(), &RelayFinder::stillWaiting, &bench.w(),
-            [&] { bench.w().close(); }, Qt::QueuedConnection);
+    connect(
+        &bench.w().commands().finder(), &RelayFinder::stillWaiting, &bench.w(),
+        [&] { bench.w().close(); }, Qt::QueuedConnection);
     QElapsedTimer clock;
     clock.start();
     bench.w().commands().FindRelays({bench.sim.portPath()});

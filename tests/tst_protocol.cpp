@@ -141,9 +141,10 @@ void TestProtocol::verdicts_data()
     QTest::newRow("no CR yet") << good.chopped(1) << ReplyVerdict::Incomplete;
     QTest::newRow("no STX yet") << good.sliced(1) << ReplyVerdict::Incomplete;
     QTest::newRow("wrong checksum") << bad << ReplyVerdict::BadChecksum;
-    QTest::newRow("stray byte before STX") << QByteArray("x" + good) << ReplyVerdict::StrayBeforeStx;
-    QTest::newRow("echo then reply") << QByteArray(readRequest(0) + good)
-                                     << ReplyVerdict::StrayBeforeStx;
+    QTest::newRow("stray byte before STX")
+        << QByteArray("x" + good) << ReplyVerdict::StrayBeforeStx;
+    QTest::newRow("echo then reply")
+        << QByteArray(readRequest(0) + good) << ReplyVerdict::StrayBeforeStx;
 }
 
 void TestProtocol::verdicts()
@@ -265,8 +266,9 @@ void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
     decodePage(0, reply("01010100017F"), records); // frequency and item 1 apart
     QCOMPARE(common(), (QList<int>{1, 1, 1, 0, 1, 127}));
     // An item beyond a page's list, or a page that is none, has no code in any reply.
-    for (const auto &[page, item] : {std::pair{0, kCommonItemCount}, std::pair{1, kCircuitItemCount},
-                                     std::pair{0, -1}, std::pair{9, 0}})
+    for (const auto &[page, item] :
+         {std::pair{0, kCommonItemCount}, std::pair{1, kCircuitItemCount}, std::pair{0, -1},
+          std::pair{9, 0}})
         QVERIFY(!reportedCode(page, item, reply("01020100017F")).has_value());
     decodePage(4, reply("0310000a0000"), records);
     QCOMPARE(records.circuits[3].codes[0], 3);
@@ -277,7 +279,10 @@ void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
     QVERIFY(decodePage(-1, reply("000000000000"), records).isEmpty());
     QCOMPARE(records.circuits[3].codes, before.circuits[3].codes);
     // A reply cut short reads nothing past its end: every field is unreadable.
-    const QStringList cut = decodePage(4, QByteArray("\x02" "FFAE0"), records);
+    const QStringList cut = decodePage(4,
+                                       QByteArray("\x02"
+                                                  "FFAE0"),
+                                       records);
     QCOMPARE(cut, QStringList(kCircuitItemCount, QStringLiteral("ERROR")));
 }
 

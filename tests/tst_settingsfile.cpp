@@ -862,8 +862,8 @@ void TestSettingsFile::load_data()
     QTest::newRow("LF line ends") << joined(lines, "\n") << kAnswerYes << notFile << startUp()
                                   << -1;
     // Said, not silent: the set values shown are still the previous file's.
-    QTest::newRow("eleven lines") << joined(lines.mid(0, 11)) << kAnswerYes << notFile
-                                  << startUp() << -1;
+    QTest::newRow("eleven lines") << joined(lines.mid(0, 11)) << kAnswerYes << notFile << startUp()
+                                  << -1;
     QList<QByteArray> swapped = lines;
     swapped.swapItemsAt(4, 6);
     Pages swappedPages = known;

@@ -22,7 +22,6 @@ constexpr qsizetype kMaxLineBytes = 64 * 1024;
 
 const QByteArray kLineEnd = QByteArrayLiteral("\r\n");
 
-
 // Item order; the item table already names items 1 and 2 as the files in use head them.
 QString headerLine(PageKind kind, const QString &firstColumn)
 {

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QStringList>
 
-
 namespace veltra {
 
 // The fields without a window: every value held in memory, "* * * *" until set. What the
