@@ -124,6 +124,8 @@ bool NetworkPort::open()
             opened = ok;
             loop.quit();
         });
+    // An open that close() abandons reports nothing: the limit ends the wait then.
+    QTimer::singleShot(kConnectLimitMs + 1000, &loop, &QEventLoop::quit);
     beginOpen();
     if (!opened)
         loop.exec();
