@@ -152,6 +152,7 @@ private slots:
     void spoiledRepliesAreReadAlikeEverywhere_data();
     void spoiledRepliesAreReadAlikeEverywhere();
     void stoppedReadSaysHowFar();
+    void pageWriteNotSentSaysWhich();
     void checkFile();
     void setValuesOfAFile();
     void findRelays();
@@ -822,6 +823,24 @@ void TestCli::spoiledRepliesAreReadAlikeEverywhere()
         QCOMPARE(find.out, searched.portPath() + u'\t' + station + u'\n');
     else
         QVERIFY2(find.err.contains(QStringLiteral("a read would reject")), qPrintable(find.err));
+}
+
+// A page write that never reached the line names that page as not sent, in --json too.
+void TestCli::pageWriteNotSentSaysWhich()
+{
+    QTemporaryDir dir;
+    MemoryFields fields;
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            fields.setPresentValue(page, item, textOfCode(pageKind(page), item, 1));
+    const QString file = dir.filePath(QStringLiteral("relay.DT"));
+    QVERIFY(writeSettingsFile(file, fields));
+    const Result write = runCli({"write", file, "--port", dir.filePath(QStringLiteral("none")),
+                                 "--page", "3", "--yes", "--json"});
+    QCOMPARE(write.code, 5);
+    const QJsonDocument written = QJsonDocument::fromJson(write.out.toUtf8());
+    QCOMPARE(written["pagesSent"].toArray(), QJsonArray{});
+    QCOMPARE(written["pagesNotSent"].toArray(), QJsonArray{3});
 }
 
 void TestCli::stoppedReadSaysHowFar()

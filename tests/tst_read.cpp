@@ -100,7 +100,11 @@ void TestRead::statusLineTellsProgressAndProvenance()
         if (seen.isEmpty())
             sampler.start(500);
     });
+    // The line is at rest by the time the completion message stands, not once it is closed.
+    QString whileTheBoxStands;
+    bench.prompts.onMessage = [&] { whileTheBoxStands = status->text(); };
     button(bench.w(), "Command12")->click();
+    QCOMPARE(whileTheBoxStands, status->text());
     QVERIFY2(QRegularExpression(QStringLiteral("^読込中 1/9　応答待ち 0\\.[3-6] s$"))
                  .match(seen.value(0))
                  .hasMatch(),

@@ -306,6 +306,8 @@ private slots:
     void failedSaveKeepsOldFile();
     void load_data();
     void load();
+    void misplacedLabels_data();
+    void misplacedLabels();
 };
 
 void TestSettingsFile::codecRoundTrip_data()
@@ -909,6 +911,32 @@ void TestSettingsFile::load()
     QCOMPARE(prompts.texts(), QStringList{confirmation(path)} + messages);
     QCOMPARE(setValues(window), expected);
     QCOMPARE(presentValues(window), startUp());
+}
+
+void TestSettingsFile::misplacedLabels_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<int>>("misplaced");
+    const QStringList known = knownDataLines();
+    QTest::newRow("all in place") << known << QList<int>{};
+    QStringList swapped = known;
+    swapped[0].replace(QStringLiteral("共通設定"), QStringLiteral("回路１"));
+    QTest::newRow("the common line labelled as a circuit") << swapped << QList<int>{0};
+    QStringList empty = known;
+    empty[0].clear();
+    QTest::newRow("an empty common line") << empty << QList<int>{0};
+    QStringList labelOnly = known;
+    labelOnly[8] = QStringLiteral("回路８");
+    QTest::newRow("a line of its label alone") << labelOnly << QList<int>{};
+    QTest::newRow("fewer lines than pages") << known.mid(0, 2) << QList<int>{};
+}
+
+// check says so where a line's label does not match its place; loading goes by place.
+void TestSettingsFile::misplacedLabels()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QList<int>, misplaced);
+    QCOMPARE(veltra::misplacedLabels(lines), misplaced);
 }
 
 QTEST_MAIN(TestSettingsFile)

@@ -47,6 +47,7 @@ private slots:
     void relayAbsent();
     void writeCircuit3();
     void writeAll();
+    void closingTheWindowStopsAWriteAll();
     void portUnusableAtSendStopsTheWrite();
     void frameThatDoesNotLeaveStopsTheWrite_data();
     void frameThatDoesNotLeaveStopsTheWrite();
@@ -230,6 +231,9 @@ void TestWrite::relayAbsent()
     QVERIFY(bench.writeMonitor().isEmpty());
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(bench.w().link().linkError(), LinkError::None);
+    // The line failed: what was read from it before may no longer be what the relay holds.
+    for (int page = 1; page < kPageCount; ++page)
+        QVERIFY(bench.w().commands().presentValuesOlder(page));
 }
 
 void TestWrite::writeCircuit3()
@@ -269,7 +273,19 @@ void TestWrite::writeAll()
     readAndCopyAll(bench);
     const int framesBefore = bench.sim.frames().size();
     bench.prompts.answers.enqueue(kAnswerYes);
+    // While the first frame goes: the busy pointer, and the status line counting frames.
+    auto *status = bench.w().findChild<QLabel *>(QStringLiteral("StatusLine"));
+    QString statusAtFirst;
+    Qt::CursorShape pointerAtFirst = Qt::ArrowCursor;
+    connect(&bench.w().link(), &DeviceLink::writeFrameSent, status, [&] {
+        if (statusAtFirst.isEmpty()) {
+            statusAtFirst = status->text();
+            pointerAtFirst = bench.w().cursor().shape();
+        }
+    });
     button(bench.w(), "Command13")->click();
+    QCOMPARE(statusAtFirst, QStringLiteral("書込中 1/9"));
+    QCOMPARE(pointerAtFirst, Qt::WaitCursor);
 
     QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kWritten}));
     QVERIFY(bench.sim.waitForFrames(framesBefore + 10));
@@ -289,6 +305,30 @@ void TestWrite::writeAll()
     QCOMPARE(bench.w().commands().settingsPage(), 8);
     QVERIFY(!bench.w().link().isPortOpen());
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+// Closing the window ends a write-all at once: no frame after the one under way.
+void TestWrite::closingTheWindowStopsAWriteAll()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    const int framesBefore = bench.sim.frames().size();
+    int sent = 0;
+    connect(&bench.w().link(), &DeviceLink::writeFrameSent, bench.window.get(), [&] {
+        if (++sent == 2)
+            bench.w().close();
+    });
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command13")->click();
+    QCOMPARE(sent, 2);
+    QVERIFY(bench.sim.waitForFrames(framesBefore + 3));
+    QTest::qWait(300); // a third frame would have come by now
+    QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), (QStringList{"AE0", "B00", "B11"}));
+    QCOMPARE(bench.prompts.texts(), QStringList{kWriteAllConfirm}); // nobody left to tell
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::WriteFailed);
+    QCOMPARE(bench.w().commands().outcome().pagesSent, (QList<int>{0, 1}));
+    QVERIFY(!bench.w().isVisible());
 }
 
 void TestWrite::portUnusableAtSendStopsTheWrite()

@@ -265,8 +265,6 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
                     messages::writeDetails(writeDetails(firstPage, lastPage))) != kAnswerYes) {
         outcome.kind = Outcome::Kind::Declined;
         conclude(outcome);
-        if (!all)
-            endTransactionCommand();
         return;
     }
     // What goes on the line is what was checked and confirmed: a field edited while the write

@@ -6,6 +6,8 @@
 #include <QQueue>
 #include <QString>
 
+#include <functional>
+
 namespace veltra::test {
 
 // The user, scripted: records every message and answers confirmations from a queue
@@ -23,6 +25,8 @@ public:
     int ShowMessage(const QString &text, int style, const QString &details = {}) override
     {
         messages.append({text, style, details});
+        if (onMessage)
+            onMessage();
         if (style == kStyleConfirm)
             return answers.isEmpty() ? kAnswerNo : answers.dequeue();
         return kAnswerOk;
@@ -66,7 +70,8 @@ public:
     QStringList proposedLogNames;
     QStringList proposedPaths; // what the save dialog for edited values proposed
     QStringList abouts;
-    QStringList notices; // boxes that do not wait
+    QStringList notices;             // boxes that do not wait
+    std::function<void()> onMessage; // runs while a box would stand, before it is answered
 
 private:
     static std::optional<QString> takeName(QQueue<std::optional<QString>> &queue)
