@@ -811,6 +811,9 @@ void TestCli::spoiledRepliesAreReadAlikeEverywhere()
     QCOMPARE(written["notTaken"].toArray().size(), notTaken);
     QCOMPARE(written["pagesSent"].toArray(), QJsonArray{3}); // sent, whatever the read-back
     QCOMPARE(written["verified"].toBool(), writeExit != 9);
+    if (writeExit == 9) // sent, and why it could not be checked
+        QVERIFY2(write.err.contains(QStringLiteral("reading them back failed (the relay's reply")),
+                 qPrintable(write.err));
     const Result diff = runCli({"diff", file, "--port", sim.portPath()});
     QCOMPARE(diff.code, diffExit);
     QCOMPARE(diff.out.count(u'\n'), differences);
