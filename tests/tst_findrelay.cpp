@@ -20,6 +20,7 @@ private slots:
     void threePortsAtOnce();
     void menuItemProbesTheFieldToo();
     void closingTheWindowEndsTheSearch();
+    void escEndsTheSearch();
 };
 
 void TestFindRelay::threePortsAtOnce()
@@ -117,6 +118,34 @@ void TestFindRelay::closingTheWindowEndsTheSearch()
     bench.w().commands().FindRelays({bench.sim.portPath()});
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(bench.prompts.messages.isEmpty());
+}
+
+// Esc while a silent port is awaited: the search ends then, says so on the status line, and
+// sets no port; the pointer was busy meanwhile.
+void TestFindRelay::escEndsTheSearch()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--fault", "no-reply"}));
+    Qt::CursorShape pointer = Qt::ArrowCursor;
+    connect(
+        &bench.w().commands().finder(), &RelayFinder::stillWaiting, &bench.w(),
+        [&] {
+            pointer = bench.w().cursor().shape();
+            QTest::keyClick(bench.w().findChild<QPushButton *>(QStringLiteral("Command12")),
+                            Qt::Key_Escape);
+        },
+        Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    bench.w().commands().FindRelays({bench.sim.portPath()});
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(pointer, Qt::WaitCursor);
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::Stopped);
+    QVERIFY2(bench.prompts.messages.isEmpty(), qPrintable(bench.prompts.texts().join(u'|')));
+    QVERIFY(bench.w()
+                .findChild<QLabel *>(QStringLiteral("StatusLine"))
+                ->text()
+                .startsWith(QStringLiteral("リレーの検索を中止しました。")));
 }
 
 QTEST_MAIN(TestFindRelay)

@@ -38,6 +38,7 @@ private slots:
     void lineLostMidReply();
     void clickDuringWaitIsIgnored();
     void closingTheWindowDuringWaitEndsCleanly();
+    void exitClosesAnOpenPort();
     void portFieldChangeTakesEffectNextTime();
     void snapshotHoldsOneRelay();
     void clearAfterARefusedCopyIsSent();
@@ -361,6 +362,21 @@ void TestRead::closingTheWindowDuringWaitEndsCleanly()
     QVERIFY(bench.prompts.messages.isEmpty());
     QVERIFY(!bench.w().isVisible());
     QVERIFY(!bench.w().link().isPortOpen());
+}
+
+// 終了 with the port open (another way than a transaction left it so): said, then closed.
+void TestRead::exitClosesAnOpenPort()
+{
+    Bench bench;
+    SerialPort *line = createSerialPort(nullptr); // the window's own, held here too
+    QVERIFY(bench.start({}, line));
+    SerialPort &port = *line;
+    port.setPortName(bench.sim.portPath());
+    port.setLineSettings();
+    QVERIFY(port.open());
+    QVERIFY(bench.w().commands().CloseAndExit());
+    QCOMPARE(bench.prompts.texts(), QStringList{QStringLiteral("COMポートを閉じます")});
+    QVERIFY(!port.isOpen());
 }
 
 void TestRead::portFieldChangeTakesEffectNextTime()

@@ -3,6 +3,7 @@
 #include "operations/commands.h"
 
 #include <QCheckBox>
+#include <QSignalSpy>
 
 using namespace veltra;
 using namespace veltra::test;
@@ -54,8 +55,11 @@ void TestVerify::offAtStartAndInStepWithItsControl()
     QCOMPARE(option->text(), QStringLiteral("書込後に読み戻して照合"));
     QVERIFY(!option->isChecked());
     QVERIFY(!w.commands().verifyAfterWrite());
+    QSignalSpy changed(&w.commands(), &Commands::verifyAfterWriteChanged);
     option->click();
     QVERIFY(w.commands().verifyAfterWrite());
+    w.commands().setVerifyAfterWrite(true); // already on: nothing to tell
+    QCOMPARE(changed.count(), 1);
     w.commands().setVerifyAfterWrite(false);
     QVERIFY(!option->isChecked());
 }

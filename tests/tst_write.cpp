@@ -60,6 +60,7 @@ private slots:
     void clear_data();
     void clear();
     void clearNo();
+    void clearFrameThatDoesNotLeave();
     void clearWithoutChoice();
     void clearRelayAbsent();
 };
@@ -421,6 +422,18 @@ void TestWrite::confirmationDetailsNameTheChanges()
                             "現在値が古い(別のポートか、読み込みに失敗した後の)タブ: 回路４\n"
                             "ポート: %1\n局番号: 012")
                  .arg(other));
+
+    // A page never read has nothing to compare with, and says so.
+    ScriptedPrompts prompts;
+    MainWindow fresh(&prompts, bench.sim.portPath());
+    for (int item = 0; item < kCircuitItemCount; ++item)
+        fresh.setSetValue(3, item, textOfCode(PageKind::Circuit, item, 1));
+    button(fresh, "Command4_2")->click();
+    QCOMPARE(prompts.messages.value(0).details,
+             QStringLiteral("書き込んでも変わる設定値はありません。\n"
+                            "現在値が読み込まれていないため比べられないタブ: 回路３\n"
+                            "ポート: %1\n局番号: 未読込")
+                 .arg(bench.sim.portPath()));
 }
 
 void TestWrite::frameLogShowsAStoppedWrite()
@@ -607,6 +620,9 @@ void TestWrite::clear()
     bench.w().showServiceWindow();
     bench.w().serviceWindow().clearOption(option)->click();
     bench.prompts.answers.enqueue(kAnswerYes);
+    Qt::CursorShape pointerAtFrame = Qt::ArrowCursor;
+    connect(&bench.w().link(), &DeviceLink::writeFrameSent, bench.window.get(),
+            [&] { pointerAtFrame = bench.w().cursor().shape(); });
     button(bench.w(), "Command11")->click();
 
     QCOMPARE(bench.prompts.texts(), (QStringList{confirmation, report}));
@@ -619,7 +635,22 @@ void TestWrite::clear()
     QCOMPARE(bench.writeMonitor(), frame);
     QCOMPARE(bench.w().commands().settingsPage(), 9);
     QVERIFY(bench.w().clearOptionSelected(option)); // the choice stays
+    QCOMPARE(pointerAtFrame, Qt::WaitCursor);
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+// A clear frame that does not leave is no clear: said as a write's frame would be.
+void TestWrite::clearFrameThatDoesNotLeave()
+{
+    Bench bench;
+    QVERIFY(bench.start({}, new FaultyLine(1)));
+    bench.w().showServiceWindow();
+    bench.w().serviceWindow().clearOption(0)->click();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), "Command11")->click();
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::WriteFailed);
+    QCOMPARE(bench.prompts.texts().value(1).section(u'\n', 0, 0), kNoReply);
+    QCOMPARE(receivedCommands(bench.sim), QStringList{"AE0"}); // the link check alone
 }
 
 void TestWrite::clearNo()

@@ -82,7 +82,6 @@ void Commands::loadNamedSettingsFile(const QString &path)
 {
     Outcome outcome{CommandId::Load};
     const QString shownPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    outcome.fileName = shownPath;
     if (ShowMessage(messages::loadQuestion(shownPath), kStyleConfirm) != kAnswerYes) {
         outcome.kind = Outcome::Kind::Declined;
         conclude(outcome);

@@ -457,7 +457,9 @@ QString relaySearch(const Outcome &outcome)
 QString report(const Outcome &outcome)
 {
     using Kind = Outcome::Kind;
-    if (outcome.command == CommandId::FindRelays)
+    // A search ended by Esc has not heard every port: its list would say "not found" of ports
+    // that had no time to answer. The status line says it was ended, as for a read-all.
+    if (outcome.command == CommandId::FindRelays && outcome.kind != Kind::Stopped)
         return relaySearch(outcome);
     switch (outcome.kind) {
     case Kind::Success:
