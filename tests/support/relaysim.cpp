@@ -16,7 +16,8 @@
 namespace veltra::test {
 namespace {
 
-constexpr int kStartTimeoutMs = 5000;
+// Generous: a loaded machine may take seconds to start a process.
+constexpr int kStartTimeoutMs = 30000;
 constexpr int kStopTimeoutMs = 3000;
 
 } // namespace

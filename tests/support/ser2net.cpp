@@ -1,8 +1,11 @@
 #include "ser2net.h"
 
+#include <algorithm>
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QThread>
 
@@ -15,6 +18,27 @@ quint16 freeLoopbackPort()
 }
 
 namespace {
+
+// Generous: a loaded machine may take seconds to start a process.
+constexpr int kStartLimitMs = 30000;
+constexpr int kListenLimitMs = 10000;
+constexpr int kAttempts = 3;
+
+// A port for the server below the system's range for outgoing connections: a port from that
+// range may become a client's own port between our look and the server's bind.
+quint16 serverPort()
+{
+    int low = 32768;
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (range.open(QIODevice::ReadOnly))
+        low = std::clamp(range.readAll().split('\t').value(0).trimmed().toInt(), 20001, 65535);
+    for (;;) {
+        const auto port = quint16(20000 + QRandomGenerator::global()->bounded(low - 20000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, port))
+            return port;
+    }
+}
 
 // Listening is seen without connecting: a connection would be a client the server serves.
 bool listening(quint16 port)
@@ -33,10 +57,33 @@ Ser2net::~Ser2net()
 
 bool Ser2net::start(const QString &device, const QString &lineSettings)
 {
-    m_rawPort = freeLoopbackPort();
-    m_telnetPort = freeLoopbackPort();
-    while (m_telnetPort == m_rawPort)
-        m_telnetPort = freeLoopbackPort();
+    // A port taken meanwhile is not reported: the server just never listens on it. So a start
+    // that does not listen soon is tried again on other ports.
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        stop();
+        m_rawPort = serverPort();
+        do
+            m_telnetPort = serverPort();
+        while (m_telnetPort == m_rawPort);
+        if (!startOnce(device, lineSettings) || m_process.state() == QProcess::NotRunning)
+            return false;
+        const QDeadlineTimer deadline(kListenLimitMs);
+        while (!(listening(m_rawPort) && listening(m_telnetPort)) && !deadline.hasExpired() &&
+               m_process.state() != QProcess::NotRunning)
+            QThread::msleep(10);
+        if (listening(m_rawPort) && listening(m_telnetPort))
+            return true;
+        m_error = QStringLiteral("ser2net is not listening on %1 and %2: %3")
+                      .arg(m_rawPort)
+                      .arg(m_telnetPort)
+                      .arg(QString::fromLocal8Bit(m_process.readAll()));
+    }
+    stop();
+    return false;
+}
+
+bool Ser2net::startOnce(const QString &device, const QString &lineSettings)
+{
     const QString config = m_dir.filePath(QStringLiteral("ser2net.yaml"));
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -67,19 +114,10 @@ bool Ser2net::start(const QString &device, const QString &lineSettings)
     m_process.start(QStringLiteral("ser2net"),
                     {QStringLiteral("-n"), QStringLiteral("-c"), config, QStringLiteral("-P"),
                      m_dir.filePath(QStringLiteral("ser2net.pid"))});
-    if (!m_process.waitForStarted(5000)) {
+    if (!m_process.waitForStarted(kStartLimitMs)) {
         m_error = QStringLiteral("ser2net did not start (scripts/install-deps installs it): %1")
                       .arg(m_process.errorString());
         return false;
-    }
-    const QDeadlineTimer deadline(5000);
-    while (!(listening(m_rawPort) && listening(m_telnetPort))) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("ser2net is not listening: %1")
-                          .arg(QString::fromLocal8Bit(m_process.readAll()));
-            return false;
-        }
-        QThread::msleep(10);
     }
     return true;
 }

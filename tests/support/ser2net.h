@@ -16,7 +16,7 @@ public:
     Ser2net &operator=(const Ser2net &) = delete;
     ~Ser2net();
 
-    // Serves `device` (the line of a RelaySim) and waits up to 5 s until both ports listen.
+    // Serves `device` (the line of a RelaySim) and waits until both ports listen.
     // `lineSettings` is the server's own setting of the line before a client sets it
     // ("9600e71", or another to show that RFC 2217 sets it).
     bool start(const QString &device, const QString &lineSettings = QStringLiteral("9600e71"));
@@ -32,6 +32,8 @@ public:
     QString errorString() const { return m_error; }
 
 private:
+    bool startOnce(const QString &device, const QString &lineSettings);
+
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_rawPort = 0;
