@@ -5,6 +5,7 @@
 #include "operations/commands.h"
 #include "operations/framelog.h"
 #include "settings/encode.h"
+#include "settings/items.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -399,15 +400,23 @@ void TestWrite::confirmationDetailsNameTheChanges()
     QVERIFY(bench.start());
     readAndCopyAll(bench);
     bench.w().setSetValue(3, 1, QStringLiteral("50(mA)"));
+    // A page's first item too: the list is the user's last look before the relay changes.
+    const QString first = bench.w().presentValue(3, 0);
+    QString changed = textOfCode(PageKind::Circuit, 0, 1);
+    if (changed == first)
+        changed = textOfCode(PageKind::Circuit, 0, 2);
+    bench.w().setSetValue(3, 0, changed);
     bench.prompts.answers.enqueue(kAnswerNo);
     button(bench.w(), "Command13")->click();
     QCOMPARE(bench.prompts.messages.size(), 1);
     QCOMPARE(bench.prompts.messages[0].text, kWriteAllConfirm); // the question as it was
     QCOMPARE(bench.prompts.messages[0].details,
-             QStringLiteral("書き込むと変わる設定値 (1 件):\n"
+             QStringLiteral("書き込むと変わる設定値 (2 件):\n"
+                            "回路３ %2: %3 → %4\n"
                             "回路３ 絶縁監視動作感度設定: 100(mA) → 50(mA)\n"
                             "ポート: %1\n局番号: 012")
-                 .arg(bench.sim.portPath()));
+                 .arg(bench.sim.portPath(), rowLabel(PageKind::Circuit, 0), first, changed));
+    bench.w().setSetValue(3, 0, first);
 
     // Present values read on another port cannot tell what a write here would change.
     QTemporaryDir dir;
