@@ -44,6 +44,7 @@ private slots:
     void beyondTheListIsVerifiedByCode_data();
     void beyondTheListIsVerifiedByCode();
     void linkErrorDuringReadBack();
+    void closingTheWindowEndsTheReadBack();
     void optionOffLeavesTheLineAsItWas();
 };
 
@@ -201,6 +202,29 @@ void TestVerify::linkErrorDuringReadBack()
     // The write went out once and is not repeated.
     QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B33", "AE3"}));
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
+}
+
+void TestVerify::closingTheWindowEndsTheReadBack()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    QVERIFY(readAndCopy(bench));
+    bench.w().commands().setVerifyAfterWrite(true);
+    const int before = int(bench.sim.frames().size());
+    // Closed as the first page read back is taken in: the moment is the test's.
+    int readBack = 0;
+    connect(&bench.w().commands(), &Commands::readingsChanged, bench.window.get(), [&] {
+        if (++readBack == 1)
+            bench.w().close();
+    });
+    bench.prompts.answers.enqueue(kAnswerYes);
+    button(bench.w(), QStringLiteral("Command13"))->click();
+    QTest::qWait(300); // a second read would have gone by now
+    QCOMPARE(
+        commandsAfter(bench.sim, before),
+        (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77", "B88", "AE0"}));
+    QCOMPARE(bench.prompts.texts(), QStringList{text::kWriteAllConfirm}); // nobody left to tell
+    QVERIFY(!bench.w().isVisible());
 }
 
 void TestVerify::optionOffLeavesTheLineAsItWas()
