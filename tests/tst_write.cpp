@@ -49,6 +49,7 @@ private slots:
     void writeCircuit3();
     void writeAll();
     void closingTheWindowStopsAWriteAll();
+    void portUnusableAtSendStopsTheWrite_data();
     void portUnusableAtSendStopsTheWrite();
     void frameThatDoesNotLeaveStopsTheWrite_data();
     void frameThatDoesNotLeaveStopsTheWrite();
@@ -333,11 +334,23 @@ void TestWrite::closingTheWindowStopsAWriteAll()
     QVERIFY(!bench.w().isVisible());
 }
 
+void TestWrite::portUnusableAtSendStopsTheWrite_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("write all") << "Command13" << kWriteAllConfirm;
+    QTest::newRow("clear") << "Command11"
+                           << QStringLiteral("動作値をクリアします。よろしいですか？");
+}
+
 void TestWrite::portUnusableAtSendStopsTheWrite()
 {
+    QFETCH(QString, button);
+    QFETCH(QString, question);
     Bench bench;
     QVERIFY(bench.start({"--delay", "200"}));
     readAndCopyAll(bench);
+    bench.w().serviceWindow().clearOption(0)->click();
     const int framesBefore = bench.sim.frames().size();
     // The port field changes while the link check waits: the check passes on the old port,
     // the frames cannot be sent on the new one. Changed as the check's request goes out, so
@@ -349,10 +362,11 @@ void TestWrite::portUnusableAtSendStopsTheWrite()
         },
         Qt::SingleShotConnection);
     bench.prompts.answers.enqueue(kAnswerYes);
-    button(bench.w(), "Command13")->click();
-    QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kPortUnusable}));
+    veltra::test::button(bench.w(), button)->click();
+    QCOMPARE(bench.prompts.texts(), (QStringList{question, kPortUnusable}));
     QTest::qWait(200);
     QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), QStringList{"AE0"});
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::PortUnusable);
     QCOMPARE(bench.w().link().linkError(), LinkError::None);
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
 }
@@ -658,6 +672,7 @@ void TestWrite::clearFrameThatDoesNotLeave()
     bench.prompts.answers.enqueue(kAnswerYes);
     button(bench.w(), "Command11")->click();
     QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::WriteFailed);
+    QCOMPARE(bench.w().commands().outcome().page, 9); // the command line names the frame by it
     QCOMPARE(bench.prompts.texts().value(1).section(u'\n', 0, 0), kNoReply);
     QCOMPARE(receivedCommands(bench.sim), QStringList{"AE0"}); // the link check alone
 }
