@@ -377,6 +377,18 @@ void TestRead::exitClosesAnOpenPort()
     QVERIFY(bench.w().commands().CloseAndExit());
     QCOMPARE(bench.prompts.texts(), QStringList{QStringLiteral("COMポートを閉じます")});
     QVERIFY(!port.isOpen());
+
+    // Not in the middle of a read: 終了 (the menu's too) waits for it to end.
+    bench.prompts.clear();
+    bool refused = false;
+    connect(
+        &bench.w().link(), &DeviceLink::requestSent, &bench.w(),
+        [&] { refused = !bench.w().commands().CloseAndExit() && port.isOpen(); },
+        Qt::SingleShotConnection);
+    pageButton(bench.w(), 0, 0)->click();
+    QVERIFY(refused);
+    QCOMPARE(bench.prompts.texts(),
+             QStringList{QStringLiteral("共通設定値の読み込みが終了しました。")});
 }
 
 void TestRead::portFieldChangeTakesEffectNextTime()
