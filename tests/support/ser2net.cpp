@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QRandomGenerator>
@@ -40,12 +43,36 @@ quint16 serverPort()
     }
 }
 
-// Listening is seen without connecting: a connection would be a client the server serves.
-bool listening(quint16 port)
+// Whether the process `pid` itself listens on the loopback port, read from the kernel's
+// tables: a connection would be a client the server serves, and a look at the port alone
+// would also pass for another test's server there, whose relay our clients would then reach.
+bool listensOn(qint64 pid, quint16 port)
 {
-    QTcpServer probe;
-    return !probe.listen(QHostAddress::LocalHost, port) &&
-           probe.serverError() == QAbstractSocket::AddressInUseError;
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (pid <= 0 || !table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    QByteArray inode;
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 9 && fields[1] == local && fields[3] == "0A") {
+            inode = fields[9];
+            break;
+        }
+    }
+    if (inode.isEmpty())
+        return false;
+    const QByteArray socket = "socket:[" + inode + "]";
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(fds + u'/' + fd).constData(), target, sizeof target);
+        if (n > 0 && QByteArray(target, n) == socket)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -68,10 +95,11 @@ bool Ser2net::start(const QString &device, const QString &lineSettings)
         if (!startOnce(device, lineSettings) || m_process.state() == QProcess::NotRunning)
             return false;
         const QDeadlineTimer deadline(kListenLimitMs);
-        while (!(listening(m_rawPort) && listening(m_telnetPort)) && !deadline.hasExpired() &&
-               m_process.state() != QProcess::NotRunning)
+        const qint64 pid = m_process.processId();
+        auto served = [&] { return listensOn(pid, m_rawPort) && listensOn(pid, m_telnetPort); };
+        while (!served() && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning)
             QThread::msleep(10);
-        if (listening(m_rawPort) && listening(m_telnetPort))
+        if (served())
             return true;
         m_error = QStringLiteral("ser2net is not listening on %1 and %2: %3")
                       .arg(m_rawPort)
