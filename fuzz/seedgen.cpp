@@ -151,7 +151,7 @@ QByteArray savedFile(const RelaySettings &settings)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("seed.DT"));
     QFile file(path);
-    if (!writeSettingsFile(path, fields) || !file.open(QIODevice::ReadOnly)) {
+    if (writeSettingsFile(path, fields) != FileProblem::None || !file.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "cannot write a settings file\n");
         std::exit(1);
     }

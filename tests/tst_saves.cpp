@@ -15,6 +15,8 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace veltra;
@@ -24,8 +26,25 @@ using namespace veltra::test;
 // completes or leaves what was there byte for byte, and says that it failed.
 namespace {
 
-enum class SavePath { WindowSave, WindowSaveEdited, WindowPdf, CliReadOut, CliSetOut };
-enum class Fault { FullMedium, MissingFolder, NameIsAFolder, ReadOnlyTarget };
+enum class SavePath {
+    WindowSave,
+    WindowSaveEdited,
+    WindowPdf,
+    WindowLog,
+    CliReadOut,
+    CliSetOut,
+    CliLog
+};
+enum class Fault {
+    FullMedium,
+    MissingFolder,
+    NameIsAFolder,
+    ReadOnlyTarget, // immutable: nobody, root included, may replace it
+    ReadOnlyMode,   // no write permission, which root could ignore: the tool does not
+    Fifo,           // would block an open for writing, and a regular file would replace it
+    Device,         // a character device node: replacing /dev/null would break the system
+    DanglingLink,   // a link to nowhere: a save would create a file somewhere else
+};
 
 const QByteArray kOldBytes = QByteArrayLiteral("the file as it was\r\n");
 
@@ -80,14 +99,24 @@ QByteArray bytesOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What the folder holds, names and contents: a cancelled save leaves no temporary file behind.
+// What the folder holds, names, kinds, modes and contents: a cancelled save leaves no temporary
+// file behind and changes no permission. Nothing but a regular file is opened.
 QMap<QString, QByteArray> folderState(const QString &folder)
 {
     QMap<QString, QByteArray> state;
-    for (const QFileInfo &entry :
-         QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-        state.insert(entry.fileName(),
-                     entry.isDir() ? QByteArray("<folder>") : bytesOf(entry.filePath()));
+    for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                      QDir::Hidden | QDir::System)) {
+        const QByteArray path = QFile::encodeName(folder + u'/' + name);
+        struct stat info = {};
+        if (::lstat(path.constData(), &info) != 0)
+            continue;
+        QByteArray entry = QByteArray::number(info.st_mode, 8) + ' ';
+        if (S_ISREG(info.st_mode))
+            entry += bytesOf(QString::fromUtf8(path));
+        else if (S_ISCHR(info.st_mode))
+            entry += QByteArray::number(quint64(info.st_rdev));
+        state.insert(name, entry);
+    }
     return state;
 }
 
@@ -117,6 +146,7 @@ private slots:
     void savesStillComplete();
     void nothingWhenDeclined_data();
     void nothingWhenDeclined();
+    void loadNamesMisplacedLines();
 };
 
 void TestSaves::failedSaveLeavesTheOldFile_data()
@@ -125,18 +155,25 @@ void TestSaves::failedSaveLeavesTheOldFile_data()
     QTest::addColumn<Fault>("fault");
     const std::pair<SavePath, const char *> paths[] = {
         {SavePath::WindowSave, "設定値保存"}, {SavePath::WindowSaveEdited, "編集した設定値を保存"},
-        {SavePath::WindowPdf, "PDFに保存"},   {SavePath::CliReadOut, "read -o"},
-        {SavePath::CliSetOut, "set -o"},
+        {SavePath::WindowPdf, "PDFに保存"},   {SavePath::WindowLog, "ログを保存"},
+        {SavePath::CliReadOut, "read -o"},    {SavePath::CliSetOut, "set -o"},
+        {SavePath::CliLog, "read --log"},
     };
     const std::pair<Fault, const char *> faults[] = {
         {Fault::FullMedium, "full medium"},
         {Fault::MissingFolder, "missing folder"},
         {Fault::NameIsAFolder, "name is a folder"},
-        {Fault::ReadOnlyTarget, "read-only target"},
+        {Fault::ReadOnlyTarget, "immutable target"},
+        {Fault::ReadOnlyMode, "read-only target"},
+        {Fault::Fifo, "FIFO"},
+        {Fault::Device, "device node"},
+        {Fault::DanglingLink, "link to nowhere"},
     };
     for (const auto &[path, pathName] : paths)
         for (const auto &[fault, faultName] : faults)
-            QTest::addRow("%s, %s", pathName, faultName) << path << fault;
+            // A log only ever grows: a full medium cuts its new lines, never its old ones.
+            if (path != SavePath::CliLog || fault != Fault::FullMedium)
+                QTest::addRow("%s, %s", pathName, faultName) << path << fault;
 }
 
 void TestSaves::failedSaveLeavesTheOldFile()
@@ -147,9 +184,11 @@ void TestSaves::failedSaveLeavesTheOldFile()
     const QString folder = dir.filePath(QStringLiteral("saves"));
     QVERIFY(QDir().mkpath(folder));
     QString target = folder + (savePath == SavePath::WindowPdf ? "/report.pdf" : "/relay.DT");
+    const QByteArray name = QFile::encodeName(target);
     switch (fault) {
     case Fault::FullMedium:
-    case Fault::ReadOnlyTarget: {
+    case Fault::ReadOnlyTarget:
+    case Fault::ReadOnlyMode: {
         QFile old(target);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(kOldBytes);
@@ -161,7 +200,19 @@ void TestSaves::failedSaveLeavesTheOldFile()
     case Fault::NameIsAFolder:
         QVERIFY(QDir().mkpath(target));
         break;
+    case Fault::Fifo:
+        QVERIFY(::mkfifo(name.constData(), 0644) == 0);
+        break;
+    case Fault::Device: // what /dev/null is
+        if (::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("this user may make no device node");
+        break;
+    case Fault::DanglingLink:
+        QVERIFY(QFile::link(folder + QStringLiteral("/nowhere/relay.DT"), target));
+        break;
     }
+    if (fault == Fault::ReadOnlyMode)
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup));
     if (fault == Fault::ReadOnlyTarget && !makeReadOnly(target, true))
         QSKIP("this file system can make no file read-only for this user");
     const QMap<QString, QByteArray> before = folderState(folder);
@@ -171,15 +222,19 @@ void TestSaves::failedSaveLeavesTheOldFile()
     std::unique_ptr<MainWindow> w;
     RelaySim sim;
     const QString source = dir.filePath(QStringLiteral("source.DT"));
-    if (savePath == SavePath::CliReadOut) {
+    if (savePath == SavePath::CliReadOut || savePath == SavePath::CliLog) {
         QVERIFY(sim.start());
     } else if (savePath == SavePath::CliSetOut) {
         MemoryFields fields;
         fillBothColumns(fields);
-        QVERIFY(writeSettingsFile(source, fields));
+        QCOMPARE(writeSettingsFile(source, fields), FileProblem::None);
     } else {
-        w = std::make_unique<MainWindow>(&prompts);
+        w = std::make_unique<MainWindow>(&prompts, dir.filePath(QStringLiteral("no-port")));
         fillBothColumns(*w);
+        // Lines in the frame log, so that its save has more to write than a full medium takes.
+        for (int page = 0; page < 3; ++page)
+            w->commands().pageButton(page, PageAction::Read);
+        prompts.clear();
     }
 
     QByteArray err;
@@ -188,7 +243,7 @@ void TestSaves::failedSaveLeavesTheOldFile()
     console.err = [&err](const QByteArray &text) { err += text; };
     int code = -1;
     {
-        // Room for the serial line's lock file, none for a settings file or a report.
+        // Room for the serial line's lock file, none for a settings file, a report or a log.
         std::optional<FullMedium> full;
         if (fault == Fault::FullMedium)
             full.emplace(200);
@@ -205,8 +260,15 @@ void TestSaves::failedSaveLeavesTheOldFile()
             prompts.pdfNames << target;
             action(*w, "ActionPdf")->trigger();
             break;
+        case SavePath::WindowLog:
+            prompts.logNames << target;
+            w->saveFrameLog();
+            break;
         case SavePath::CliReadOut:
             code = cli::run({"read", "--port", sim.portPath(), "-o", target}, console);
+            break;
+        case SavePath::CliLog:
+            code = cli::run({"read", "--port", sim.portPath(), "--log", target}, console);
             break;
         case SavePath::CliSetOut:
             code =
@@ -218,13 +280,22 @@ void TestSaves::failedSaveLeavesTheOldFile()
         QVERIFY(makeReadOnly(target, false));
 
     QCOMPARE(folderState(folder), before);
-    if (savePath == SavePath::CliReadOut || savePath == SavePath::CliSetOut) {
+    if (savePath == SavePath::CliLog) {
+        QCOMPARE(code, int(cli::kFileError));
+        QVERIFY2(err.startsWith("ログを保存できませんでした。 ("), err.constData());
+        QCOMPARE(sim.frames().size(), 0); // refused before anything was sent
+    } else if (savePath == SavePath::CliReadOut || savePath == SavePath::CliSetOut) {
         QCOMPARE(code, int(cli::kFileError));
         QVERIFY2(err.startsWith("設定値を保存できませんでした。 ("), err.constData());
+        // Refused before the relay is read, but for a medium that fills up only then.
+        if (fault != Fault::FullMedium)
+            QCOMPARE(sim.frames().size(), 0);
     } else {
         QCOMPARE(prompts.texts(),
                  QStringList{savePath == SavePath::WindowPdf
                                  ? QStringLiteral("PDFを保存できませんでした。")
+                             : savePath == SavePath::WindowLog
+                                 ? QStringLiteral("ログを保存できませんでした。")
                                  : QStringLiteral("設定値を保存できませんでした。")});
     }
 }
@@ -243,8 +314,12 @@ void TestSaves::savesStillComplete()
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(kOldBytes);
     }
+    // Replaced, a file keeps the permissions it had.
+    const QFile::Permissions kept = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(dt, kept));
     prompts.saveNames << dt;
     w.commands().SaveSettingsFile();
+    QCOMPARE(QFile::permissions(dt), kept | QFile::ReadUser | QFile::WriteUser);
     prompts.pdfNames << pdf;
     action(w, "ActionPdf")->trigger();
     QVERIFY(prompts.messages.isEmpty());
@@ -288,7 +363,7 @@ void TestSaves::nothingWhenDeclined()
     const QStringList before = settingsFileLines(w, FileColumn::Set);
     MemoryFields other; // a file whose values differ from the window's
     const QString file = dir.filePath(QStringLiteral("other.DT"));
-    QVERIFY(writeSettingsFile(file, other, FileColumn::Set));
+    QCOMPARE(writeSettingsFile(file, other, FileColumn::Set), FileProblem::None);
     switch (kind) {
     case 0:
         w.commands().SaveSettingsFile();
@@ -309,6 +384,38 @@ void TestSaves::nothingWhenDeclined()
     QCOMPARE(settingsFileLines(w, FileColumn::Set), before);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("other.DT")});
     QVERIFY(w.commands().lastSettingsFile().isEmpty());
+}
+
+// A file whose circuit lines were swapped by hand loads by position, as ever; the question
+// before it names the lines, and a file the tool wrote names none.
+void TestSaves::loadNamesMisplacedLines()
+{
+    QTemporaryDir dir;
+    MemoryFields fields;
+    fillBothColumns(fields);
+    fields.setSetValue(2, 1, textOfCode(PageKind::Circuit, 1, 3));
+    const QString good = dir.filePath(QStringLiteral("good.DT"));
+    QCOMPARE(writeSettingsFile(good, fields, FileColumn::Set), FileProblem::None);
+    QList<QByteArray> lines = bytesOf(good).split('\n');
+    lines.swapItemsAt(4, 5);
+    const QString swapped = dir.filePath(QStringLiteral("swapped.DT"));
+    QFile file(swapped);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
+    file.close();
+
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    prompts.openNames << good << swapped;
+    prompts.answers << kAnswerYes << kAnswerYes;
+    w.commands().LoadSettingsFile();
+    QCOMPARE(prompts.messages.value(0).details, QString());
+    w.commands().LoadSettingsFile();
+    QCOMPARE(prompts.messages.value(2).details,
+             QStringLiteral("ラベルが位置と合わない行があります。行の位置のとおりに読み込むため、"
+                            "値が別のタブに入ります:\n"
+                            "5 行目 「回路２」: 回路１ の行です\n"
+                            "6 行目 「回路１」: 回路２ の行です"));
+    QCOMPARE(w.setValue(1, 1), textOfCode(PageKind::Circuit, 1, 3)); // by position
 }
 
 QTEST_MAIN(TestSaves)

@@ -6,6 +6,7 @@
 #include "settings/settingsfields.h"
 
 #include <QFile>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -50,6 +51,9 @@ public:
 
     explicit LineReader(QIODevice &device) : m_device(device) {}
 
+    // The first bytes read, for telling what kind of text a file that is no settings file holds.
+    const QByteArray &firstChunk() const { return m_first; }
+
     // Next line without its end, at most `limit` bytes of it. The rest of a longer line is
     // skipped, or, with `stopWhenOverlong`, Overlong is returned at once and nothing more read.
     Result readLine(QByteArray &line, qsizetype limit, bool stopWhenOverlong)
@@ -90,12 +94,15 @@ private:
         m_chunk.resize(kChunkSize);
         const qint64 got = m_device.read(m_chunk.data(), kChunkSize);
         m_chunk.resize(std::max<qint64>(got, 0));
+        if (m_first.isNull())
+            m_first = m_chunk.isEmpty() ? QByteArray("") : m_chunk;
         m_pos = 0;
         m_failed = got < 0;
         return got > 0;
     }
 
     QIODevice &m_device;
+    QByteArray m_first;
     QByteArray m_chunk;
     qsizetype m_pos = 0;
     bool m_skipLf = false;
@@ -145,38 +152,55 @@ QStringList settingsFileLines(const SettingsFields &fields, FileColumn column)
     return lines;
 }
 
-bool writeSettingsFile(const QString &path, const SettingsFields &fields, FileColumn column)
+FileProblem writeSettingsFile(const QString &path, const SettingsFields &fields, FileColumn column)
 {
     QByteArray bytes;
     for (const QString &line : settingsFileLines(fields, column)) {
         const std::optional<QByteArray> encoded = encodeShiftJis(line);
         if (!encoded)
-            return false;
+            return FileProblem::Unusable;
         bytes += *encoded + kLineEnd;
     }
     return saveWholeFile(path, bytes);
 }
 
+namespace {
+
+bool looksLikeUtf8(const QByteArray &bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    return !utf8.hasError() && !text.isEmpty();
+}
+
+} // namespace
+
 LoadedFile readSettingsFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {LoadStatus::Unreadable, {}};
-    LineReader reader(file);
+    FileProblem problem = FileProblem::None;
+    const std::unique_ptr<QFile> file = openInputFile(path, &problem);
+    if (!file)
+        return {LoadStatus::Unreadable, {}, problem};
+    LineReader reader(*file);
     QByteArray bytes;
+    const auto notSettingsFile = [&reader](LoadStatus status) {
+        return LoadedFile{status, {}, FileProblem::None, looksLikeUtf8(reader.firstChunk())};
+    };
 
     // A first line longer than the marker cannot be the marker: no need to read on.
     const QByteArray marker = encodeShiftJis(settingsFileMarker()).value_or(QByteArray());
     switch (reader.readLine(bytes, marker.size(), true)) {
     case LineReader::Result::Error:
-        return {LoadStatus::Unreadable, {}};
+        return {LoadStatus::Unreadable, {}, FileProblem::Unusable};
     case LineReader::Result::End:
-        return {LoadStatus::TooShort, {}};
+        return notSettingsFile(LoadStatus::TooShort);
     case LineReader::Result::Overlong:
-        return {LoadStatus::NotSettingsFile, {}};
+        return notSettingsFile(LoadStatus::NotSettingsFile);
     case LineReader::Result::Line:
         if (decodeShiftJis(bytes) != settingsFileMarker())
-            return {LoadStatus::NotSettingsFile, {}};
+            return notSettingsFile(LoadStatus::NotSettingsFile);
         break;
     }
 
@@ -184,9 +208,9 @@ LoadedFile readSettingsFile(const QString &path)
     for (int number = 2; number <= kLineCount; ++number) {
         switch (reader.readLine(bytes, kMaxLineBytes, false)) {
         case LineReader::Result::Error:
-            return {LoadStatus::Unreadable, {}};
+            return {LoadStatus::Unreadable, {}, FileProblem::Unusable};
         case LineReader::Result::End:
-            return {LoadStatus::TooShort, {}};
+            return notSettingsFile(LoadStatus::TooShort);
         case LineReader::Result::Overlong:
         case LineReader::Result::Line:
             break;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file/filenames.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,10 +18,10 @@ enum class FileColumn { Present, Set };
 QStringList settingsFileLines(const SettingsFields &fields,
                               FileColumn column = FileColumn::Present);
 
-// Writes a settings file; the old file stays intact unless every byte of the new one was
-// written. False on any failure.
-bool writeSettingsFile(const QString &path, const SettingsFields &fields,
-                       FileColumn column = FileColumn::Present);
+// Writes a settings file by the rule every saved file follows; the old file stays intact unless
+// every byte of the new one was written. FileProblem::None when it was.
+[[nodiscard]] FileProblem writeSettingsFile(const QString &path, const SettingsFields &fields,
+                                            FileColumn column = FileColumn::Present);
 
 enum class LoadStatus { Ok, Unreadable, NotSettingsFile, TooShort };
 
@@ -27,10 +29,15 @@ struct LoadedFile
 {
     LoadStatus status = LoadStatus::Unreadable;
     QStringList lines; // on Ok: nine entries, line 3 then lines 5..12
+    // With Unreadable: why (a FIFO, a device or a folder is refused before any byte is read).
+    FileProblem problem = FileProblem::None;
+    // With NotSettingsFile or TooShort: the file is text in UTF-8 beyond ASCII, an editor's way
+    // of saving a settings file that the tool then cannot read.
+    bool utf8Text = false;
 };
 
 // Reads only the first twelve lines, however large the file, and keeps at most 64 KiB of any
-// line. Lines end at CR LF or a lone CR.
+// line. Lines end at CR LF or a lone CR. The file is opened once, and only a regular file is.
 LoadedFile readSettingsFile(const QString &path);
 
 // The label a data line stands under: "共通設定" for entry 0, "回路１".."回路８" for 1..8.
