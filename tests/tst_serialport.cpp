@@ -225,6 +225,8 @@ private slots:
     void lateOpenIsClosedUnused();
 #endif
 #ifdef Q_OS_LINUX
+    void lineLeftInAnyStateOpens_data();
+    void lineLeftInAnyStateOpens();
     void lowLatencyIsAskedAndPutBack_data();
     void lowLatencyIsAskedAndPutBack();
 #endif
@@ -319,6 +321,48 @@ void TestSerialPort::lineSettingsAreApplied()
     QVERIFY(port->open());
     QCOMPARE(notices.count(), expectedNotices);
 }
+
+#ifdef Q_OS_LINUX
+void TestSerialPort::lineLeftInAnyStateOpens_data()
+{
+    // The line's input and control flags as a process left them, killed before it could put
+    // them back.
+    QTest::addColumn<uint>("iflag");
+    QTest::addColumn<uint>("cflag");
+    const uint raw8 = B9600 | CS8 | CREAD | CLOCAL;
+    QTest::newRow("tool killed mid-read: IGNPAR, raw 9600 8N1") << uint(IGNPAR) << raw8;
+    QTest::newRow("IGNPAR with XON/XOFF") << uint(IGNPAR | IXON | IXOFF) << raw8;
+    QTest::newRow("IGNPAR at 115200") << uint(IGNPAR) << uint(B115200 | CS8 | CREAD | CLOCAL);
+    QTest::newRow("IGNPAR with RTS/CTS") << uint(IGNPAR) << (raw8 | CRTSCTS);
+    QTest::newRow("a terminal's ICRNL") << uint(ICRNL | IXON) << raw8;
+}
+
+void TestSerialPort::lineLeftInAnyStateOpens()
+{
+    QFETCH(uint, iflag);
+    QFETCH(uint, cflag);
+    RelaySim sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const int fd = ::open(QFile::encodeName(sim.portPath()).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios left{};
+    QVERIFY(::tcgetattr(fd, &left) == 0);
+    left.c_iflag = iflag;
+    left.c_cflag = cflag;
+    QVERIFY(::tcsetattr(fd, TCSANOW, &left) == 0);
+    QVERIFY(::tcgetattr(fd, &left) == 0);
+    ::close(fd);
+    QCOMPARE(uint(left.c_iflag), iflag); // the state is really there
+
+    for (int open = 1; open <= 2; ++open) { // and every later open too
+        const std::unique_ptr<SerialPort> port = openPort(sim.portPath());
+        QVERIFY2(port, qPrintable(QStringLiteral("open %1 failed").arg(open)));
+        QCOMPARE(port->lineSettings(), std::optional(LineSettings{9600, 8, 'N', 1, false}));
+        const Exchange exchange = transact(*port, readRequest(open));
+        QCOMPARE(exchange.reply, sim::RelayModel().replyFrame(open));
+    }
+}
+#endif
 
 void TestSerialPort::readRequestIsAnswered_data()
 {

@@ -1,6 +1,7 @@
 #include "link/devicelink.h"
 
 #include "link/frames.h"
+#include "link/portlock.h"
 #include "link/serialport.h"
 
 #include <QEventLoop>
@@ -64,7 +65,34 @@ bool DeviceLink::isPortOpen() const
 
 void DeviceLink::closePort()
 {
+    closeLine();
+}
+
+void DeviceLink::closeLine()
+{
     m_port.close();
+    if (!m_holdLocks)
+        m_locks.clear();
+}
+
+void DeviceLink::holdPortLocks(bool hold)
+{
+    m_holdLocks = hold;
+    if (!hold && !m_port.isOpen())
+        m_locks.clear();
+}
+
+bool DeviceLink::lockPort(const QString &device)
+{
+    const QString name = PortLock::canonicalName(device);
+    for (const std::unique_ptr<PortLock> &lock : m_locks)
+        if (lock->name() == name)
+            return true;
+    auto lock = std::make_unique<PortLock>();
+    if (!lock->tryLock(device))
+        return false;
+    m_locks.push_back(std::move(lock));
+    return true;
 }
 
 void DeviceLink::abortWaits()
@@ -95,11 +123,16 @@ bool DeviceLink::OpenPort(const QString &device)
         return true;
     if (device.isEmpty())
         return false;
-    m_port.setPortName(device);
-    m_port.setLineSettings();
     m_lineLost = false;
     m_refused = false;
     m_refusal.clear();
+    if (!lockPort(device)) {
+        m_refusal = QStringLiteral("in use by another command of this tool");
+        qCDebug(lcLink) << "cannot open" << device << m_refusal;
+        return false;
+    }
+    m_port.setPortName(device);
+    m_port.setLineSettings();
     // Waited for in the event loop: a port over the network may take its time to connect.
     std::optional<bool> opened;
     const QMetaObject::Connection finished =
@@ -113,7 +146,7 @@ bool DeviceLink::OpenPort(const QString &device)
     disconnect(finished);
     if (!opened.value_or(false)) {
         qCDebug(lcLink) << "cannot open" << device << m_refusal;
-        m_port.close();
+        closeLine();
         return false;
     }
     return true;
@@ -174,22 +207,22 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
     // use, as a local one held by another program would be.
     if (verdict == ReplyVerdict::Incomplete && m_refused) {
         m_linkError = LinkError::PortUnusable;
-        m_port.close();
+        closeLine();
         return m_linkError;
     }
     if (verdict == ReplyVerdict::Incomplete) {
         m_replyTimedOut = false;
         m_linkError = LinkError::NoReply;
-        m_port.close();
+        closeLine();
         return m_linkError;
     }
     m_lastReply = collected;
     if (verdict != ReplyVerdict::Accepted || m_receiveError) {
         m_linkError = LinkError::DataError;
-        m_port.close();
+        closeLine();
         return m_linkError;
     }
-    m_port.close();
+    closeLine();
     pacingPause();
     return m_linkError;
 }
@@ -214,7 +247,7 @@ FrameSent DeviceLink::SendWriteFrame(const QByteArray &frame, const QString &dev
     addressStation();
     // No reply is read; the frame must still leave whole before the port closes.
     const bool sent = m_port.writeAndDrain(frame) && !m_refused;
-    m_port.close();
+    closeLine();
     qCDebug(lcLink) << device << "write frame" << frame << (sent ? "left" : "did not leave");
     emit writeFrameSent(frame, sent);
     if (sent)

@@ -4,10 +4,14 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+#include <vector>
+
 class QEventLoop;
 
 namespace veltra {
 
+class PortLock;
 class SerialPort;
 
 // Outcome of the last transaction, by its established numbers.
@@ -58,6 +62,11 @@ public:
     bool isPortOpen() const;
     void closePort();
 
+    // Each port is locked against other processes from its open to its close; while held, from
+    // its first open until the hold ends, so that a command's frames are never interleaved with
+    // another tool's. A port another process holds is a port that cannot be used.
+    void holdPortLocks(bool hold);
+
     // Ends the current wait at once (the window is closing); later waits end at once too.
     void abortWaits();
 
@@ -75,6 +84,9 @@ signals:
 
 private:
     bool OpenPort(const QString &device);
+    // Closes the port; its lock goes too unless held.
+    void closeLine();
+    bool lockPort(const QString &device);
     void addressStation();
     void sleepUntilWoken();
     void wake();
@@ -86,6 +98,8 @@ private:
     LinkError m_linkError = LinkError::None;
     QByteArray m_lastReply;
     QString m_refusal;
+    std::vector<std::unique_ptr<PortLock>> m_locks;
+    bool m_holdLocks = false;
     bool m_replyTimedOut = false;
     bool m_pacingTickFlag = false;
     bool m_lineLost = false;

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include <sys/ioctl.h>
@@ -149,6 +150,14 @@ void QtSerialPort::setLineSettings()
 
 bool QtSerialPort::open()
 {
+    // A pseudo-terminal holds 8 bits without parity whatever is asked, and glibc fails a
+    // tcsetattr whose framing did not take unless something else changed with it. A process
+    // killed mid-transaction leaves a pty with exactly the input flags Qt's open sets (IGNPAR),
+    // so nothing else changes there and Qt's open fails, again and again. The port therefore
+    // opens at the framing every line holds, and takes the relay's framing once open, where a
+    // line that did not take it is judged below like any other setting.
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
     if (!m_port->open(QIODevice::ReadWrite))
         return false;
     const int fd = int(m_port->handle());
@@ -161,6 +170,9 @@ bool QtSerialPort::open()
     // another program's 115200 baud or handshake would show only as "no reply". A
     // pseudo-terminal holds everything but the framing (always 8 bits, no parity).
     if (m_lineSettingsWanted) {
+        m_port->setDataBits(QSerialPort::Data7);
+        m_port->setParity(QSerialPort::EvenParity);
+        m_port->clearError();
         std::optional<LineSettings> held = deviceLineSettings(fd);
         if (held && isPseudoTerminal(fd)) {
             held->dataBits = kRelayLineSettings.dataBits;
@@ -222,7 +234,13 @@ bool QtSerialPort::writeAndDrain(QByteArrayView bytes)
     int queued = 0;
     while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && !deadline.hasExpired())
         QThread::msleep(1);
-    return queued == 0 && ::tcdrain(fd) == 0;
+    if (queued != 0)
+        return false;
+    int drained = -1;
+    do // a signal the command line catches must not pass for a line that failed
+        drained = ::tcdrain(fd);
+    while (drained != 0 && errno == EINTR);
+    return drained == 0;
 }
 
 QByteArray QtSerialPort::takeReceived()

@@ -2,6 +2,7 @@
 
 #include "link/devicelink.h"
 #include "link/frames.h"
+#include "link/portlock.h"
 #include "link/serialport.h"
 #include "settings/decode.h"
 #include "settings/items.h"
@@ -21,6 +22,7 @@ struct Attempt
     Probe probe;
     QTimer deadline; // its own reply time-out; also the context of its connections
     std::unique_ptr<SerialPort> line;
+    PortLock lock; // held from the open to the search's end
     QByteArray collected;
     bool done = false;
 
@@ -163,6 +165,11 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
             continue;
         }
         devices << *device;
+        // A port another command of this tool is using gets no request amid its frames.
+        if (!a.lock.tryLock(*device)) {
+            notSent(a);
+            continue;
+        }
         a.line.reset(m_makeLine());
         a.line->setPortName(*device);
         a.line->setLineSettings();
