@@ -1,11 +1,13 @@
 #include "endtoend.h"
 #include "expectedtexts.h"
 #include "faultyline.h"
+#include "file/settingsfile.h"
 #include "link/frames.h"
 #include "operations/commands.h"
 #include "operations/framelog.h"
 #include "settings/encode.h"
 #include "settings/items.h"
+#include "settings/memoryfields.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -54,6 +56,8 @@ private slots:
     void frameThatDoesNotLeaveStopsTheWrite_data();
     void frameThatDoesNotLeaveStopsTheWrite();
     void confirmationDetailsNameTheChanges();
+    void anotherStationIsNotWritten_data();
+    void anotherStationIsNotWritten();
     void frameLogShowsAStoppedWrite();
     void frameLogKeepsTheLastEntries();
     void editDuringPacingIsNotWritten();
@@ -428,7 +432,7 @@ void TestWrite::confirmationDetailsNameTheChanges()
              QStringLiteral("書き込むと変わる設定値 (2 件):\n"
                             "回路３ %2: %3 → %4\n"
                             "回路３ 絶縁監視動作感度設定: 100(mA) → 50(mA)\n"
-                            "ポート: %1\n局番号: 012")
+                            "ポート: %1\n局番号: 012 (書き込む前にリレーの局番号と照合します)")
                  .arg(bench.sim.portPath(), rowLabel(PageKind::Circuit, 0), first, changed));
     bench.w().setSetValue(3, 0, first);
 
@@ -440,11 +444,13 @@ void TestWrite::confirmationDetailsNameTheChanges()
     bench.prompts.clear();
     bench.prompts.answers.enqueue(kAnswerNo);
     button(bench.w(), "Command5_2")->click(); // circuit 4 alone
+    // They come first, and neither a count of changes nor a station is given as this relay's.
     QCOMPARE(bench.prompts.messages.value(0).details,
-             QStringLiteral("書き込んでも変わる設定値はありません。\n"
-                            "現在値が古い(別のポートか、読み込みに失敗した後の)タブ: 回路４\n"
-                            "ポート: %1\n局番号: 012")
-                 .arg(other));
+             QStringLiteral("現在値は別のポート (%1) で読み込んだ値です。%2 "
+                            "のリレーの値ではないため、比べられません: 回路４\n"
+                            "ポート: %2\n"
+                            "局番号: 未確認 (このポートで読み込んだ局番号がないため、照合しません)")
+                 .arg(bench.sim.portPath(), other));
 
     // A page never read has nothing to compare with, and says so.
     ScriptedPrompts prompts;
@@ -453,10 +459,57 @@ void TestWrite::confirmationDetailsNameTheChanges()
         fresh.setSetValue(3, item, textOfCode(PageKind::Circuit, item, 1));
     button(fresh, "Command4_2")->click();
     QCOMPARE(prompts.messages.value(0).details,
-             QStringLiteral("書き込んでも変わる設定値はありません。\n"
-                            "現在値が読み込まれていないため比べられないタブ: 回路３\n"
-                            "ポート: %1\n局番号: 未読込")
+             QStringLiteral("現在値が読み込まれていないため比べられないタブ: 回路３\n"
+                            "ポート: %1\n"
+                            "局番号: 未確認 (このポートで読み込んだ局番号がないため、照合しません)")
                  .arg(bench.sim.portPath()));
+}
+
+void TestWrite::anotherStationIsNotWritten_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("全設定値書替") << "Command13"
+                                  << "書き込みを中止しました。";
+    QTest::newRow("回路３設定値書替") << "Command4_2"
+                                      << "書き込みを中止しました。";
+}
+
+// The relay on the port is swapped for another after it was read (a cable moved to the next
+// panel): the link check finds its station is not the one read there, and nothing is written.
+void TestWrite::anotherStationIsNotWritten()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    MemoryFields station14;
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            station14.setPresentValue(page, item, textOfCode(pageKind(page), item, 1));
+    station14.setPresentValue(kCommonPage, kStationItem, QStringLiteral("014"));
+    const QString settings = dir.filePath(QStringLiteral("station14.DT"));
+    QCOMPARE(writeSettingsFile(settings, station14), FileProblem::None);
+    RelaySim other;
+    QVERIFY(other.start({QStringLiteral("--settings"), settings}));
+
+    const QString cable = dir.filePath(QStringLiteral("cable"));
+    Bench bench; // station 012
+    QVERIFY(bench.sim.start());
+    QVERIFY(QFile::link(bench.sim.portPath(), cable));
+    bench.window = std::make_unique<MainWindow>(&bench.prompts, cable);
+    readAndCopyAll(bench);
+    QVERIFY(QFile::remove(cable) && QFile::link(other.portPath(), cable));
+
+    bench.prompts.answers.enqueue(kAnswerYes);
+    veltra::test::button(bench.w(), button)->click();
+    QCOMPARE(bench.prompts.messages.size(), 2);
+    QVERIFY(bench.prompts.messages[0].details.endsWith(
+        QStringLiteral("局番号: 012 (書き込む前にリレーの局番号と照合します)")));
+    QCOMPARE(bench.prompts.messages[1].text,
+             QStringLiteral("%1 のリレーは局番号 014 です (想定 012)。%2").arg(cable, refusal));
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::WrongStation);
+    QTest::qWait(150);
+    QCOMPARE(receivedCommands(other), QStringList{"AE0"}); // the link check, and nothing else
 }
 
 void TestWrite::frameLogShowsAStoppedWrite()

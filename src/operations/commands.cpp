@@ -24,9 +24,12 @@ template<typename Fn> void Commands::runExclusive(Fn &&command)
     if (m_busy || m_shuttingDown)
         return;
     m_busy = true;
-    m_stopRequested = false;
+    m_stopRequested = m_interrupted;
     m_readThisCommand.fill(false);
+    // The ports this command uses stay its own until it ends, against other processes too.
+    m_link.holdPortLocks(true);
     command();
+    m_link.holdPortLocks(false);
     m_busy = false;
     m_running = CommandId::None;
     emit idle();
@@ -165,7 +168,7 @@ void Commands::ReadAllPages()
         m_fields.setBusyPointer(true);
         for (int page = 0; page < kPageCount; ++page) {
             // Between two pages only: a page under way is read to its end.
-            if (m_stopRequested) {
+            if (m_stopRequested || m_interrupted) {
                 outcome.kind = Outcome::Kind::Stopped;
                 conclude(outcome);
                 endTransactionCommand();
@@ -221,13 +224,42 @@ QList<Commands::PlannedFrame> Commands::planFrames(int firstPage, int lastPage) 
     return plan;
 }
 
+void Commands::setExpectedStation(std::optional<int> station)
+{
+    m_expectedStation = station;
+}
+
+std::optional<int> Commands::expectedStation() const
+{
+    if (m_expectedStation)
+        return m_expectedStation;
+    // Only a station read on the port about to be written says which relay is meant there.
+    const std::optional<PageReading> &common = reading(kCommonPage);
+    if (!common || common->port != device())
+        return std::nullopt;
+    return reportedCode(kCommonPage, kStationItem, common->reply);
+}
+
 bool Commands::linkCheck(Outcome &outcome)
 {
-    // The only sign that the relay is there: writes and clears are never answered.
-    // It tests the link and nothing else: no flag of another command's decides it.
-    if (const auto failure = linkFailure(m_link.ReadTransaction(kCommonPage, device()))) {
+    // The only sign that the relay is there: writes and clears are never answered. It reads the
+    // common page, so the station about to be written is known before any frame goes.
+    const std::optional<int> expected = expectedStation();
+    outcome.device = device();
+    if (const auto failure = linkFailure(m_link.ReadTransaction(kCommonPage, outcome.device))) {
         supersedeUnreadPages();
         outcome.kind = *failure;
+        return false;
+    }
+    outcome.stationRead = reportedCode(kCommonPage, kStationItem, m_link.lastReply());
+    outcome.stationExpected = expected;
+    if (expected && outcome.stationRead != expected) {
+        outcome.kind = Outcome::Kind::WrongStation;
+        return false;
+    }
+    // A stop asked for while the check waited ends the command before its first frame.
+    if (m_interrupted) {
+        outcome.kind = Outcome::Kind::Stopped;
         return false;
     }
     return true;
@@ -278,6 +310,10 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
                 outcome.kind = Outcome::Kind::WriteFailed;
                 break;
             }
+            if (m_interrupted) { // between two frames, never within one
+                outcome.kind = Outcome::Kind::Stopped;
+                break;
+            }
             if (all)
                 m_settingsPage = planned.page;
             emit progressed(Progress::Writing, int(outcome.pagesSent.size()) + 1, int(plan.size()));
@@ -303,24 +339,27 @@ WriteDetails Commands::writeDetails(int firstPage, int lastPage) const
 {
     WriteDetails details;
     details.device = device();
-    const QString station = m_fields.presentValue(kCommonPage, kStationItem);
-    if (station != notLoadedText())
-        details.station = station;
+    details.expectedStation = expectedStation();
     for (int page = firstPage; page <= lastPage; ++page) {
-        bool read = false;
+        const bool read = m_fields.presentValue(page, 0) != notLoadedText();
+        if (!read) {
+            details.notRead << page;
+            continue;
+        }
+        // Values read on another port, or before a failed read, are no other relay's changes.
+        if (presentValuesOlder(page)) {
+            details.older << page;
+            if (const auto &r = reading(page); r && r->port != details.device)
+                details.otherPort = r->port;
+            continue;
+        }
+        ++details.comparedPages;
         for (int item = 0; item < itemCount(page); ++item) {
             const QString from = m_fields.presentValue(page, item);
             const QString to = m_fields.setValue(page, item);
-            if (from == notLoadedText())
-                continue;
-            read = true;
             if (!sameValue(page, item, from, to))
                 details.changes.append({page, item, from, to});
         }
-        if (!read)
-            details.notRead << page;
-        else if (presentValuesOlder(page))
-            details.older << page;
     }
     return details;
 }
@@ -343,6 +382,10 @@ void Commands::verifyWritten(const QList<PlannedFrame> &plan, Outcome &outcome)
     for (const PlannedFrame &planned : plan) {
         if (m_shuttingDown)
             return;
+        if (m_interrupted) { // written, and not read back: the report names the pages sent
+            outcome.kind = Outcome::Kind::Stopped;
+            return;
+        }
         emit progressed(Progress::Verifying, int(replies.size()) + 1, int(plan.size()));
         if (const auto failure = ReadPage(planned.page)) {
             // Every frame left: this is no failed write, only one that nobody could check.
@@ -456,6 +499,13 @@ void Commands::FindRelays(const QStringList &ports)
             m_fields.setPortText(found.constFirst());
         conclude(outcome);
     });
+}
+
+void Commands::interrupt()
+{
+    m_interrupted = true;
+    m_stopRequested = true;
+    m_finder->abort();
 }
 
 void Commands::requestStop()

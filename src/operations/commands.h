@@ -73,6 +73,16 @@ public:
     bool CloseAndExit();
     // Esc: ends a read-all before its next page, or a relay search at once; a write, never.
     void requestStop();
+    // A stop that must not wait for the command's end (the command line's Ctrl+C, SIGTERM,
+    // SIGHUP): the frame on the line completes, and no further frame goes, in a write too.
+    void interrupt();
+    bool interrupted() const { return m_interrupted; }
+
+    // The station the relay written or cleared must hold, checked by the link check before any
+    // frame: a command line's --expect-station, a site's row. Without it, the station read on
+    // the same port with the common page's present values, where there is one.
+    void setExpectedStation(std::optional<int> station);
+    std::optional<int> expectedStation() const;
 
     // Off at every start: a write of one page or of all pages then reads the written pages
     // back and reports each item the relay does not hold as written.
@@ -163,6 +173,8 @@ private:
     int m_settingsPage = 0;
     bool m_busy = false;
     bool m_stopRequested = false;
+    bool m_interrupted = false;
+    std::optional<int> m_expectedStation;
     CommandId m_running = CommandId::None; // the command that may be stopped, while it runs
     bool m_shuttingDown = false;
     bool m_verifyAfterWrite = false;

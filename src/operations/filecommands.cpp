@@ -37,7 +37,8 @@ void Commands::saveSettingsFileCommand()
     }
     outcome.fileName = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
     // There is no completion message, so a failed save must say so or it reads as success.
-    if (!writeSettingsFile(*path, m_fields))
+    outcome.fileProblem = writeSettingsFile(*path, m_fields);
+    if (outcome.fileProblem != FileProblem::None)
         outcome.kind = Outcome::Kind::FileUnwritable;
     else
         m_lastSettingsFile = outcome.fileName;
@@ -61,7 +62,8 @@ void Commands::saveEditedSettingsFileCommand()
         return;
     }
     outcome.fileName = QDir::toNativeSeparators(QFileInfo(*path).absoluteFilePath());
-    if (!writeSettingsFile(*path, m_fields, FileColumn::Set))
+    outcome.fileProblem = writeSettingsFile(*path, m_fields, FileColumn::Set);
+    if (outcome.fileProblem != FileProblem::None)
         outcome.kind = Outcome::Kind::FileUnwritable;
     else
         m_lastSettingsFile = outcome.fileName;
@@ -82,13 +84,21 @@ void Commands::loadNamedSettingsFile(const QString &path)
 {
     Outcome outcome{CommandId::Load};
     const QString shownPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    if (ShowMessage(messages::loadQuestion(shownPath), kStyleConfirm) != kAnswerYes) {
+    // Read before the question, once: its details name lines whose labels are not those of
+    // their place, which loading by position would put on another page. Nothing changes
+    // before the answer.
+    const LoadedFile loaded = readSettingsFile(path);
+    const QList<int> misplaced =
+        loaded.status == LoadStatus::Ok ? misplacedLabels(loaded.lines) : QList<int>();
+    if (ShowMessage(messages::loadQuestion(shownPath), kStyleConfirm,
+                    messages::misplacedLabels(misplaced, loaded.lines)) != kAnswerYes) {
         outcome.kind = Outcome::Kind::Declined;
         conclude(outcome);
         return;
     }
 
-    const LoadedFile loaded = readSettingsFile(path);
+    outcome.fileProblem = loaded.problem;
+    outcome.utf8Text = loaded.utf8Text;
     switch (loaded.status) {
     case LoadStatus::NotSettingsFile:
         outcome.kind = Outcome::Kind::NotSettingsFile;

@@ -11,6 +11,11 @@
 
 namespace veltra::messages {
 
+QString stationText(int station)
+{
+    return QStringLiteral("%1").arg(station, 3, 10, QLatin1Char('0'));
+}
+
 QString pageName(int page)
 {
     return page == kCommonPage ? QStringLiteral("共通設定")
@@ -68,16 +73,28 @@ QString clearQuestion(bool operationValues)
                            : QStringLiteral("最大値をクリアします。よろしいですか？");
 }
 
-QString terminalWriteQuestion(const QString &device, int pages)
+namespace {
+
+QString expectedStationWords(std::optional<int> station)
 {
-    return QStringLiteral("%1 のVELTRAに %2 ページを書き込みます。よろしいですか？ [y/N] ")
-        .arg(device)
+    return station ? QStringLiteral("局番号 %1").arg(stationText(*station))
+                   : QStringLiteral("局番号未確認");
+}
+
+} // namespace
+
+QString terminalWriteQuestion(const QString &device, std::optional<int> station, int pages)
+{
+    return QStringLiteral("%1 のVELTRA (%2) に %3 ページを書き込みます。よろしいですか？ [y/N] ")
+        .arg(device, expectedStationWords(station))
         .arg(pages);
 }
 
-QString terminalClearQuestion(const QString &device, bool operationValues)
+QString terminalClearQuestion(const QString &device, std::optional<int> station,
+                              bool operationValues)
 {
-    return QStringLiteral("%1 のVELTRAの%2 [y/N] ").arg(device, clearQuestion(operationValues));
+    return QStringLiteral("%1 のVELTRA (%2) の%3 [y/N] ")
+        .arg(device, expectedStationWords(station), clearQuestion(operationValues));
 }
 
 QString loadQuestion(const QString &shownPath)
@@ -155,6 +172,12 @@ QString withProgress(const QString &text, const Outcome &outcome)
     return text;
 }
 
+QList<int> pagesOf(const Outcome &outcome)
+{
+    return outcome.command == CommandId::WriteAll ? pagesBetween(kCommonPage, kPageCount - 1, {})
+                                                  : QList<int>{outcome.page};
+}
+
 QString linkErrorText(Outcome::Kind kind)
 {
     switch (kind) {
@@ -218,9 +241,21 @@ QString notTakenLine(const NotTakenItem &item)
 QString writeDetails(const WriteDetails &details)
 {
     QStringList lines;
-    if (details.changes.isEmpty())
+    // Values from elsewhere come first, so that nothing below reads as this relay's.
+    if (!details.older.isEmpty()) {
+        if (!details.otherPort.isEmpty())
+            lines << QStringLiteral("現在値は別のポート (%1) で読み込んだ値です。%2 "
+                                    "のリレーの値ではないため、比べられません: %3")
+                         .arg(details.otherPort, details.device, pageNames(details.older));
+        else
+            lines << QStringLiteral("現在値はその後の読み込みに失敗した前の古い値のため、"
+                                    "比べられません: %1")
+                         .arg(pageNames(details.older));
+    }
+    // Without a page of this relay compared there is nothing to tell of what would change.
+    if (details.comparedPages > 0 && details.changes.isEmpty())
         lines << QStringLiteral("書き込んでも変わる設定値はありません。");
-    else
+    else if (details.comparedPages > 0)
         lines << QStringLiteral("書き込むと変わる設定値 (%1 件):").arg(details.changes.size());
     for (const WriteDetails::Change &c : details.changes)
         lines << QStringLiteral("%1 %2: %3 → %4")
@@ -228,13 +263,27 @@ QString writeDetails(const WriteDetails &details)
     if (!details.notRead.isEmpty())
         lines << QStringLiteral("現在値が読み込まれていないため比べられないタブ: %1")
                      .arg(pageNames(details.notRead));
-    if (!details.older.isEmpty())
-        lines << QStringLiteral("現在値が古い(別のポートか、読み込みに失敗した後の)タブ: %1")
-                     .arg(pageNames(details.older));
     lines << QStringLiteral("ポート: %1").arg(details.device)
-          << QStringLiteral("局番号: %1")
-                 .arg(details.station.isEmpty() ? QStringLiteral("未読込") : details.station);
+          << (details.expectedStation
+                  ? QStringLiteral("局番号: %1 (書き込む前にリレーの局番号と照合します)")
+                        .arg(stationText(*details.expectedStation))
+                  : QStringLiteral("局番号: 未確認 (このポートで読み込んだ局番号がないため、"
+                                   "照合しません)"));
     return lines.join(u'\n');
+}
+
+QString misplacedLabels(const QList<int> &pages, const QStringList &lines)
+{
+    if (pages.isEmpty())
+        return {};
+    QStringList text{
+        QStringLiteral("ラベルが位置と合わない行があります。行の位置のとおりに読み込むため、"
+                       "値が別のタブに入ります:")};
+    for (int page : pages)
+        text << QStringLiteral("%1 行目 「%2」: %3 の行です")
+                    .arg(page == kCommonPage ? 3 : page + 4)
+                    .arg(lines.value(page).section(u',', 0, 0).section(u' ', 0, 0), pageName(page));
+    return text.join(u'\n');
 }
 
 QString pdfSaveFailed()
@@ -313,6 +362,11 @@ QString noSuchItem()
 QString misplacedLabel(int page)
 {
     return QStringLiteral("%1 の行に別のラベルがあります").arg(pageName(page));
+}
+
+QString misplacedLabelsRefused()
+{
+    return QStringLiteral("設定ファイルの行のラベルが位置と合いません。書き込みを中止しました。");
 }
 
 QString presentValuesStatus(const QList<std::optional<PageReading>> &readings, int olderPages,
@@ -487,11 +541,50 @@ QString report(const Outcome &outcome)
         return notTakenList(outcome.notTaken);
     case Kind::NothingToClear:
         return nothingToClear();
+    case Kind::WrongStation:
+        return wrongStation(outcome);
+    case Kind::Stopped:
+        // A write names how far it got; a read or a search ended by Esc has the status line.
+        if (outcome.command == CommandId::WritePage || outcome.command == CommandId::WriteAll ||
+            outcome.command == CommandId::Clear)
+            return stopped(outcome);
+        break;
     case Kind::Declined:
-    case Kind::Stopped: // the status line says so; no box to dismiss
         break;
     }
     return {};
+}
+
+QString wrongStation(const Outcome &outcome)
+{
+    const QString found =
+        outcome.stationRead
+            ? QStringLiteral("%1 のリレーは局番号 %2 です")
+                  .arg(outcome.device, stationText(*outcome.stationRead))
+            : QStringLiteral("%1 のリレーの局番号が読み取れません").arg(outcome.device);
+    return QStringLiteral("%1 (想定 %2)。%3")
+        .arg(found, stationText(outcome.stationExpected.value_or(0)), declined(outcome.command));
+}
+
+QString stopped(const Outcome &outcome)
+{
+    switch (outcome.command) {
+    case CommandId::WritePage:
+    case CommandId::WriteAll: {
+        const QList<int> pages = pagesOf(outcome);
+        QList<int> unsent;
+        for (int page : pages)
+            if (!outcome.pagesSent.contains(page))
+                unsent << page;
+        return QStringLiteral("書き込みを中断しました。") + u'\n' +
+               QStringLiteral("書込済み: %1 / 未書込: %2")
+                   .arg(pageNames(outcome.pagesSent), pageNames(unsent));
+    }
+    case CommandId::Clear:
+        return QStringLiteral("クリアを中断しました。クリアは送信していません。");
+    default:
+        return stoppedStatus(outcome);
+    }
 }
 
 QString invalidSetValues()

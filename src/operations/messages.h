@@ -26,9 +26,19 @@ QString writeAllQuestion();
 QString writeDetails(const WriteDetails &details);
 QString clearQuestion(bool operationValues);
 QString loadQuestion(const QString &shownPath);
-// The same questions as the command line asks them on the terminal, naming the relay's port.
-QString terminalWriteQuestion(const QString &device, int pages);
-QString terminalClearQuestion(const QString &device, bool operationValues);
+// The same questions as the command line asks them on the terminal, naming the relay's port
+// and the station it must hold ("局番号未確認" without one).
+QString terminalWriteQuestion(const QString &device, std::optional<int> station, int pages);
+QString terminalClearQuestion(const QString &device, std::optional<int> station,
+                              bool operationValues);
+// A load's details: the lines whose labels are not those of their place; empty when none.
+QString misplacedLabels(const QList<int> &pages, const QStringList &lines);
+// "014"
+QString stationText(int station);
+// The link check found another station than the one expected: both, and the port.
+QString wrongStation(const Outcome &outcome);
+// A command ended between two frames: how far it got.
+QString stopped(const Outcome &outcome);
 QString portClosing();
 // "回路３ 絶縁監視動作感度設定: 設定 50(mA) / 現在 45(mA)"
 QString notTakenLine(const NotTakenItem &item);
@@ -49,6 +59,8 @@ QString declined(CommandId command);
 QString noSuchItem();
 // A settings file's line whose label is not that of page 0..8, the page its position fills.
 QString misplacedLabel(int page);
+// A write refused because lines of its file are labelled for other places.
+QString misplacedLabelsRefused();
 // "読込中 3/9", "書込中 4/9", "照合中 2/9".
 using veltra::Progress;
 QString progress(Progress kind, int done, int total);

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "file/filenames.h"
 #include "operations/relayfinder.h"
 #include "settings/writable.h"
 
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace veltra {
 
@@ -44,6 +47,7 @@ struct Outcome
         NoReply,              // link error 1: no complete reply within the time-out
         DataError,            // link error 2: the reply failed its checksum
         PortUnusable,         // link error 3, also when the port will not open for a frame
+        WrongStation,         // the link check found another station than expected: nothing sent
         InvalidSetValues,     // refused before anything was asked or sent
         InvalidPresentValues, // present values not read or not valid (copy, save, link check)
         NotSettingsFile,
@@ -55,7 +59,8 @@ struct Outcome
         NotTaken,       // a verified write found items the relay did not take
         NothingToClear, // no kind of stored value chosen
         Declined,       // a confirmation answered No, or a dialog cancelled
-        Stopped,        // a read-all or a relay search ended by the user (Esc) between steps
+        Stopped, // ended between two steps: a read-all or a relay search by Esc, any command by a
+                 // signal (the command line's Ctrl+C); `pagesSent` says how far a write got
     };
 
     Outcome() = default;
@@ -74,6 +79,12 @@ struct Outcome
     QString fileName;                 // a file command's file, as the system writes paths
     QList<Probe> probes;              // a relay search: every port, in the order probed
     QString refusal; // with PortUnusable: why the far end would not serve the line, its words
+    QString device;  // the port the link check read, as opened
+    // The station the link check read (also when it was the one expected) and the one expected.
+    std::optional<int> stationRead;
+    std::optional<int> stationExpected;
+    FileProblem fileProblem = FileProblem::None; // with the file kinds: why, where known
+    bool utf8Text = false; // with NotSettingsFile or FileTooShort: the file is UTF-8 text
 
     bool succeeded() const { return kind == Kind::Success; }
 };
@@ -91,11 +102,15 @@ struct WriteDetails
         QString from; // the present value
         QString to;   // the set value
     };
-    QString device;  // the port as it will be opened
-    QString station; // the station number read from the relay; empty when not read
-    QList<Change> changes;
-    QList<int> notRead; // pages to write without present values to compare with
-    QList<int> older;   // pages whose present values may not be this relay's now
+    QString device; // the port as it will be opened
+    // The station the link check will hold the relay to: the one read on this port. Nothing
+    // when there is none to compare with.
+    std::optional<int> expectedStation;
+    QList<Change> changes; // only of pages whose present values are this port's, and current
+    int comparedPages = 0; // how many pages those are
+    QList<int> notRead;    // pages to write without present values to compare with
+    QList<int> older;      // pages whose present values may not be this relay's now
+    QString otherPort;     // where older pages were read, when that was another port
 };
 
 } // namespace veltra

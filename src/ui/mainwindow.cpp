@@ -447,7 +447,7 @@ void MainWindow::saveReportAsPdf()
         writer.setCreator(QStringLiteral("VELTRA 設定ソフト " VELTRA_VERSION));
         saved = SettingsReport(*this, reportInfo(now)).render(&writer);
     }
-    saved = saved && saveWholeFile(*path, pdf);
+    saved = saved && saveWholeFile(*path, pdf) == FileProblem::None;
     if (!saved)
         m_prompts->ShowMessage(messages::pdfSaveFailed(), kStyleNotice);
 }
@@ -784,7 +784,7 @@ void MainWindow::saveFrameLog()
     const std::optional<QString> path =
         m_prompts->saveLogFileName(QDateTime::currentDateTime().toString(
             QStringLiteral("'VELTRA通信ログ_'yyyyMMdd_HHmm'.txt'")));
-    if (path && !saveWholeFile(*path, m_frameLog->text().toUtf8()))
+    if (path && saveWholeFile(*path, m_frameLog->text().toUtf8()) != FileProblem::None)
         m_prompts->ShowMessage(messages::logSaveFailed(), kStyleNotice);
 }
 

@@ -20,6 +20,10 @@ inline const QString kNotVerified =
     QStringLiteral("設定値は送信しましたが、読み戻せなかったため照合できませんでした。");
 inline const QString kSaveRefused = QStringLiteral(
     "VELTRAの現在値が読み込まれていないか、正常値ではありません。保存を中止します。");
+inline const QString kUnreadable = QStringLiteral("設定ファイルを読み込めませんでした。");
+inline const QString kMisplacedLabels =
+    QStringLiteral("設定ファイルの行のラベルが位置と合いません。書き込みを中止しました。");
+inline const QString kWriteStopped = QStringLiteral("書き込みを中断しました。");
 inline const QString kWriteAllConfirm =
     QStringLiteral("VELTRAの共通設定とすべての回路の設定を一度に書き換えます。よろしいですか？");
 
