@@ -5,6 +5,7 @@
 #include "file/settingsfile.h"
 #include "file/sjis.h"
 #include "link/serialport.h"
+#include "operations/messages.h"
 #include "settings/memoryfields.h"
 #include "version.h"
 
@@ -17,6 +18,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace veltra;
@@ -53,6 +57,27 @@ Result runCli(const QStringList &arguments, int timeoutMs = 20000)
     return result;
 }
 
+// Started and left running, for a test that acts on it while it works.
+std::unique_ptr<QProcess> startCli(const QStringList &arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setChildProcessModifier([] { ::setsid(); });
+    process->start(QStringLiteral(VELTRA_CLI), arguments);
+    process->closeWriteChannel();
+    return process->waitForStarted() ? std::move(process) : nullptr;
+}
+
+Result finished(QProcess &process)
+{
+    Result result;
+    if (!process.waitForFinished(20000))
+        return result;
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
 // The same on a terminal (util-linux script gives it one), with `typed` as the keyboard.
 Result onTerminal(const QStringList &arguments, const QByteArray &typed)
 {
@@ -78,7 +103,7 @@ QString makeFile(const QString &path, int code)
     for (int page = 0; page < kPageCount; ++page)
         for (int item = 0; item < itemCount(page); ++item)
             fields.setPresentValue(page, item, textOfCode(pageKind(page), item, code));
-    return writeSettingsFile(path, fields) ? path : QString();
+    return writeSettingsFile(path, fields) == FileProblem::None ? path : QString();
 }
 
 QStringList fileValues(int code, int page)
@@ -156,6 +181,12 @@ private slots:
     void checkFile();
     void setValuesOfAFile();
     void findRelays();
+    void guardedCommands_data();
+    void guardedCommands();
+    void namesAreTheBytesGiven();
+    void oneCommandAtATimePerPort();
+    void stopSaysWhatItLeft_data();
+    void stopSaysWhatItLeft();
     void portLines_data();
     void portLines();
     void portsListedAlikeInJson();
@@ -169,11 +200,14 @@ void TestCli::helpAndVersion()
     for (const char *line :
          {"veltra-cli ports [--json]",
           "veltra-cli read  --port P [--page N] [--json] [-o FILE.DT] [--log FILE]",
-          "veltra-cli write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json] [--log "
-          "FILE]",
-          "veltra-cli clear --port P (--operation | --maximum) [--yes] [--log FILE]",
+          "veltra-cli write FILE.DT --port P [--page N] [--expect-station N] [--no-verify] [--yes] "
+          "[--json] [--log FILE]",
+          "veltra-cli clear --port P (--operation | --maximum) [--expect-station N] [--yes] "
+          "[--log FILE]",
           "veltra-cli diff  FILE.DT (--port P | OTHER.DT) [--json] [--log FILE]",
-          "veltra-cli --version", "8  not confirmed: nothing was sent"})
+          "veltra-cli --version", "8  not confirmed: nothing was sent",
+          "10  the relay answered with another station number than expected (--expect-station): "
+          "nothing was sent"})
         QVERIFY2(help.out.contains(QStringLiteral("  ") + QLatin1String(line) + u'\n'), line);
     for (const char *command : {"ports", "read", "write", "clear", "diff"}) {
         const Result one = runCli({QLatin1String(command), QStringLiteral("--help")});
@@ -204,7 +238,7 @@ void TestCli::usageAgreesWithManPageAndReadme()
             inExits = false;
     }
     QCOMPARE(synopses.size(), 9);
-    QCOMPARE(exits.size(), 10);
+    QCOMPARE(exits.size(), 12);
     QString man = readText(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/veltra-cli.1.in"));
     man.replace(QStringLiteral("\\-"), QStringLiteral("-"));
     const QStringList manLines = simplifiedLines(man);
@@ -477,12 +511,21 @@ void TestCli::logHoldsEveryFrame()
                 QStringLiteral("--page"), QStringLiteral("4"), QStringLiteral("--log"), log});
     QCOMPARE(read.code, 0);
     const QStringList lines = readText(log).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].endsWith(QStringLiteral("  送信  回路４  <ENQ>FFAE0004D6<CR>  送信済み")),
+    QCOMPARE(lines.size(), 3);
+    // A header names the run: when, the command, the port, and the command line.
+    const QStringList header = lines[0].split(QStringLiteral("  "));
+    QCOMPARE(header.size(), 4);
+    QVERIFY2(QDateTime::fromString(header[0].sliced(2), Qt::ISODateWithMs).isValid(),
              qPrintable(lines[0]));
-    QVERIFY2(lines[1].contains(QStringLiteral("  受信  回路４  <STX>FF")) &&
-                 lines[1].endsWith(QStringLiteral("<CR>  正常")),
+    QCOMPARE(header.mid(1),
+             (QStringList{QStringLiteral("read"), sim.portPath(),
+                          QStringLiteral("veltra-cli read --port %1 --page 4 --log %2")
+                              .arg(sim.portPath(), log)}));
+    QVERIFY2(lines[1].endsWith(QStringLiteral("  送信  回路４  <ENQ>FFAE0004D6<CR>  送信済み")),
              qPrintable(lines[1]));
+    QVERIFY2(lines[2].contains(QStringLiteral("  受信  回路４  <STX>FF")) &&
+                 lines[2].endsWith(QStringLiteral("<CR>  正常")),
+             qPrintable(lines[2]));
     // A search's lines name their port.
     QCOMPARE(runCli({QStringLiteral("find"), QStringLiteral("--port"), sim.portPath(),
                      QStringLiteral("--log"), log})
@@ -491,13 +534,17 @@ void TestCli::logHoldsEveryFrame()
     const QString found = readText(log);
     QVERIFY2(found.contains(QStringLiteral("  %1  受信  共通設定  <STX>FF").arg(sim.portPath())),
              qPrintable(found));
-    // A log that cannot be written is a failure of its own; the values still came.
+    // A second run appends under its own header; the first run's lines stay.
+    QVERIFY2(found.startsWith(lines.join(u'\n') + QStringLiteral("\n# ")), qPrintable(found));
+    // A log that cannot be written is refused before anything is sent.
+    const qsizetype framesBefore = sim.frames().size();
     const Result nowhere = runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
                                    QStringLiteral("--page"), QStringLiteral("4"),
                                    QStringLiteral("--log"), dir.filePath(QStringLiteral("no/x"))});
     QCOMPARE(nowhere.code, 7);
-    QCOMPARE(nowhere.out, read.out);
+    QCOMPARE(nowhere.out, QString());
     QVERIFY(nowhere.err.startsWith(QStringLiteral("ログを保存できませんでした。 (")));
+    QCOMPARE(sim.frames().size(), framesBefore);
 }
 
 void TestCli::badFilesSendNothing_data()
@@ -522,6 +569,21 @@ void TestCli::badFilesSendNothing_data()
                                         << "3\t絶縁監視動作感度設定\t33(mA)\t一覧にない値です";
     QTest::newRow("empty field") << QByteArray("EDIT") << "11,5," << 6 << invalid
                                  << "8\t漏電監視時限設定\t\t空欄です";
+    // Loading goes by position: swapped lines would write circuit 2's settings into circuit 1.
+    const QString misplaced =
+        QStringLiteral("%1\t%2 の行に別のラベルがあります (line %3 is labelled "
+                       "'%4', not '%2'; nothing is sent)");
+    QTest::newRow("circuits 1 and 2 swapped")
+        << QByteArray("EDIT") << "swap,4,5" << 6 << text::kMisplacedLabels
+        << misplaced.arg(1).arg(QStringLiteral("回路１")).arg(5).arg(QStringLiteral("回路２")) +
+               u'\n' +
+               misplaced.arg(2).arg(QStringLiteral("回路２")).arg(6).arg(QStringLiteral("回路１"));
+    QTest::newRow("the common line in circuit 1's place")
+        << QByteArray("EDIT") << "copy,2,4" << 6 << text::kMisplacedLabels
+        << misplaced.arg(1).arg(QStringLiteral("回路１")).arg(5).arg(QStringLiteral("共通設定"));
+    // Refused at once: a FIFO would wait for a writer for ever.
+    QTest::newRow("a FIFO") << QByteArray("FIFO") << "" << 7 << text::kUnreadable << "";
+    QTest::newRow("a folder") << QByteArray("DIR") << "" << 7 << text::kUnreadable << "";
 }
 
 void TestCli::badFilesSendNothing()
@@ -542,6 +604,10 @@ void TestCli::badFilesSendNothing()
         const QStringList parts = edit.split(u',');
         if (parts.size() == 1) {
             lines = lines.mid(0, parts[0].toInt());
+        } else if (parts[0] == QLatin1String("swap")) {
+            lines.swapItemsAt(parts[1].toInt(), parts[2].toInt());
+        } else if (parts[0] == QLatin1String("copy")) {
+            lines[parts[2].toInt()] = lines[parts[1].toInt()];
         } else {
             QList<QByteArray> fields = lines[parts[0].toInt()].chopped(1).split(',');
             fields[parts[1].toInt()] = parts[2].toUtf8(); // ASCII values only
@@ -555,6 +621,10 @@ void TestCli::badFilesSendNothing()
         QVERIFY(file.open(QIODevice::ReadWrite));
         const QByteArray utf8 = decodeShiftJis(file.readAll()).toUtf8();
         QVERIFY(file.resize(0) && file.write(utf8) == utf8.size());
+    } else if (bytes == "FIFO") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+    } else if (bytes == "DIR") {
+        QVERIFY(QDir().mkpath(path));
     } else if (!bytes.isNull()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -566,8 +636,8 @@ void TestCli::badFilesSendNothing()
                                   sim.portPath(), QStringLiteral("--yes")});
     QCOMPARE(result.code, code);
     QStringList lines = result.err.split(u'\n', Qt::SkipEmptyParts);
-    if (!problem.isEmpty())
-        QCOMPARE(lines.takeFirst(), problem);
+    for (const QString &line : problem.split(u'\n', Qt::SkipEmptyParts))
+        QCOMPARE(lines.takeFirst(), line);
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(message + QStringLiteral(" (")), qPrintable(result.err));
     QVERIFY(lines[0].endsWith(u')'));
@@ -620,7 +690,8 @@ void TestCli::confirmationOnATerminal()
         {QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath()}, "n\n");
     QCOMPARE(no.code, 8);
     QVERIFY2(no.out.contains(
-                 QStringLiteral("%1 のVELTRAに 9 ページを書き込みます。よろしいですか？ [y/N]")
+                 QStringLiteral(
+                     "%1 のVELTRA (局番号未確認) に 9 ページを書き込みます。よろしいですか？ [y/N]")
                      .arg(sim.portPath())),
              qPrintable(no.out));
     QVERIFY(sim.frames().isEmpty());
@@ -655,8 +726,10 @@ void TestCli::questionReachesTheTerminalWhenStderrIsAFile()
     // Asked where the person is, answered there; the report went to the file.
     QVERIFY(
         QString::fromUtf8(process.readAllStandardOutput())
-            .contains(QStringLiteral("%1 のVELTRAに 9 ページを書き込みます。よろしいですか？ [y/N]")
-                          .arg(sim.portPath())));
+            .contains(
+                QStringLiteral(
+                    "%1 のVELTRA (局番号未確認) に 9 ページを書き込みます。よろしいですか？ [y/N]")
+                    .arg(sim.portPath())));
     QCOMPARE(readText(log), text::kWritten + u'\n');
     QVERIFY(sim.waitForFrames(10));
 }
@@ -795,7 +868,7 @@ void TestCli::spoiledRepliesAreReadAlikeEverywhere()
     fields.setPresentValue(3, 1, QStringLiteral("85(mA)"));
     fields.setPresentValue(3, 4, QStringLiteral("1.8(秒)"));
     const QString file = dir.filePath(QStringLiteral("relay.DT"));
-    QVERIFY(writeSettingsFile(file, fields));
+    QCOMPARE(writeSettingsFile(file, fields), FileProblem::None);
 
     RelaySim sim;
     QVERIFY(sim.start({"--settings", file, "--fault", fault, "--fault-page", "3"}));
@@ -837,7 +910,7 @@ void TestCli::pageWriteNotSentSaysWhich()
         for (int item = 0; item < itemCount(page); ++item)
             fields.setPresentValue(page, item, textOfCode(pageKind(page), item, 1));
     const QString file = dir.filePath(QStringLiteral("relay.DT"));
-    QVERIFY(writeSettingsFile(file, fields));
+    QCOMPARE(writeSettingsFile(file, fields), FileProblem::None);
     const Result write = runCli({"write", file, "--port", dir.filePath(QStringLiteral("none")),
                                  "--page", "3", "--yes", "--json"});
     QCOMPARE(write.code, 5);
@@ -942,6 +1015,221 @@ void TestCli::setValuesOfAFile()
                           "2\t絶縁監視時限設定\t10(秒)\t20(秒)",
                           "3\t絶縁監視動作感度設定\t30(mA)\t50(mA)"}));
     QCOMPARE(runCli({QStringLiteral("set"), file, QStringLiteral("-o")}).code, 2);
+}
+
+void TestCli::guardedCommands_data()
+{
+    // {port}, {file}, {other} and {link} (a link to {file}) stand for what the test makes.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("frames"); // what reaches the relay
+    QTest::addColumn<QString>("error");      // how stderr starts; empty: not compared
+    const QStringList write{"write", "{file}", "--port", "{port}", "--yes", "--no-verify"};
+    const QString wrongStation =
+        QStringLiteral("{port} のリレーは局番号 012 です (想定 014)。%1 (the relay on {port} is "
+                       "station 012, not 014; nothing was sent)");
+    QTest::newRow("write, the station expected")
+        << write + QStringList{"--expect-station", "012"} << 0 << kWriteAllFrames << "";
+    QTest::newRow("write, another station")
+        << write + QStringList{"--expect-station", "14"} << 10 << QStringList{"AE0"}
+        << wrongStation.arg(QStringLiteral("書き込みを中止しました。"));
+    QTest::newRow("clear, another station")
+        << QStringList{"clear", "--port",           "{port}", "--operation",
+                       "--yes", "--expect-station", "14"}
+        << 10 << QStringList{"AE0"} << wrongStation.arg(QStringLiteral("クリアを中止しました。"));
+    QTest::newRow("a station that is no number 000..255")
+        << write + QStringList{"--expect-station", "256"} << 2 << QStringList{}
+        << "veltra-cli: --expect-station takes a station number, 000..255, not '256'";
+    // A command never writes over its own files.
+    QTest::newRow("--log naming the settings file")
+        << write + QStringList{"--log", "{file}"} << 7 << QStringList{}
+        << "ログを保存できませんでした。 ({file} is one of this command's own files";
+    QTest::newRow("--log naming a link to it")
+        << write + QStringList{"--log", "{link}"} << 7 << QStringList{}
+        << "ログを保存できませんでした。 ({link} is one of this command's own files";
+    QTest::newRow("-o naming the log")
+        << QStringList{"read", "--port", "{port}", "-o", "{other}", "--log", "{other}"} << 7
+        << QStringList{}
+        << "ログを保存できませんでした。 ({other} is one of this command's own files";
+    QTest::newRow("diff's second file as the log")
+        << QStringList{"diff", "{file}", "{other}", "--log", "{other}"} << 7 << QStringList{} << "";
+}
+
+void TestCli::guardedCommands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QStringList, frames);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("std.DT")), 1);
+    const QString other = makeFile(dir.filePath(QStringLiteral("other.DT")), 2);
+    const QString link = dir.filePath(QStringLiteral("link.DT"));
+    QVERIFY(QFile::link(file, link));
+    const QByteArray fileBytes = readText(file).toUtf8(), otherBytes = readText(other).toUtf8();
+    RelaySim sim; // station 012
+    QVERIFY(sim.start());
+    const auto fill = [&](QString text) {
+        return text.replace(QLatin1String("{port}"), sim.portPath())
+            .replace(QLatin1String("{file}"), file)
+            .replace(QLatin1String("{other}"), other)
+            .replace(QLatin1String("{link}"), link);
+    };
+    for (QString &argument : arguments)
+        argument = fill(argument);
+    const Result result = runCli(arguments);
+    QCOMPARE(result.code, code);
+    QVERIFY2(result.err.startsWith(fill(error)), qPrintable(result.err));
+    if (!frames.isEmpty())
+        QVERIFY(sim.waitForFrames(int(frames.size())));
+    QTest::qWait(100);
+    QCOMPARE(receivedCommands(sim), frames);
+    QCOMPARE(readText(file).toUtf8(), fileBytes);
+    QCOMPARE(readText(other).toUtf8(), otherBytes);
+}
+
+void TestCli::namesAreTheBytesGiven()
+{
+    // Two Latin-1 names that UTF-8 cannot read, as a zip from another system brings them: each
+    // names its own file, as given.
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("std.DT")), 1);
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start(QStringLiteral("bash"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("'%1' set std.DT 0:局番号=5 -o \"$(printf 'caf\\351.DT')\" && "
+                                "'%1' set std.DT 0:局番号=6 -o \"$(printf 'caf\\350.DT')\" && "
+                                "'%1' check \"$(printf 'caf\\351.DT')\"")
+                     .arg(QStringLiteral(VELTRA_CLI))});
+    QVERIFY(shell.waitForFinished(20000));
+    QCOMPARE(shell.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(shell.readAllStandardOutput())
+                .contains(QStringLiteral("\t伝送局番号設定\t005\n")));
+    QProcess listing; // the names as the file system holds them, bytes
+    listing.setWorkingDirectory(dir.path());
+    listing.start(QStringLiteral("bash"),
+                  {QStringLiteral("-c"), QStringLiteral("printf '%s\\n' *")});
+    QVERIFY(listing.waitForFinished());
+    QByteArrayList found = listing.readAllStandardOutput().split('\n');
+    found.removeAll(QByteArray());
+    QCOMPARE(found, (QByteArrayList{"caf\xe8.DT", "caf\xe9.DT", "std.DT"}));
+}
+
+void TestCli::oneCommandAtATimePerPort()
+{
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("std.DT")), 1);
+    RelaySim sim; // the link check's reply comes late, so that the first command holds the port
+    QVERIFY(sim.start({QStringLiteral("--delay"), QStringLiteral("1500")}));
+    const std::unique_ptr<QProcess> first =
+        startCli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
+                  QStringLiteral("--yes"), QStringLiteral("--no-verify")});
+    QVERIFY(first);
+    QVERIFY(sim.waitForFrames(1));
+    // The second gets the port-unusable message before it sends anything.
+    const Result second = runCli({QStringLiteral("write"), file, QStringLiteral("--port"),
+                                  sim.portPath(), QStringLiteral("--yes")});
+    QCOMPARE(second.code, 5);
+    QVERIFY2(second.err.startsWith(text::kPortUnusable +
+                                   QStringLiteral(" (cannot open %1: in use by another command "
+                                                  "of this tool; nothing was written)")
+                                       .arg(sim.portPath())),
+             qPrintable(second.err));
+    QCOMPARE(finished(*first).code, 0);
+    QCOMPARE(receivedCommands(sim), kWriteAllFrames);
+    // Once the first has ended, the port is free.
+    QCOMPARE(runCli({QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                     QStringLiteral("--page"), QStringLiteral("1")})
+                 .code,
+             0);
+}
+
+void TestCli::stopSaysWhatItLeft_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("stops");      // how many times it comes
+    QTest::addColumn<QString>("delay");  // the relay's turnaround before each reply, ms
+    QTest::addColumn<int>("framesSeen"); // the relay has seen this many when the signal comes
+    QTest::addColumn<QString>("error");  // what stderr says after the stop's own notice
+    const QString nothing =
+        QStringLiteral("書き込みを中断しました。 (stopped by a signal before it was done; nothing "
+                       "was written)\n書込済み: なし / 未書込: 共通設定、回路１～回路８\n");
+    // During the link check: the frame on the line is its request, answered late.
+    QTest::newRow("Ctrl+C in the link check") << SIGINT << 1 << "1500" << 1 << nothing;
+    QTest::newRow("SIGTERM in the link check") << SIGTERM << 1 << "1500" << 1 << nothing;
+    QTest::newRow("SIGHUP in the link check") << SIGHUP << 1 << "1500" << 1 << nothing;
+    QTest::newRow("Ctrl+C in the read-back")
+        << SIGINT << 1 << "1500" << 11
+        << QStringLiteral("書き込みを中断しました。 (stopped by a signal before it was done; pages "
+                          "written before it: 0, 1, 2, 3, 4, 5, 6, 7, 8; not read back, so not "
+                          "verified)\n書込済み: 共通設定、回路１～回路８ / 未書込: なし\n");
+    // Between two frames: wherever it lands, what is said is what the relay got.
+    QTest::newRow("Ctrl+C among the frames") << SIGINT << 1 << "0" << 4 << "";
+    QTest::newRow("a second Ctrl+C")
+        << SIGINT << 2 << "1500" << 1
+        << QStringLiteral("\nveltra-cli: 二度目の中断のため、直ちに終了します。 (second stop: "
+                          "ending now; a frame on the line may be cut short)\n");
+}
+
+void TestCli::stopSaysWhatItLeft()
+{
+    QFETCH(int, signal);
+    QFETCH(int, stops);
+    QFETCH(QString, delay);
+    QFETCH(int, framesSeen);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString file = makeFile(dir.filePath(QStringLiteral("std.DT")), 1);
+    const QString log = dir.filePath(QStringLiteral("frames.txt"));
+    RelaySim sim;
+    QVERIFY(sim.start({QStringLiteral("--delay"), delay}));
+    const std::unique_ptr<QProcess> process =
+        startCli({QStringLiteral("write"), file, QStringLiteral("--port"), sim.portPath(),
+                  QStringLiteral("--yes"), QStringLiteral("--log"), log});
+    QVERIFY(process);
+    QVERIFY(sim.waitForFrames(framesSeen, 10000));
+    const QString notice = QStringLiteral(
+        "\nveltra-cli: 送信中のフレームを終えてから止めます。もう一度で直ちに終了し"
+        "ます。 (stopping after the frame on the line; stop again to end at once)\n");
+    QByteArray said;
+    for (int i = 0; i < stops; ++i) {
+        QCOMPARE(::kill(pid_t(process->processId()), signal), 0);
+        // Heard before the next comes: two pending signals of a kind are one.
+        QVERIFY(QTest::qWaitFor([&] {
+            said += process->readAllStandardError();
+            return said.startsWith(notice.toUtf8());
+        }));
+    }
+    Result result = finished(*process);
+    result.err.prepend(QString::fromUtf8(said));
+    QCOMPARE(result.code, 11);
+    QVERIFY2(result.err.startsWith(notice), qPrintable(result.err));
+    result.err = result.err.sliced(notice.size());
+    if (!error.isEmpty())
+        QCOMPARE(result.err, error);
+    QTest::qWait(200); // anything still under way would reach the relay by now
+    const QStringList relay = receivedCommands(sim);
+    // No frame after the one on the line; among the frames, wherever the signal landed, some
+    // were left unsent.
+    if (delay != QLatin1String("0"))
+        QCOMPARE(relay.size(), framesSeen);
+    else
+        QVERIFY2(relay.size() >= framesSeen && relay.size() < kWriteAllFrames.size(),
+                 qPrintable(relay.join(u' ')));
+    // The log holds every frame sent, and the report names every page the relay got.
+    const QStringList lines = readText(log).split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY(lines.value(0).startsWith(QStringLiteral("# ")));
+    QCOMPARE(lines.filter(QStringLiteral("  送信  ")).size(), relay.size());
+    if (stops == 1) {
+        Outcome relayGot(CommandId::WriteAll, Outcome::Kind::Stopped);
+        for (const QString &frame : relay)
+            if (frame.startsWith(u'B'))
+                relayGot.pagesSent << frame.back().digitValue();
+        const QStringList report = messages::stopped(relayGot).split(u'\n');
+        QVERIFY2(result.err.startsWith(report[0] + QStringLiteral(" (")), qPrintable(result.err));
+        QCOMPARE(result.err.section(u'\n', 1, 1), report[1]);
+    }
 }
 
 void TestCli::findRelays()

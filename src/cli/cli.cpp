@@ -102,11 +102,24 @@ int Runner::write(const QCommandLineParser &parser)
         return code;
     if (parser.isSet(QStringLiteral("verify")) && parser.isSet(QStringLiteral("no-verify")))
         return usage(QStringLiteral("write takes --verify or --no-verify, not both"));
+    const std::optional<int> station = expectedStation(parser, &code);
+    if (code != kSuccess)
+        return code;
     const QString file = parser.positionalArguments().value(1);
     const auto s = session(parser.value(QStringLiteral("port")));
     if (!loadFile(*s, file, &code))
         return code;
 
+    // Loading goes by position: a line of circuit 2 standing where circuit 1's belongs would
+    // write circuit 2's settings into circuit 1. A file the tool wrote never has one.
+    if (const QList<int> misplaced = misplacedLabels(s->commands.loadedLines());
+        !misplaced.isEmpty()) {
+        printMisplacedLabels(*s, misplaced, QStringLiteral("nothing is sent"));
+        return fail(kInvalid, messages::misplacedLabelsRefused(),
+                    QStringLiteral("line labels of %1 are not those of their places; nothing "
+                                   "was sent")
+                        .arg(file));
+    }
     // A script gets no red mark: what the window would send as "E" is refused here, before
     // even the link check.
     const int first = onePage.value_or(kCommonPage);
@@ -116,7 +129,9 @@ int Runner::write(const QCommandLineParser &parser)
         return refused;
 
     const int pages = last - first + 1;
-    s->prompts.confirm = confirmation(parser, messages::terminalWriteQuestion(device(*s), pages));
+    s->commands.setExpectedStation(station);
+    s->prompts.confirm =
+        confirmation(parser, messages::terminalWriteQuestion(device(*s), station, pages));
     s->commands.setVerifyAfterWrite(!parser.isSet(QStringLiteral("no-verify")));
     showProgress(*s, messages::Progress::Writing, pages);
     if (onePage)
@@ -137,10 +152,15 @@ int Runner::clear(const QCommandLineParser &parser)
     const bool maximum = parser.isSet(QStringLiteral("maximum"));
     if (operation == maximum)
         return usage(QStringLiteral("clear takes one of --operation and --maximum"));
+    int code = kSuccess;
+    const std::optional<int> station = expectedStation(parser, &code);
+    if (code != kSuccess)
+        return code;
     const auto s = session(parser.value(QStringLiteral("port")));
     s->fields.setClearOptions(operation, maximum);
+    s->commands.setExpectedStation(station);
     s->prompts.confirm =
-        confirmation(parser, messages::terminalClearQuestion(device(*s), operation));
+        confirmation(parser, messages::terminalClearQuestion(device(*s), station, operation));
     s->commands.ClearValues();
     return finish(*s);
 }
@@ -226,19 +246,38 @@ int Runner::check(const QCommandLineParser &parser)
         [&](int page, int item) { return s->fields.setValue(page, item); },
         parser.isSet(QStringLiteral("json")));
     // Loading goes by position: a label out of place means values land on another page.
-    for (int page : misplacedLabels(s->commands.loadedLines()))
-        err(QStringLiteral("%1\t%2 (line %3 is labelled '%4', not '%5'; it is loaded as page %1 "
-                           "all the same)\n")
-                .arg(page)
-                .arg(messages::misplacedLabel(page))
-                .arg(page == kCommonPage ? 3 : page + 4)
-                .arg(s->commands.loadedLines()[page].section(u',', 0, 0).section(u' ', 0, 0),
-                     settingsFileLabel(page)));
+    printMisplacedLabels(*s, misplacedLabels(s->commands.loadedLines()),
+                         QStringLiteral("it is loaded as page %1 all the same; write refuses it"));
     const QList<ValueProblem> problems = setValueProblems(s->fields, kCommonPage, kPageCount - 1);
     if (problems.isEmpty()) // else there is none, and the problems say why
         printFingerprint([&](int page, int item) { return s->fields.setValue(page, item); },
                          parser.isSet(QStringLiteral("json")));
     return refuseProblems(problems, file, QStringLiteral("a write of it would be refused"));
+}
+
+std::optional<int> Runner::expectedStation(const QCommandLineParser &parser, int *code) const
+{
+    if (!parser.isSet(QStringLiteral("expect-station")))
+        return std::nullopt;
+    const QString text = parser.value(QStringLiteral("expect-station"));
+    const std::optional<int> station = stationNumberValue(text);
+    if (!station)
+        *code = usage(QStringLiteral("--expect-station takes a station number, 000..255, not '%1'")
+                          .arg(text));
+    return station;
+}
+
+void Runner::printMisplacedLabels(const Session &session, const QList<int> &pages,
+                                  const QString &consequence) const
+{
+    for (int page : pages)
+        err(QStringLiteral("%1\t%2 (line %3 is labelled '%4', not '%5'; %6)\n")
+                .arg(page)
+                .arg(messages::misplacedLabel(page))
+                .arg(page == kCommonPage ? 3 : page + 4)
+                .arg(session.commands.loadedLines()[page].section(u',', 0, 0).section(u' ', 0, 0),
+                     settingsFileLabel(page),
+                     QString(consequence).replace(QLatin1String("%1"), QString::number(page))));
 }
 
 int Runner::set(const QCommandLineParser &parser)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QJsonObject;
 
@@ -27,6 +29,30 @@ enum ExitCode : int {
     kFileError = 7,
     kDeclined = 8,
     kNotVerified = 9,
+    kWrongStation = 10,
+    kStopped = 11,
+};
+
+// A stop asked for from outside (Ctrl+C, SIGTERM, SIGHUP; Ctrl+C or a closed console on
+// Windows): the command running ends after the frame on the line, and no later one starts.
+class StopRequests final : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    void request()
+    {
+        if (std::exchange(m_requested, true))
+            return;
+        emit requested();
+    }
+    bool isRequested() const { return m_requested; }
+
+signals:
+    void requested();
+
+private:
+    bool m_requested = false;
 };
 
 // Where the command line reads and writes; the program passes its own streams, the soak
@@ -42,6 +68,8 @@ struct Console
     bool errorIsTerminal = false; // progress is shown only there
     // The serial line of each session; the platform's own when empty.
     std::function<SerialPort *()> serialPort;
+    // Stops from outside; none when null.
+    StopRequests *stops = nullptr;
 };
 
 // One port as `ports` lists it: name<TAB>description<TAB>manufacturer<TAB>VID:PID<TAB>serial

@@ -15,9 +15,9 @@ struct OptionRow
 };
 
 constexpr OptionRow kOptions[] = {
-    {"port", "P"},        {"page", "N"},       {"json", nullptr},      {"o", "FILE.DT"},
-    {"yes", nullptr},     {"verify", nullptr}, {"no-verify", nullptr}, {"operation", nullptr},
-    {"maximum", nullptr}, {"log", "FILE"},
+    {"port", "P"},        {"page", "N"},       {"json", nullptr},       {"o", "FILE.DT"},
+    {"yes", nullptr},     {"verify", nullptr}, {"no-verify", nullptr},  {"operation", nullptr},
+    {"maximum", nullptr}, {"log", "FILE"},     {"expect-station", "N"},
 };
 
 } // namespace
@@ -31,8 +31,14 @@ const char *optionValueName(const char *option)
 }
 
 // Every command that talks to a relay takes it.
-constexpr OptionHelp kLogOption{"log", "--log FILE",
-                                "also write every frame sent and received to FILE (UTF-8)"};
+constexpr OptionHelp kLogOption{
+    "log", "--log FILE",
+    "also append every frame sent and received to FILE (UTF-8), each line as its\n"
+    "frame goes, under a header line naming the time, the command and the port"};
+constexpr OptionHelp kExpectStationOption{
+    "expect-station", "--expect-station N",
+    "the station number (000..255) the relay must hold: the link check reads it\n"
+    "and, on another, stops before any frame is sent (exit 10)"};
 
 const QList<CommandRow> &commandTable()
 {
@@ -44,7 +50,7 @@ const QList<CommandRow> &commandTable()
            "print one JSON object with \"ports\", each port with \"name\", \"description\",\n"
            "\"manufacturer\", \"usbId\", \"serialNumber\" (\"\" where unknown) and\n"
            "\"bluetooth\""}},
-         false, 0, 0, &Runner::ports,
+         false, 0, 0, 0, &Runner::ports,
          "Lists the serial ports present now, one per line:\n"
          "name<TAB>description<TAB>manufacturer<TAB>USB VID:PID<TAB>serial number, each as the\n"
          "system knows it (VID:PID as 0403:6001), so that identical adapters can be told apart.\n"
@@ -61,14 +67,16 @@ const QList<CommandRow> &commandTable()
            "also save the values as the window saves them; needs all nine pages,\n"
            "so not with --page, and all of them from this relay"},
           kLogOption},
-         true, 0, 0, &Runner::read,
+         true, 0, 0, 0, &Runner::read,
          "Reads the relay's nine pages of settings, or page N only, and prints one line per item:\n"
          "page<TAB>label<TAB>value, in the order the window shows the rows.\n",
          "A read of all pages that stops names the pages read before it, on stderr. A read of\n"
          "all pages ends with the settings fingerprint on stderr: fingerprint: XXXXXXXX.\n"},
-        {"write", "write FILE.DT --port P [--page N] [--no-verify] [--yes] [--json] [--log FILE]",
+        {"write", "write FILE.DT --port P [--page N] [--expect-station N] [--no-verify] [--yes] "
+                  "[--json] [--log FILE]",
          {{"port", "--port P", "the relay's port (required)"},
           {"page", "--page N", "write page N only (0 common, 1..8 circuits)"},
+          kExpectStationOption,
           {"verify", "--verify", nullptr},
           {"no-verify", "--no-verify",
            "do not read the written pages back (--verify, the default, is accepted)"},
@@ -81,7 +89,7 @@ const QList<CommandRow> &commandTable()
            "\"pagesSent\", \"pagesNotSent\", \"verified\" and \"notTaken\" (each item\n"
            "with \"page\", \"label\", \"written\" and \"present\")"},
           kLogOption},
-         true, 1, 1, &Runner::write,
+         true, 1, 1, 1, &Runner::write,
          "Loads a settings file as the window does and refuses it, before anything is sent, when\n"
          "a value on the pages to write cannot be written (each listed on stderr as\n"
          "page<TAB>label<TAB>value<TAB>reason). Then asks for confirmation, checks the link with\n"
@@ -89,13 +97,15 @@ const QList<CommandRow> &commandTable()
          "item the relay did not take is printed and the exit status is 1.\n",
          "When every frame left but reading them back failed, the pages sent are named and the\n"
          "exit status is 9: written, not verified.\n"},
-        {"clear", "clear --port P (--operation | --maximum) [--yes] [--log FILE]",
+        {"clear", "clear --port P (--operation | --maximum) [--expect-station N] [--yes] "
+                  "[--log FILE]",
          {{"port", "--port P", "the relay's port (required)"},
+          kExpectStationOption,
           {"operation", "--operation", "clear the stored operation values"},
           {"maximum", "--maximum", "clear the stored maximum values"},
           {"yes", "--yes", "clear without asking (see write)"},
           kLogOption},
-         true, 0, 0, &Runner::clear,
+         true, 0, 0, 0, &Runner::clear,
          "Clears the operation values or the maximum values the relay has stored, after a\n"
          "confirmation and a link check.\n", ""},
         {"diff", "diff  FILE.DT (--port P | OTHER.DT) [--json] [--log FILE]",
@@ -105,21 +115,21 @@ const QList<CommandRow> &commandTable()
            "\"fingerprint\" (its \"left\" and \"right\"), each difference with \"page\",\n"
            "\"label\", \"left\" and \"right\""},
           kLogOption},
-         false, 1, 2, &Runner::diff,
+         false, 1, 2, 2, &Runner::diff,
          "Compares a settings file with the relay's present settings (a read of all pages) or\n"
          "with another file, and prints each item that differs:\n"
          "page<TAB>label<TAB>left<TAB>right. Exits 1 when they differ, 0 when they are equal.\n",
          "Both sides' settings fingerprints follow on stderr: fingerprint: L left, R right.\n"},
         {"check", "check FILE.DT [--json]",
          {{"json", "--json", "print one JSON object as read does, with \"file\" in place of \"port\""}},
-         false, 1, 1, &Runner::check,
+         false, 1, 1, 1, &Runner::check,
          "Loads a settings file as the window does, without a relay, and prints its values as\n"
          "read prints a relay's: page<TAB>label<TAB>value. Every value that cannot be written is\n"
          "listed on stderr as page<TAB>label<TAB>value<TAB>reason; the exit status is then 6.\n",
          "A file that can be written ends with its settings fingerprint on stderr, as read.\n"},
         {"set", "set   FILE.DT PAGE:LABEL=VALUE... -o OUT.DT",
          {{"o", "-o OUT.DT", "where the result goes (required)"}},
-         false, 2, -1, &Runner::set,
+         false, 2, -1, 1, &Runner::set,
          "Changes named values of a settings file and saves the result as OUT.DT, which may be\n"
          "FILE.DT itself (it is replaced only once the new file is complete). PAGE is 0 (common)\n"
          "to 8; LABEL an item's label as read prints it, its short name in the file's heading\n"
@@ -132,7 +142,7 @@ const QList<CommandRow> &commandTable()
         {"find", "find  [--port P]... [--log FILE]",
          {{"port", "--port P", "a port to try; give it once for each"},
           kLogOption},
-         false, 0, 0, &Runner::find,
+         false, 0, 0, 0, &Runner::find,
          "Sends a read of the common settings to every port given, or to every port present when\n"
          "none is (but those on a Bluetooth link, whose drivers may take seconds to open one),\n"
          "all at the same time, and prints one line per relay that answered:\n"

@@ -25,8 +25,9 @@ struct CommandRow
     const char *synopsis; // after "veltra-cli "; the overview lists these
     QList<OptionHelp> options;
     bool needsPort;
-    int minArguments; // after the command's name: settings files, changes
-    int maxArguments; // -1: no limit
+    int minArguments;  // after the command's name: settings files, changes
+    int maxArguments;  // -1: no limit
+    int settingsFiles; // how many of the first arguments name settings files it reads
     Handler handler;
     const char *about; // what the command does, above its options
     const char *notes; // below its options; may be empty

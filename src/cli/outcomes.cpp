@@ -2,9 +2,8 @@
 
 #include "cli/cli.h"
 #include "operations/messages.h"
+#include "settings/items.h"
 
-#include <QFile>
-#include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
@@ -37,6 +36,8 @@ const OutcomeRow kOutcomes[] = {
     {Kind::PortUnusable, CommandId::None, kPortUnusable,
      "cannot open {port}: no such port, or it is in use or not permitted", nullptr,
      "cannot open {port}: {why}"},
+    {Kind::WrongStation, CommandId::None, kWrongStation,
+     "the relay on {port} is station {read}, not {expected}; nothing was sent"},
     {Kind::WriteFailed, CommandId::None, kNoReply, "the frame of page {page} did not leave {port}"},
     {Kind::NotVerified, CommandId::None, kNotVerified,
      "pages sent: {sent}; reading them back failed ({link}), so nothing was verified"},
@@ -48,15 +49,14 @@ const OutcomeRow kOutcomes[] = {
     {Kind::NotSettingsFile, CommandId::None, kInvalid, "{file} is not a VELTRA settings file"},
     {Kind::FileTooShort, CommandId::None, kInvalid,
      "{file} has fewer than the 12 lines of a settings file"},
-    {Kind::FileUnreadable, CommandId::None, kFileError, "cannot read {file}"},
-    {Kind::FileUnwritable, CommandId::None, kFileError, "cannot write {file}"},
+    {Kind::FileUnreadable, CommandId::None, kFileError, "{problem}"},
+    {Kind::FileUnwritable, CommandId::None, kFileError, "{problem}"},
     {Kind::NotTaken, CommandId::None, kDifferences,
      "the relay did not take {count} item{s} as written"},
     {Kind::NothingToClear, CommandId::None, kUsage, "clear takes one of --operation and --maximum"},
     {Kind::Declined, CommandId::None, kDeclined, "not confirmed; nothing was sent",
      "no terminal to confirm on: give --yes to run from a script; nothing was sent"},
-    // Only the window's Esc stops a command; the command line never asks it to.
-    {Kind::Stopped, CommandId::None, kDeclined, "ended before it was done"},
+    {Kind::Stopped, CommandId::None, kStopped, "stopped by a signal before it was done"},
 };
 
 const OutcomeRow &rowOf(Kind kind, CommandId command)
@@ -88,10 +88,22 @@ QString note(const Outcome &outcome, Kind kind, const NoteContext &context)
         .replace(QLatin1String("{count}"), QString::number(count))
         .replace(QLatin1String("{s}"), count == 1 ? QString() : QStringLiteral("s"))
         .replace(QLatin1String("{sent}"), pageList(outcome.pagesSent))
-        .replace(QLatin1String("{why}"), outcome.refusal);
+        .replace(QLatin1String("{why}"), outcome.refusal)
+        .replace(QLatin1String("{read}"), outcome.stationRead
+                                              ? messages::stationText(*outcome.stationRead)
+                                              : QStringLiteral("unreadable"))
+        .replace(QLatin1String("{expected}"),
+                 messages::stationText(outcome.stationExpected.value_or(0)))
+        .replace(QLatin1String("{problem}"), fileProblemNote(outcome.fileProblem, context.file,
+                                                             outcome.kind == Kind::FileUnreadable));
     if (text.contains(QLatin1String("{link}")))
         text.replace(QLatin1String("{link}"), note(outcome, outcome.linkFailure, context));
     return text;
+}
+
+int plannedPages(const Outcome &outcome)
+{
+    return outcome.command == CommandId::WriteAll ? kPageCount : 1;
 }
 
 bool stoppedOnTheLine(Kind kind)
@@ -115,6 +127,10 @@ const QList<ExitMeaning> &exitMeanings()
         {kFileError, "a file could not be read or written"},
         {kDeclined, "not confirmed: nothing was sent"},
         {kNotVerified, "written, but the read-back failed: the pages were sent and not verified"},
+        {kWrongStation, "the relay answered with another station number than expected "
+                        "(--expect-station): nothing was sent"},
+        {kStopped, "stopped by Ctrl+C, SIGTERM or SIGHUP: the frame on the line completed, no "
+                   "further one was sent, and the note names what was"},
     };
     return meanings;
 }
@@ -131,6 +147,9 @@ Verdict verdict(const Outcome &outcome, const NoteContext &context)
     case Kind::Declined:
         v.japanese = messages::declined(outcome.command);
         break;
+    case Kind::Stopped:
+        v.japanese = messages::stopped(outcome);
+        break;
     default:
         v.japanese = outcome.command == CommandId::FindRelays ? messages::noRelayFound()
                                                               : messages::report(outcome);
@@ -140,11 +159,14 @@ Verdict verdict(const Outcome &outcome, const NoteContext &context)
     const bool writing = outcome.command == CommandId::WritePage ||
                          outcome.command == CommandId::WriteAll ||
                          outcome.command == CommandId::Clear;
-    if (writing && stoppedOnTheLine(outcome.kind))
+    if (writing && (stoppedOnTheLine(outcome.kind) || outcome.kind == Kind::Stopped))
         v.english +=
             outcome.pagesSent.isEmpty()
                 ? QStringLiteral("; nothing was written")
                 : QStringLiteral("; pages written before it: %1").arg(pageList(outcome.pagesSent));
+    if (writing && outcome.kind == Kind::Stopped &&
+        outcome.pagesSent.size() == plannedPages(outcome)) // stopped during the read-back
+        v.english += QStringLiteral("; not read back, so not verified");
     if (outcome.command == CommandId::ReadAll && !outcome.pagesRead.isEmpty())
         v.english += QStringLiteral("; pages read before it: %1").arg(pageList(outcome.pagesRead));
     return v;
@@ -180,17 +202,24 @@ QString pageList(const QList<int> &pages)
     return numbers.join(QStringLiteral(", "));
 }
 
-bool looksLikeUtf8(const QString &path)
+QString fileProblemNote(FileProblem problem, const QString &file, bool reading)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.read(1024 * 1024); // a settings file is under 1 KB
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
-        return false;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(bytes);
-    return !utf8.hasError() && !text.isEmpty();
+    switch (problem) {
+    case FileProblem::NotRegular:
+        return QStringLiteral("%1 is a device, a FIFO, a socket or a folder, not a regular file; "
+                              "it was left as it was")
+            .arg(file);
+    case FileProblem::ReadOnly:
+        return QStringLiteral("%1 is read-only; it was left as it was").arg(file);
+    case FileProblem::SameAsInput:
+        return QStringLiteral("%1 is one of this command's own files; it was left as it was")
+            .arg(file);
+    case FileProblem::None:
+    case FileProblem::Unusable:
+        break;
+    }
+    return (reading ? QStringLiteral("cannot read %1") : QStringLiteral("cannot write %1"))
+        .arg(file);
 }
 
 QString savedAsUtf8Note()

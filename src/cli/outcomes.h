@@ -41,9 +41,9 @@ QString probeLine(const Probe &probe);
 // "0, 1, 2"
 QString pageList(const QList<int> &pages);
 
-// Whether the file at `path` holds text in UTF-8 beyond ASCII: an editor's way of saving a
-// settings file that the tool then cannot read; and the note that says so.
-bool looksLikeUtf8(const QString &path);
+// Why a file was not read or written, in a few words naming it.
+QString fileProblemNote(FileProblem problem, const QString &file, bool reading = false);
+// The note of a settings file saved as UTF-8 text.
 QString savedAsUtf8Note();
 
 } // namespace veltra::cli

@@ -2,11 +2,13 @@
 
 #include "cli/commandtable.h"
 #include "cli/outcomes.h"
+#include "file/filenames.h"
 #include "file/wholefile.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
 #include "version.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,6 +51,12 @@ std::unique_ptr<Session> Runner::session(const QString &port) const
     if (m_frameLog) {
         m_frameLog->follow(made->link);
         m_frameLog->follow(made->commands.finder());
+    }
+    if (StopRequests *stops = m_console.stops) {
+        Commands *commands = &made->commands;
+        if (stops->isRequested())
+            commands->interrupt();
+        QObject::connect(stops, &StopRequests::requested, commands, &Commands::interrupt);
     }
     return made;
 }
@@ -145,7 +153,7 @@ bool Runner::loadFile(Session &session, const QString &path, int *code)
         return true;
     if ((outcome.kind == Outcome::Kind::NotSettingsFile ||
          outcome.kind == Outcome::Kind::FileTooShort) &&
-        looksLikeUtf8(path)) {
+        outcome.utf8Text) {
         const Verdict v = verdict(outcome, {device(session), path, m_noTerminal});
         *code = fail(v.exit, v.japanese, v.english + QStringLiteral("; ") + savedAsUtf8Note());
         return false;
@@ -259,6 +267,7 @@ int Runner::run(const QStringList &arguments)
 {
     if (arguments.isEmpty())
         return usage(QStringLiteral("a command is needed"));
+    m_arguments = arguments;
     const QString name = arguments.constFirst();
     if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
         out(overview());
@@ -302,22 +311,60 @@ int Runner::run(const QStringList &arguments)
     return runCommand(*command, parser);
 }
 
+std::optional<int> Runner::openOutputs(const CommandRow &command, const QCommandLineParser &parser)
+{
+    const auto takes = [&command](const char *option) {
+        return std::any_of(command.options.begin(), command.options.end(),
+                           [option](const OptionHelp &o) { return qstrcmp(o.name, option) == 0; });
+    };
+    const QString logPath = takes("log") ? parser.value(QStringLiteral("log")) : QString();
+    const QString target = takes("o") ? parser.value(QStringLiteral("o")) : QString();
+    const QStringList inputs = parser.positionalArguments().mid(1, command.settingsFiles);
+    const auto refuse = [this](const QString &japanese, FileProblem problem, const QString &file) {
+        return fail(kFileError, japanese,
+                    fileProblemNote(problem, file) + QStringLiteral("; nothing was sent"));
+    };
+    // set may write its result over its own input: that is what it is for. The log is never
+    // any file the command reads or writes besides it.
+    if (!logPath.isEmpty())
+        for (const QString &file : target.isEmpty() ? inputs : inputs + QStringList{target})
+            if (sameFile(logPath, file))
+                return refuse(messages::logSaveFailed(), FileProblem::SameAsInput, logPath);
+    if (!target.isEmpty())
+        if (const FileProblem problem = checkSaveTarget(target); problem != FileProblem::None)
+            return refuse(messages::saveFailed(), problem, target);
+    if (logPath.isEmpty())
+        return std::nullopt;
+    if (const FileProblem problem = m_logFile.open(logPath); problem != FileProblem::None)
+        return refuse(messages::logSaveFailed(), problem, logPath);
+    // Each run appends under a line of its own: when, what, and on which port.
+    QStringList ports = parser.values(QStringLiteral("port"));
+    m_logIncomplete = !m_logFile.append(
+        QStringLiteral("# %1  %2  %3  veltra-cli %4\n")
+            .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs),
+                 QLatin1String(command.name),
+                 ports.isEmpty() ? QStringLiteral("-") : ports.join(u','), m_arguments.join(u' '))
+            .toUtf8());
+    m_frameLog = std::make_unique<FrameLog>();
+    QObject::connect(m_frameLog.get(), &FrameLog::entryAdded, m_frameLog.get(),
+                     [this](const QString &line) {
+                         if (!m_logFile.append((line + u'\n').toUtf8()))
+                             m_logIncomplete = true;
+                     });
+    return std::nullopt;
+}
+
 int Runner::runCommand(const CommandRow &command, const QCommandLineParser &parser)
 {
-    const bool logged =
-        command.options.end() !=
-        std::find_if(command.options.begin(), command.options.end(),
-                     [](const OptionHelp &o) { return qstrcmp(o.name, "log") == 0; });
-    const QString logPath = logged ? parser.value(QStringLiteral("log")) : QString();
-    if (!logPath.isEmpty())
-        m_frameLog = std::make_unique<FrameLog>();
+    if (const std::optional<int> refused = openOutputs(command, parser))
+        return *refused;
     const int code = (this->*(command.handler))(parser);
-    if (logPath.isEmpty() || saveWholeFile(logPath, m_frameLog->text().toUtf8()))
+    if (!m_frameLog || !m_logIncomplete)
         return code;
     // The command's own verdict stands; a log that was asked for and is missing is a failure.
-    const int failed =
-        fail(kFileError, messages::logSaveFailed(),
-             QStringLiteral("the frame log could not be written to %1").arg(logPath));
+    const int failed = fail(kFileError, messages::logSaveFailed(),
+                            QStringLiteral("the frame log could not all be written to %1")
+                                .arg(parser.value(QStringLiteral("log"))));
     return code == kSuccess ? failed : code;
 }
 

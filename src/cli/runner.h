@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/cli.h"
+#include "file/appendfile.h"
 #include "link/devicelink.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
@@ -79,14 +80,24 @@ public:
     int find(const QCommandLineParser &parser);
 
 private:
-    // The command itself, once its arguments are known to be right; then its frame log.
+    // The command itself, once its arguments are known to be right, and its files are ones it
+    // may touch; its frame log written as frames go.
     int runCommand(const CommandRow &command, const QCommandLineParser &parser);
+    // Refuses, before anything is read or sent, a file to write that the tool must not replace
+    // or that is one of the command's own inputs; then opens the frame log. An exit code when
+    // refused.
+    std::optional<int> openOutputs(const CommandRow &command, const QCommandLineParser &parser);
     void out(const QString &text) const { m_console.out(text.toUtf8()); }
     void err(const QString &text) const { m_console.err(text.toUtf8()); }
     int usage(const QString &problem) const;
     int fail(int code, const QString &japanese, const QString &english) const;
     std::unique_ptr<Session> session(const QString &port) const;
     std::optional<int> page(const QCommandLineParser &parser, int *code) const;
+    // --expect-station N, or nothing; a usage error in `code` when N is no station number.
+    std::optional<int> expectedStation(const QCommandLineParser &parser, int *code) const;
+    // A line of the settings file loaded whose label is not that of its place, on stderr.
+    void printMisplacedLabels(const Session &session, const QList<int> &pages,
+                              const QString &consequence) const;
     // The exit code of a command's outcome, with its report and an explanation on stderr
     // when it is no success.
     int finish(const Session &session, const QString &fileName = {}) const;
@@ -107,7 +118,10 @@ private:
     void printOutcomeJson(const Session &session, const QString &file, int code) const;
 
     const Console &m_console;
+    QStringList m_arguments;
     std::unique_ptr<FrameLog> m_frameLog; // with --log: what every session's link carried
+    AppendFile m_logFile;                 // where each of its lines goes as it comes
+    bool m_logIncomplete = false;         // a line did not reach it
     bool m_json = false; // standard output carries one JSON object and nothing else
     bool m_progressShown = false;
     bool m_noTerminal = false;
