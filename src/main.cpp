@@ -1,3 +1,4 @@
+#include "file/filenames.h"
 #include "link/serialport.h"
 #include "operations/messages.h"
 #include "programstart.h"
@@ -35,7 +36,16 @@ int main(int argc, char *argv[])
                                  QStringLiteral("A settings file (.DT) to load as the values to "
                                                 "write, after a confirmation."),
                                  QStringLiteral("[file]"));
+#ifdef Q_OS_WIN
     parser.process(app);
+#else
+    // A file named on the command line is the bytes given: Qt's own decoding turns every byte
+    // that is no UTF-8 into one character, which would name another file.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << veltra::decodeFileName(argv[i]);
+    parser.process(arguments);
+#endif
 
     veltra::MainWindow window(nullptr, parser.value(portOption));
     QObject::connect(&window, &veltra::MainWindow::exitRequested, &app, &QApplication::quit,

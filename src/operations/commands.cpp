@@ -254,6 +254,8 @@ bool Commands::linkCheck(Outcome &outcome)
     outcome.stationRead = reportedCode(kCommonPage, kStationItem, m_link.lastReply());
     outcome.stationExpected = expected;
     if (expected && outcome.stationRead != expected) {
+        // Another relay is on the line now: no page read before holds its values.
+        supersedeUnreadPages();
         outcome.kind = Outcome::Kind::WrongStation;
         return false;
     }
