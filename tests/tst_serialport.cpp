@@ -1,4 +1,5 @@
 #include "link/frames.h"
+#include "link/portlock.h"
 #include "link/serialport.h"
 #include "processcpu.h"
 #include "relaymodel.h"
@@ -8,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -211,6 +213,7 @@ private slots:
     void discardDropsStaleBytes();
     void reopenAfterClose();
     void portHeldElsewhereIsRefused();
+    void portLockedByAnotherProcessIsUnusable();
     void unusablePortsDoNotOpen_data();
     void unusablePortsDoNotOpen();
 #ifdef Q_OS_WIN
@@ -513,6 +516,34 @@ void TestSerialPort::reopenAfterClose()
         QCOMPARE(port->takeReceived(), QByteArray());
     }
     port->close(); // twice is harmless
+}
+
+// Another process's command holds the port between its transactions: the command line finds the
+// port unusable and sends nothing until it is free.
+void TestSerialPort::portLockedByAnotherProcessIsUnusable()
+{
+    RelaySim sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    PortLock held;
+    QVERIFY(held.tryLock(sim.portPath()));
+    const auto readCommonPage = [&sim] {
+        QProcess cli;
+        cli.start(QCoreApplication::applicationDirPath() + QStringLiteral("/veltra-cli"),
+                  {QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
+                   QStringLiteral("--page"), QStringLiteral("0")});
+        cli.closeWriteChannel();
+        if (!cli.waitForFinished(30000))
+            return std::pair(-1, QString());
+        return std::pair(cli.exitCode(), QString::fromUtf8(cli.readAllStandardError()));
+    };
+    const auto [refused, why] = readCommonPage();
+    QCOMPARE(refused, 5);
+    QVERIFY2(why.contains(QStringLiteral("in use by another command of this tool")),
+             qPrintable(why));
+    QVERIFY(sim.frames().isEmpty());
+    held.unlock();
+    QCOMPARE(readCommonPage().first, 0);
+    QVERIFY(sim.waitForFrames(1));
 }
 
 void TestSerialPort::portHeldElsewhereIsRefused()
