@@ -58,6 +58,7 @@ private slots:
     void confirmationDetailsNameTheChanges();
     void anotherStationIsNotWritten_data();
     void anotherStationIsNotWritten();
+    void aStationWrittenIsTheOneExpected();
     void frameLogShowsAStoppedWrite();
     void frameLogKeepsTheLastEntries();
     void editDuringPacingIsNotWritten();
@@ -510,6 +511,24 @@ void TestWrite::anotherStationIsNotWritten()
     QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::WrongStation);
     QTest::qWait(150);
     QCOMPARE(receivedCommands(other), QStringList{"AE0"}); // the link check, and nothing else
+}
+
+// A new station number written to the relay is the one the next write expects there: no
+// refusal of the relay just renumbered, without a read in between.
+void TestWrite::aStationWrittenIsTheOneExpected()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    readAndCopyAll(bench);
+    bench.w().setSetValue(kCommonPage, kStationItem, QStringLiteral("014"));
+    bench.prompts.answers << kAnswerYes << kAnswerYes;
+    button(bench.w(), "Command1_2")->click(); // 共通設定値書替
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::Success);
+    button(bench.w(), "Command4_2")->click(); // 回路３設定値書替
+    QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::Success);
+    QCOMPARE(bench.w().commands().outcome().stationRead, std::optional(14));
+    QVERIFY(bench.prompts.messages.value(2).details.endsWith(
+        QStringLiteral("局番号: 014 (書き込む前にリレーの局番号と照合します)")));
 }
 
 void TestWrite::frameLogShowsAStoppedWrite()

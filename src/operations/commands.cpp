@@ -147,6 +147,8 @@ std::optional<Outcome::Kind> Commands::ReadPage(int page)
     m_readings[std::size_t(page)] =
         PageReading{port, QDateTime::currentDateTime(), m_link.lastReply(), false};
     m_readThisCommand[std::size_t(page)] = true;
+    if (page == kCommonPage)
+        m_stationOnPort = {port, reportedCode(kCommonPage, kStationItem, m_link.lastReply())};
     emit readingsChanged();
     return std::nullopt;
 }
@@ -233,11 +235,11 @@ std::optional<int> Commands::expectedStation() const
 {
     if (m_expectedStation)
         return m_expectedStation;
-    // Only a station read on the port about to be written says which relay is meant there.
-    const std::optional<PageReading> &common = reading(kCommonPage);
-    if (!common || common->port != device())
+    // Only a station read on the port about to be written, or written there since, says which
+    // relay is meant there.
+    if (!m_stationOnPort || m_stationOnPort->port != device())
         return std::nullopt;
-    return reportedCode(kCommonPage, kStationItem, common->reply);
+    return m_stationOnPort->station;
 }
 
 bool Commands::linkCheck(Outcome &outcome)
@@ -327,6 +329,9 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
                 break;
             }
             outcome.pagesSent << planned.page;
+            // The relay holds the station written now, whatever was read before.
+            if (planned.page == kCommonPage)
+                m_stationOnPort = {device(), stationNumberValue(planned.texts.value(kStationItem))};
             if (all)
                 m_link.pacingPause();
         }

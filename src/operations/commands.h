@@ -175,6 +175,13 @@ private:
     bool m_stopRequested = false;
     bool m_interrupted = false;
     std::optional<int> m_expectedStation;
+    // The station the relay on a port holds, as last read there or written there.
+    struct StationOnPort
+    {
+        QString port;
+        std::optional<int> station;
+    };
+    std::optional<StationOnPort> m_stationOnPort;
     CommandId m_running = CommandId::None; // the command that may be stopped, while it runs
     bool m_shuttingDown = false;
     bool m_verifyAfterWrite = false;
