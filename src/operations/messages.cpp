@@ -254,7 +254,7 @@ QString framePage(int page)
     return isSettingsPage(page) ? pageName(page) : QStringLiteral("—");
 }
 
-QString frameResult(FrameLog::Result result)
+QString frameResult(FrameLog::Result result, qsizetype bytes)
 {
     using Result = FrameLog::Result;
     switch (result) {
@@ -272,8 +272,15 @@ QString frameResult(FrameLog::Result result)
         return QStringLiteral("STXの前に余分なデータ");
     case Result::NoReply:
         return QStringLiteral("応答なし"); // a time-out, or a line lost mid-wait
+    case Result::IncompleteReply:
+        return QStringLiteral("応答不完全 (%1 バイト)").arg(bytes);
     }
     return {};
+}
+
+QString frameCut(qsizetype bytes)
+{
+    return QStringLiteral("…(%1 バイト)").arg(bytes);
 }
 
 QString logSaveFailed()

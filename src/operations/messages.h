@@ -37,7 +37,10 @@ QString pdfSaveFailed();
 // The frame log's words: direction, page, how a frame fared; the log that could not be saved.
 QString frameDirection(bool sent);
 QString framePage(int page);
-QString frameResult(FrameLog::Result result);
+// `bytes` is the frame's length, which an incomplete reply names.
+QString frameResult(FrameLog::Result result, qsizetype bytes);
+// What stands for the rest of a frame cut for display: "…(65536 バイト)", the whole length.
+QString frameCut(qsizetype bytes);
 QString logSaveFailed();
 QString notLoadedWhileBusy(const QString &fileName);
 // A relay search that found none; a port that said nothing.

@@ -236,7 +236,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     m_frameLog = new FrameLog(this);
     m_frameLog->follow(*m_link);
     m_frameLog->follow(m_commands->finder());
-    connect(m_frameLog, &FrameLog::entryAdded, m_service, &ServiceWindow::appendLogLine);
+    connect(m_frameLog, &FrameLog::entryAdded, m_service, &ServiceWindow::appendLogEntry);
     connect(m_service->saveLogButton(), &QPushButton::clicked, this, &MainWindow::saveFrameLog);
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
     connect(m_service->verifyOption(), &QCheckBox::toggled, m_commands,
