@@ -110,6 +110,17 @@ const std::optional<PageReading> &Commands::reading(int page) const
     return isSettingsPage(page) ? m_readings[std::size_t(page)] : kNone;
 }
 
+QList<std::optional<PageReading>> Commands::readings() const
+{
+    return {m_readings.begin(), m_readings.end()};
+}
+
+QString Commands::station() const
+{
+    const QString station = m_fields.presentValue(kCommonPage, kStationItem);
+    return station == notLoadedText() ? QString() : station;
+}
+
 bool Commands::presentValuesOlder(int page) const
 {
     const std::optional<PageReading> &r = reading(page);
@@ -303,9 +314,7 @@ WriteDetails Commands::writeDetails(int firstPage, int lastPage) const
 {
     WriteDetails details;
     details.device = device();
-    const QString station = m_fields.presentValue(kCommonPage, kStationItem);
-    if (station != notLoadedText())
-        details.station = station;
+    details.station = station();
     for (int page = firstPage; page <= lastPage; ++page) {
         bool read = false;
         for (int item = 0; item < itemCount(page); ++item) {
