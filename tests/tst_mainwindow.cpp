@@ -25,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
@@ -75,6 +76,8 @@ void answerNextBox(QMessageBox::StandardButton button, QString *title, QString *
     });
 }
 
+enum class FileDialog { Save, SaveEdited, Open, Pdf, Log };
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -105,6 +108,8 @@ private slots:
     void messageBoxPosition();
     void realMessageBoxes();
     void qtDialogsSpeakJapanese();
+    void fileDialogsAddTheirSuffix_data();
+    void fileDialogsAddTheirSuffix();
     void messageShowsForMinimisedWindow();
     void helpWindowIsSingle();
     void exitWithClosedPortEndsQuietly();
@@ -624,6 +629,61 @@ void TestMainWindow::qtDialogsSpeakJapanese()
              QStringLiteral("キャンセル"));
     QCOMPARE(dialog.labelText(QFileDialog::FileName), QStringLiteral("ファイル名(&N):"));
     QCoreApplication::removeTranslator(japanese);
+}
+
+void TestMainWindow::fileDialogsAddTheirSuffix_data()
+{
+    QTest::addColumn<FileDialog>("dialog");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("chosen");
+#ifdef Q_OS_WIN
+    const char *const added = ""; // Qt's dialog there, keeping a typed name as the tool always has
+#else
+    const char *const added = ".DT";
+#endif
+    const std::tuple<const char *, FileDialog, const char *, QString> rows[] = {
+        {"設定値保存", FileDialog::Save, "relayA", QStringLiteral("relayA") + added},
+        {"設定値保存, .dt typed", FileDialog::Save, "relayA.dt", QStringLiteral("relayA.dt")},
+        {"設定値保存, another suffix", FileDialog::Save, "relayA.v2", QStringLiteral("relayA.v2")},
+        {"編集した設定値を保存", FileDialog::SaveEdited, "relayB",
+         QStringLiteral("relayB") + added},
+        {"開く: as typed", FileDialog::Open, "relayA", QStringLiteral("relayA")},
+        {"PDFに保存", FileDialog::Pdf, "report", QStringLiteral("report.pdf")},
+        {"ログを保存", FileDialog::Log, "log", QStringLiteral("log.txt")},
+    };
+    for (const auto &[row, dialog, typed, chosen] : rows)
+        QTest::newRow(row) << dialog << QString::fromUtf8(typed) << chosen;
+}
+
+void TestMainWindow::fileDialogsAddTheirSuffix()
+{
+    // The real dialogs, a name typed into each: what the open dialog's *.DT filter lists.
+    QFETCH(FileDialog, dialog);
+    QFETCH(QString, typed);
+    QFETCH(QString, chosen);
+    QWidget window;
+    MessageBoxPrompts prompts(&window);
+    QTemporaryDir dir;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &window, [&] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *open = qobject_cast<QFileDialog *>(top);
+            if (!open || !open->isVisible())
+                continue;
+            poll.stop();
+            open->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                ->setText(dir.filePath(typed));
+            QMetaObject::invokeMethod(open, "accept");
+        }
+    });
+    poll.start(20);
+    const std::optional<QString> name =
+        dialog == FileDialog::Save         ? prompts.saveFileName()
+        : dialog == FileDialog::SaveEdited ? prompts.saveEditedFileName(dir.filePath("old.DT"))
+        : dialog == FileDialog::Open       ? prompts.openFileName()
+        : dialog == FileDialog::Pdf        ? prompts.savePdfFileName(QStringLiteral("r.pdf"))
+                                           : prompts.saveLogFileName(QStringLiteral("l.txt"));
+    QCOMPARE(name, std::optional<QString>(dir.filePath(chosen)));
 }
 
 void TestMainWindow::messageShowsForMinimisedWindow()

@@ -1,16 +1,20 @@
 #include "endtoend.h"
 #include "expectedtexts.h"
+#include "faultyline.h"
 #include "operations/commands.h"
 #include "settings/changes.h"
 #include "ui/changemarks.h"
 #include "ui/settingsreport.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QProcess>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,10 +37,13 @@ QAction *action(MainWindow &w, const char *name)
 // Qt's PDF writer names each glyph by the first code point the font maps to it, so an
 // ideograph that a CJK font shares with a Kangxi radical (日, 自, 方 ...) comes out of the
 // text layer as the radical (⽇, ⾃, ⽅). The page looks right; compatibility normalisation
-// makes the two comparable.
+// makes the two comparable; so does naming the glyphs that normalisation leaves apart alike
+// (～ comes out as the wave dash 〜, ・ as the hyphenation point ‧).
 QString comparable(const QString &text)
 {
-    return text.normalized(QString::NormalizationForm_KC);
+    return text.normalized(QString::NormalizationForm_KC)
+        .replace(u'\u301C', u'~')
+        .replace(u'\u2027', u'\u30FB');
 }
 
 // The text of a PDF, laid out as on the page; one string per line.
@@ -104,6 +111,52 @@ QString lineWith(const QStringList &lines, const QStringList &parts)
     return {};
 }
 
+// What the user does before the report is made; Save is 編集した設定値を保存.
+enum class Step { Verify, ReadAll, CopyAll, WriteAll, Decline, Clear, Save, Load, Edit, OtherPort };
+
+void act(Bench &bench, Step step, const QString &file)
+{
+    MainWindow &w = bench.w();
+    switch (step) {
+    case Step::Verify:
+        w.serviceWindow().verifyOption()->click();
+        break;
+    case Step::ReadAll:
+        button(w, QStringLiteral("Command12"))->click();
+        break;
+    case Step::CopyAll:
+        button(w, QStringLiteral("Command16"))->click();
+        break;
+    case Step::WriteAll:
+    case Step::Decline:
+        bench.prompts.answers << (step == Step::WriteAll ? kAnswerYes : kAnswerNo);
+        button(w, QStringLiteral("Command13"))->click();
+        break;
+    case Step::Clear:
+        w.serviceWindow().clearOption(0)->click();
+        bench.prompts.answers << kAnswerYes;
+        button(w, QStringLiteral("Command11"))->click();
+        break;
+    case Step::Save:
+        bench.prompts.saveNames << file;
+        action(w, "ActionSaveEdited")->trigger();
+        break;
+    case Step::Load:
+        bench.prompts.openNames << file;
+        bench.prompts.answers << kAnswerYes;
+        action(w, "ActionOpen")->trigger();
+        break;
+    case Step::Edit: { // another entry picked from circuit 3's list, as by hand
+        auto *combo = w.findChild<QComboBox *>(QStringLiteral("Combo4_1"));
+        combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count());
+        break;
+    }
+    case Step::OtherPort:
+        w.setPortText(QStringLiteral("/dev/veltra-other-relay"));
+        break;
+    }
+}
+
 } // namespace
 
 class TestReport : public QObject
@@ -114,6 +167,8 @@ private slots:
     void pdfNamesTheLastSettingsFile();
     void pdfCancelledOrFailed();
     void pdfMarksValuesOfAnotherPort();
+    void headerTellsWhatWasDone_data();
+    void headerTellsWhatWasDone();
     void printPreviewShowsTheReport();
 };
 
@@ -142,7 +197,7 @@ void TestReport::pdfOfAKnownRelay()
                 .match(comparable(lines.join(u'\n')))
                 .hasMatch());
     QVERIFY(!lineWith(lines, {QStringLiteral("COMポート:"), bench.sim.portPath(),
-                              QStringLiteral("局番号=FFH")})
+                              QStringLiteral("局番号: 012")})
                  .isEmpty());
     QVERIFY(!lineWith(lines, {QStringLiteral("設定ファイル: なし")}).isEmpty());
     // 9.9(秒) cannot be written: the set values have no fingerprint.
@@ -244,6 +299,67 @@ void TestReport::pdfMarksValuesOfAnotherPort()
                               QStringLiteral("/dev/veltra-other-relay")})
                  .isEmpty(),
             qPrintable(lines.join(u'\n')));
+}
+
+void TestReport::headerTellsWhatWasDone_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<QStringList>("expected"); // patterns, %port and %file filled in
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("failFrom"); // the write frame from which nothing leaves; 0: none
+    const auto row = [](const char *name, const QList<Step> &steps, const QStringList &expected,
+                        const QStringList &simArgs = {}, int failFrom = 0) {
+        QTest::newRow(name) << steps << expected << simArgs << failFrom;
+    };
+    const QString time = QStringLiteral("\\d\\d:\\d\\d:\\d\\d");
+    const QString read = QStringLiteral("現在値: %port から \\d{4}-\\d\\d-\\d\\d %1(～%1)? に読込 "
+                                        "\\(9/9\\)")
+                             .arg(time);
+    const QString write = QStringLiteral("最後の書込: %1 ").arg(time);
+    using enum Step;
+    row("nothing done", {},
+        {"局番号: 未読込$", "^現在値: 未読込$", "^最後の書込: なし$", "^設定ファイル: なし$"});
+    row("read, written, verified", {Verify, ReadAll, CopyAll, WriteAll},
+        {"%port\\s+局番号: 012$", read + u'$', write + "全設定値 書込・照合済み$"});
+    row("written, a later write declined", {ReadAll, CopyAll, WriteAll, Decline},
+        {write + "全設定値 書込済み・未照合$"});
+    row("verified, an item not taken", {Verify, ReadAll, CopyAll, Edit, WriteAll},
+        {write + "全設定値 書込済み・照合で不一致 1 件$"}, {"--ignore-write", "3:1"});
+    row("write stopped at circuit 3", {ReadAll, CopyAll, WriteAll},
+        {write + "全設定値 書込に失敗 \\(回路３で停止\\)$"}, {}, 4);
+    row("clear", {Clear}, {write + "動作値クリア 送信済み$"});
+    row("loaded, then edited", {ReadAll, CopyAll, Save, Load, Edit},
+        {"^設定ファイル: %file \\(編集済み\\)$"});
+    row("edited, then saved", {ReadAll, CopyAll, Save, Edit, Save}, {"^設定ファイル: %file$"});
+    row("read on another port", {ReadAll, OtherPort},
+        {read + "、うち 9 ページは古い値 \\(ページごとに注記\\)$"});
+}
+
+void TestReport::headerTellsWhatWasDone()
+{
+    QFETCH(QList<Step>, steps);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, failFrom);
+    Bench bench;
+    QVERIFY(bench.start(simArgs, failFrom > 0 ? new FaultyLine(failFrom) : nullptr));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("relay.DT"));
+    for (Step step : steps)
+        act(bench, step, file);
+    const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+    bench.prompts.pdfNames << pdf;
+    action(bench.w(), "ActionPdf")->trigger();
+    const QStringList lines = pdfLines(pdf);
+    for (QString pattern : expected) {
+        pattern.replace(QStringLiteral("%port"), QRegularExpression::escape(bench.sim.portPath()))
+            .replace(QStringLiteral("%file"),
+                     QRegularExpression::escape(QDir::toNativeSeparators(file)));
+        const QRegularExpression re(comparable(pattern));
+        QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                             [&](const QString &line) { return re.match(line).hasMatch(); }),
+                 qPrintable(pattern + u'\n' + lines.mid(0, 10).join(u'\n')));
+    }
 }
 
 void TestReport::printPreviewShowsTheReport()

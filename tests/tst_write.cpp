@@ -61,6 +61,8 @@ private slots:
     void aStationWrittenIsTheOneExpected();
     void frameLogShowsAStoppedWrite();
     void frameLogKeepsTheLastEntries();
+    void frameLogNamesWhatCameInstead_data();
+    void frameLogNamesWhatCameInstead();
     void editDuringPacingIsNotWritten();
     void dropWhileBusyIsSaid();
     void roundTrip();
@@ -587,6 +589,45 @@ void TestWrite::frameLogKeepsTheLastEntries()
     QCOMPARE(int(log.entries().size()), FrameLog::kMaxEntries);
     QCOMPARE(log.entries().front().frame, QByteArray("1"));
     QCOMPARE(log.entries().back().frame, QByteArray::number(FrameLog::kMaxEntries));
+}
+
+void TestWrite::frameLogNamesWhatCameInstead_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QString>("result"); // a pattern: how much of a flood arrives varies
+    QTest::newRow("nothing") << QStringList{"--fault", "no-reply"} << QStringLiteral("応答なし");
+    QTest::newRow("STX, no CR") << QStringList{"--fault", "no-cr"}
+                                << QStringLiteral("応答不完全 \\(20 バイト\\)");
+    QTest::newRow("garbage flood")
+        << QStringList{"--fault", "garbage-flood", "--flood-seconds", "3.5"}
+        << QStringLiteral("応答不完全 \\(\\d{3,} バイト\\)");
+}
+
+void TestWrite::frameLogNamesWhatCameInstead()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QString, result);
+    Bench bench;
+    QVERIFY(bench.start(simArgs));
+    pageButton(bench.w(), 0, 0)->click();
+    QCOMPARE(bench.prompts.texts(), QStringList{kNoReply});
+    const QString saved = bench.w().frameLog().text().split(u'\n').value(1);
+    const QString shown =
+        bench.w().serviceWindow().frameLogView()->toPlainText().split(u'\n').value(1);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^(.*  受信  共通設定  )(.*)  (%1)$").arg(result))
+            .match(saved);
+    QVERIFY2(match.hasMatch(), qPrintable(saved));
+    // The list shows a frame's start and its length; the saved log keeps it whole.
+    const QByteArray frame = bench.w().frameLog().entries().back().frame;
+    if (frame.size() <= ServiceWindow::kShownFrameBytes) {
+        QCOMPARE(shown, saved);
+    } else {
+        QCOMPARE(match.captured(2), QString::fromLatin1(frame));
+        QCOMPARE(shown, match.captured(1) +
+                            QString::fromLatin1(frame.first(ServiceWindow::kShownFrameBytes)) +
+                            QStringLiteral("…(%1 バイト)  ").arg(frame.size()) + match.captured(3));
+    }
 }
 
 void TestWrite::editDuringPacingIsNotWritten()

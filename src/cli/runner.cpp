@@ -347,8 +347,8 @@ std::optional<int> Runner::openOutputs(const CommandRow &command, const QCommand
             .toUtf8());
     m_frameLog = std::make_unique<FrameLog>();
     QObject::connect(m_frameLog.get(), &FrameLog::entryAdded, m_frameLog.get(),
-                     [this](const QString &line) {
-                         if (!m_logFile.append((line + u'\n').toUtf8()))
+                     [this](const FrameLog::Entry &entry) {
+                         if (!m_logFile.append((FrameLog::line(entry) + u'\n').toUtf8()))
                              m_logIncomplete = true;
                      });
     return std::nullopt;

@@ -113,6 +113,17 @@ const std::optional<PageReading> &Commands::reading(int page) const
     return isSettingsPage(page) ? m_readings[std::size_t(page)] : kNone;
 }
 
+QList<std::optional<PageReading>> Commands::readings() const
+{
+    return {m_readings.begin(), m_readings.end()};
+}
+
+QString Commands::station() const
+{
+    const QString station = m_fields.presentValue(kCommonPage, kStationItem);
+    return station == notLoadedText() ? QString() : station;
+}
+
 bool Commands::presentValuesOlder(int page) const
 {
     const std::optional<PageReading> &r = reading(page);

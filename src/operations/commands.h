@@ -97,6 +97,10 @@ public:
     const DecodedRecords &records() const { return m_records; }
     // How page 0..8's present values came to be; nothing until the page was read.
     const std::optional<PageReading> &reading(int page) const;
+    // The same for every page, in page order.
+    QList<std::optional<PageReading>> readings() const;
+    // The relay's station number as its common page was read; empty when not read.
+    QString station() const;
     // The page's present values may not be what the relay on the port now named holds: a later
     // read failed before it came to them, or they were read on another port.
     bool presentValuesOlder(int page) const;

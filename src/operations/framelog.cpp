@@ -58,7 +58,8 @@ FrameLog::Result replyResult(const QByteArray &collected)
     case ReplyVerdict::Incomplete:
         break;
     }
-    return FrameLog::Result::NoReply;
+    // What came instead of a reply tells a wiring fault from a relay that is not there.
+    return collected.isEmpty() ? FrameLog::Result::NoReply : FrameLog::Result::IncompleteReply;
 }
 
 } // namespace
@@ -109,17 +110,20 @@ void FrameLog::add(Direction direction, const QByteArray &frame, Result result, 
     m_entries.push_back({QTime::currentTime(), direction, page, frame, result, port});
     if (m_entries.size() > std::size_t(kMaxEntries))
         m_entries.pop_front();
-    emit entryAdded(line(m_entries.back()));
+    emit entryAdded(m_entries.back());
 }
 
-QString FrameLog::line(const Entry &entry)
+QString FrameLog::line(const Entry &entry, qsizetype shownBytes)
 {
     const QString time = entry.time.toString(QStringLiteral("HH:mm:ss.zzz"));
+    const qsizetype size = entry.frame.size();
+    const QString frame = shownBytes >= 0 && size > shownBytes
+                              ? printable(entry.frame.first(shownBytes)) + messages::frameCut(size)
+                              : printable(entry.frame);
     return QStringLiteral("%1  %2  %3  %4  %5")
         .arg(entry.port.isEmpty() ? time : time + QStringLiteral("  ") + entry.port,
              messages::frameDirection(entry.direction == Direction::Sent),
-             messages::framePage(entry.page), printable(entry.frame),
-             messages::frameResult(entry.result));
+             messages::framePage(entry.page), frame, messages::frameResult(entry.result, size));
 }
 
 QString FrameLog::text() const

@@ -22,13 +22,14 @@ public:
 
     enum class Direction { Sent, Received };
     enum class Result {
-        Sent,           // a read request, or a write or clear frame that left whole
-        NotSent,        // a write or clear frame that did not leave
-        PortUnusable,   // a frame that never went: its port would not open
-        Accepted,       // a reply that passed
-        BadChecksum,    // a reply whose checksum did not match
-        StrayBeforeStx, // a reply with something before its STX
-        NoReply,        // nothing complete before the time-out, or the line was lost
+        Sent,            // a read request, or a write or clear frame that left whole
+        NotSent,         // a write or clear frame that did not leave
+        PortUnusable,    // a frame that never went: its port would not open
+        Accepted,        // a reply that passed
+        BadChecksum,     // a reply whose checksum did not match
+        StrayBeforeStx,  // a reply with something before its STX
+        NoReply,         // nothing at all before the time-out, or before the line was lost
+        IncompleteReply, // bytes, but no complete reply: the entry's frame holds them all
     };
     struct Entry
     {
@@ -47,12 +48,14 @@ public:
     void follow(const RelayFinder &finder);
 
     const std::deque<Entry> &entries() const { return m_entries; }
-    // "14:32:05.123  送信  回路３  <ENQ>FFAE3000D5<CR>  送信済み", one line per entry.
-    static QString line(const Entry &entry);
+    // "14:32:05.123  送信  回路３  <ENQ>FFAE3000D5<CR>  送信済み", one line per entry. A frame
+    // longer than `shownBytes` is cut after them, its length said; -1 keeps it whole.
+    static QString line(const Entry &entry, qsizetype shownBytes = -1);
+    // Every entry, each frame whole.
     QString text() const;
 
 signals:
-    void entryAdded(const QString &line);
+    void entryAdded(const FrameLog::Entry &entry);
 
 private:
     void add(Direction direction, const QByteArray &frame, Result result,

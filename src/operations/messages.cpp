@@ -286,6 +286,11 @@ QString misplacedLabels(const QList<int> &pages, const QStringList &lines)
     return text.join(u'\n');
 }
 
+QString stationNumber(const QString &station)
+{
+    return QStringLiteral("局番号: %1").arg(station.isEmpty() ? QStringLiteral("未読込") : station);
+}
+
 QString pdfSaveFailed()
 {
     return QStringLiteral("PDFを保存できませんでした。");
@@ -303,7 +308,7 @@ QString framePage(int page)
     return isSettingsPage(page) ? pageName(page) : QStringLiteral("—");
 }
 
-QString frameResult(FrameLog::Result result)
+QString frameResult(FrameLog::Result result, qsizetype bytes)
 {
     using Result = FrameLog::Result;
     switch (result) {
@@ -321,8 +326,15 @@ QString frameResult(FrameLog::Result result)
         return QStringLiteral("STXの前に余分なデータ");
     case Result::NoReply:
         return QStringLiteral("応答なし"); // a time-out, or a line lost mid-wait
+    case Result::IncompleteReply:
+        return QStringLiteral("応答不完全 (%1 バイト)").arg(bytes);
     }
     return {};
+}
+
+QString frameCut(qsizetype bytes)
+{
+    return QStringLiteral("…(%1 バイト)").arg(bytes);
 }
 
 QString logSaveFailed()
@@ -369,34 +381,120 @@ QString misplacedLabelsRefused()
     return QStringLiteral("設定ファイルの行のラベルが位置と合いません。書き込みを中止しました。");
 }
 
-QString presentValuesStatus(const QList<std::optional<PageReading>> &readings, int olderPages,
-                            const QString &station, const QString &fingerprint)
+namespace {
+
+// Where and when pages were read: the ports in the order met, the first and the last time.
+struct ReadingsSummary
 {
     QStringList ports;
-    QDateTime latest;
+    QDateTime first;
+    QDateTime last;
     int read = 0;
+};
+
+ReadingsSummary summarise(const QList<std::optional<PageReading>> &readings)
+{
+    ReadingsSummary summary;
     for (const std::optional<PageReading> &reading : readings) {
         if (!reading)
             continue;
-        ++read;
-        if (!ports.contains(reading->port))
-            ports << reading->port;
-        latest = std::max(latest, reading->time);
+        ++summary.read;
+        if (!summary.ports.contains(reading->port))
+            summary.ports << reading->port;
+        summary.first = summary.read == 1 ? reading->time : std::min(summary.first, reading->time);
+        summary.last = std::max(summary.last, reading->time);
     }
-    if (read == 0)
+    return summary;
+}
+
+// "現在値: COM3 から 14:32:05 に読込 (9/9)、うち 2 ページは古い値", or "現在値: 未読込".
+QString readingsLine(const ReadingsSummary &summary, const QString &when, qsizetype pages,
+                     int olderPages)
+{
+    if (summary.read == 0)
         return QStringLiteral("現在値: 未読込");
-    QString text =
-        QStringLiteral("現在値: %1 %2 に読込 (%3/%4)")
-            .arg(ports.size() == 1 ? ports.constFirst() + QStringLiteral(" から")
-                                   : QStringLiteral("%1 つのポートから").arg(ports.size()),
-                 latest.toString(QStringLiteral("HH:mm:ss")))
-            .arg(read)
-            .arg(readings.size());
+    QString text = QStringLiteral("現在値: %1 %2 に読込 (%3/%4)")
+                       .arg(summary.ports.size() == 1
+                                ? summary.ports.constFirst() + QStringLiteral(" から")
+                                : QStringLiteral("%1 つのポートから").arg(summary.ports.size()),
+                            when)
+                       .arg(summary.read)
+                       .arg(pages);
     if (olderPages > 0)
         text += QStringLiteral("、うち %1 ページは古い値").arg(olderPages);
+    return text;
+}
+
+} // namespace
+
+QString presentValuesStatus(const QList<std::optional<PageReading>> &readings, int olderPages,
+                            const QString &station, const QString &fingerprint)
+{
+    const ReadingsSummary summary = summarise(readings);
+    QString text = readingsLine(summary, summary.last.toString(QStringLiteral("HH:mm:ss")),
+                                readings.size(), olderPages);
+    if (summary.read == 0)
+        return text;
     if (!station.isEmpty())
         text += QStringLiteral("　局番号 %1").arg(station);
     return text + QStringLiteral("　フィンガープリント %1").arg(fingerprint);
+}
+
+QString reportReadings(const QList<std::optional<PageReading>> &readings, int olderPages)
+{
+    // On paper, with the day; pages read by different commands as the span they were read in.
+    const ReadingsSummary summary = summarise(readings);
+    const QString dayAndTime = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    const QString first = summary.first.toString(dayAndTime);
+    const QString last = summary.last.toString(
+        summary.last.date() == summary.first.date() ? QStringLiteral("HH:mm:ss") : dayAndTime);
+    QString text = readingsLine(summary, first.endsWith(last) ? first : first + u'～' + last,
+                                readings.size(), olderPages);
+    if (olderPages > 0)
+        text += QStringLiteral(" (ページごとに注記)");
+    return text;
+}
+
+QString lastWrite(const std::optional<Outcome> &outcome, const QDateTime &time)
+{
+    const QString label = QStringLiteral("最後の書込: ");
+    if (!outcome)
+        return label + QStringLiteral("なし");
+    QString what, how;
+    if (outcome->command == CommandId::Clear) {
+        what = outcome->operationValues ? QStringLiteral("動作値クリア")
+                                        : QStringLiteral("最大値クリア");
+        how = outcome->succeeded() ? QStringLiteral("送信済み") : QStringLiteral("送信に失敗");
+    } else {
+        what = outcome->command == CommandId::WriteAll ? QStringLiteral("全設定値")
+                                                       : pageName(outcome->page);
+        switch (outcome->kind) {
+        case Outcome::Kind::Success:
+            how = outcome->verified ? QStringLiteral("書込・照合済み")
+                                    : QStringLiteral("書込済み・未照合");
+            break;
+        case Outcome::Kind::NotTaken:
+            how = QStringLiteral("書込済み・照合で不一致 %1 件").arg(outcome->notTaken.size());
+            break;
+        case Outcome::Kind::NotVerified:
+            how = QStringLiteral("書込済み・読み戻せず未照合");
+            break;
+        default: // the link check or a frame failed
+            how = outcome->pagesSent.isEmpty()
+                      ? QStringLiteral("書込に失敗 (未送信)")
+                      : QStringLiteral("書込に失敗 (%1で停止)").arg(pageName(outcome->page));
+        }
+    }
+    return label +
+           QStringLiteral("%1 %2 %3").arg(time.toString(QStringLiteral("HH:mm:ss")), what, how);
+}
+
+QString reportSettingsFile(const QString &shownPath, bool edited)
+{
+    if (shownPath.isEmpty())
+        return QStringLiteral("設定ファイル: なし");
+    return QStringLiteral("設定ファイル: %1").arg(shownPath) +
+           (edited ? QStringLiteral(" (編集済み)") : QString());
 }
 
 QString waitingForReply(double seconds)

@@ -47,7 +47,10 @@ QString pdfSaveFailed();
 // The frame log's words: direction, page, how a frame fared; the log that could not be saved.
 QString frameDirection(bool sent);
 QString framePage(int page);
-QString frameResult(FrameLog::Result result);
+// `bytes` is the frame's length, which an incomplete reply names.
+QString frameResult(FrameLog::Result result, qsizetype bytes);
+// What stands for the rest of a frame cut for display: "…(65536 バイト)", the whole length.
+QString frameCut(qsizetype bytes);
 QString logSaveFailed();
 QString notLoadedWhileBusy(const QString &fileName);
 // A relay search that found none; a port that said nothing.
@@ -78,6 +81,15 @@ QString linkError(LinkError error);
 QString lineRefused(const QString &why);
 // Why a port's reply is no reply a read would take, in a few words.
 QString replyProblem(ReplyVerdict verdict);
+// The settings report's header: the relay's station number as read ("局番号: 012", or 未読込
+// for an empty one), where and when the present values were read with how many of them may
+// not be the relay's now (each noted at its page), the last write or clear of this run and how
+// it ended ("最後の書込: 14:32:05 全設定値 書込・照合済み"), and the settings file loaded or
+// saved last, "編集済み" when set values changed since.
+QString stationNumber(const QString &station);
+QString reportReadings(const QList<std::optional<PageReading>> &readings, int olderPages);
+QString lastWrite(const std::optional<Outcome> &outcome, const QDateTime &time);
+QString reportSettingsFile(const QString &shownPath, bool edited);
 // Why a page's present values may not be what the relay on the port now named holds: its
 // time and port of reading, then the reason. For the fields' tooltip and the report.
 QString olderPresentValues(const PageReading &reading, const QString &portNow);

@@ -236,7 +236,7 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     m_frameLog = new FrameLog(this);
     m_frameLog->follow(*m_link);
     m_frameLog->follow(m_commands->finder());
-    connect(m_frameLog, &FrameLog::entryAdded, m_service, &ServiceWindow::appendLogLine);
+    connect(m_frameLog, &FrameLog::entryAdded, m_service, &ServiceWindow::appendLogEntry);
     connect(m_service->saveLogButton(), &QPushButton::clicked, this, &MainWindow::saveFrameLog);
     connect(m_service->clearButton(), &QPushButton::clicked, m_commands, &Commands::ClearValues);
     connect(m_service->verifyOption(), &QCheckBox::toggled, m_commands,
@@ -292,6 +292,7 @@ void MainWindow::buildStatusLine()
         m_progress.clear();
         refreshStatus(true);
     };
+    connect(m_commands, &Commands::concluded, this, &MainWindow::recordOutcome);
     connect(m_commands, &Commands::concluded, this, toRest);
     connect(m_commands, &Commands::idle, this, toRest);
     // Esc ends a read-all between two pages, or a relay search; never a write.
@@ -319,17 +320,14 @@ void MainWindow::refreshStatus(bool concluded)
 {
     if (m_commands->busy() && !concluded)
         return;
-    QList<std::optional<PageReading>> readings;
     int older = 0;
-    for (int page = 0; page < kPageCount; ++page) {
-        readings << m_commands->reading(page);
+    for (int page = 0; page < kPageCount; ++page)
         older += m_commands->presentValuesOlder(page) ? 1 : 0;
-    }
-    const QString station = presentValue(kCommonPage, kStationItem);
-    QString text = messages::presentValuesStatus(
-        readings, older, station == notLoadedText() ? QString() : station,
-        shownFingerprint(
-            fingerprint([this](int page, int item) { return presentValue(page, item); })));
+    QString text =
+        messages::presentValuesStatus(m_commands->readings(), older, m_commands->station(),
+                                      shownFingerprint(fingerprint([this](int page, int item) {
+                                          return presentValue(page, item);
+                                      })));
     if (m_commands->outcome().kind == Outcome::Kind::Stopped)
         text = messages::stoppedStatus(m_commands->outcome()) + QStringLiteral("　") + text;
     showStatus(text);
@@ -399,13 +397,52 @@ ReportInfo MainWindow::reportInfo(const QDateTime &created) const
     const std::optional<QString> device = systemPortName(portText());
     info.port = device && *device != portText() ? QStringLiteral("%1 (%2)").arg(portText(), *device)
                                                 : portText();
-    info.station = m_service->stationCaption()->text();
+    info.station = m_commands->station();
+    info.readings = m_commands->readings();
+    info.lastWrite = m_lastWrite;
+    info.lastWriteTime = m_lastWriteTime;
     info.settingsFile = m_commands->lastSettingsFile();
+    info.settingsFileEdited = !info.settingsFile.isEmpty() && allSetValues() != m_fileSetValues;
     for (int page = 0; page < kPageCount; ++page)
         if (m_commands->presentValuesOlder(page))
             info.olderNotes[std::size_t(page)] =
                 messages::olderPresentValues(*m_commands->reading(page), info.port);
     return info;
+}
+
+void MainWindow::recordOutcome()
+{
+    const Outcome &outcome = m_commands->outcome();
+    switch (outcome.command) {
+    case CommandId::WritePage:
+    case CommandId::WriteAll:
+    case CommandId::Clear:
+        // A write refused or declined sent nothing: the one before it still stands.
+        if (outcome.kind != Outcome::Kind::Declined &&
+            outcome.kind != Outcome::Kind::InvalidSetValues &&
+            outcome.kind != Outcome::Kind::NothingToClear) {
+            m_lastWrite = outcome;
+            m_lastWriteTime = QDateTime::currentDateTime();
+        }
+        break;
+    case CommandId::Save:
+    case CommandId::SaveEdited:
+    case CommandId::Load:
+        if (outcome.succeeded())
+            m_fileSetValues = allSetValues();
+        break;
+    default:
+        break;
+    }
+}
+
+QStringList MainWindow::allSetValues() const
+{
+    QStringList values;
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            values << setValue(page, item);
+    return values;
 }
 
 void MainWindow::printReport()

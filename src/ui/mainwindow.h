@@ -115,6 +115,10 @@ private:
     void loadDroppedFile(const QString &path);
     // Greys the present values of every page that may not be the relay's now, with why.
     void refreshReadings();
+    // Keeps what the report tells of a command that has ended: a write or clear that went to
+    // the line, the set values as a settings file was loaded or saved.
+    void recordOutcome();
+    QStringList allSetValues() const;
 
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts *m_prompts = nullptr;
@@ -137,6 +141,9 @@ private:
     ChangeMarks *m_marks = nullptr;
     QPointer<HelpWindow> m_help;
     bool m_exiting = false;
+    std::optional<Outcome> m_lastWrite;
+    QDateTime m_lastWriteTime;
+    QStringList m_fileSetValues; // as the settings file named last was loaded or saved
 };
 
 } // namespace veltra

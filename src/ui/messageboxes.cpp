@@ -127,8 +127,14 @@ std::optional<QString> MessageBoxPrompts::runFileDialog(bool save, const QString
     dialog.setFileMode(QFileDialog::AnyFile);
 #ifdef Q_OS_WIN
     // Windows' own dialog adds the first filter's suffix to a name typed without one
-    // (QTBUG-31381); Qt's dialog keeps a typed name as it is, as the tool always has.
+    // (QTBUG-31381); Qt's dialog keeps a typed name as it is, as the tool always has there.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+#else
+    // A file saved as "relayA" would not be listed under *.DT, where the open dialog looks, as
+    // the native Windows dialog would not have let happen. Qt's dialog would add the suffix to
+    // a name opened as well: saves only.
+    if (save)
+        dialog.setDefaultSuffix(QStringLiteral("DT"));
 #endif
     dialog.setNameFilters(
         {QStringLiteral("データー ファイル (*.DT)"), QStringLiteral("すべてのファイル (*.*)")});

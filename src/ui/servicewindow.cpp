@@ -1,7 +1,5 @@
 #include "ui/servicewindow.h"
 
-#include "operations/framelog.h"
-
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFormLayout>
@@ -115,9 +113,9 @@ void ServiceWindow::keyPressEvent(QKeyEvent *event)
         QWidget::keyPressEvent(event);
 }
 
-void ServiceWindow::appendLogLine(const QString &line)
+void ServiceWindow::appendLogEntry(const FrameLog::Entry &entry)
 {
-    m_log->appendPlainText(line);
+    m_log->appendPlainText(FrameLog::line(entry, kShownFrameBytes));
 }
 
 void ServiceWindow::showLineNotice(const QString &text)

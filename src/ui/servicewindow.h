@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/framelog.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -35,7 +37,10 @@ public:
     QPlainTextEdit *frameLogView() const { return m_log; }
     QPushButton *saveLogButton() const { return m_saveLog; }
     QPushButton *closeButton() const { return m_close; }
-    void appendLogLine(const QString &line);
+    // A flood of bytes makes one line of up to 64 KiB, which the list lays out slowly and
+    // nobody reads there: its frame is cut after this many bytes. A saved log keeps it whole.
+    static constexpr qsizetype kShownFrameBytes = 64;
+    void appendLogEntry(const FrameLog::Entry &entry);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

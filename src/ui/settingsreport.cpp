@@ -1,5 +1,6 @@
 #include "ui/settingsreport.h"
 
+#include "operations/messages.h"
 #include "settings/changes.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
@@ -21,7 +22,8 @@ constexpr double kHeadingHeight = 22;
 constexpr double kTableGap = 12;
 constexpr double kFooterHeight = 18;
 constexpr double kCellPadding = 4;
-constexpr double kHeaderLines = 6; // title, time, port and station, file, fingerprints, legend
+// Title, time, port and station, readings, last write, file, fingerprints, legend.
+constexpr double kHeaderLines = 8;
 constexpr double kHeaderLineHeight = 15;
 constexpr double kTitleHeight = 26;
 
@@ -155,12 +157,16 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
     double y = 0;
     canvas.text(QRectF(0, y, width, kTitleHeight), QStringLiteral("VELTRA 設定値レポート"), title);
     y += kTitleHeight;
+    const auto olderPages = std::count_if(m_info.olderNotes.begin(), m_info.olderNotes.end(),
+                                          [](const QString &note) { return !note.isEmpty(); });
     const QString lines[] = {
         QStringLiteral("作成日時: %1")
             .arg(m_info.created.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
-        QStringLiteral("COMポート: %1　　%2").arg(m_info.port, m_info.station),
-        QStringLiteral("設定ファイル: %1")
-            .arg(m_info.settingsFile.isEmpty() ? QStringLiteral("なし") : m_info.settingsFile),
+        QStringLiteral("COMポート: %1　　%2")
+            .arg(m_info.port, messages::stationNumber(m_info.station)),
+        messages::reportReadings(m_info.readings, int(olderPages)),
+        messages::lastWrite(m_info.lastWrite, m_info.lastWriteTime),
+        messages::reportSettingsFile(m_info.settingsFile, m_info.settingsFileEdited),
         QStringLiteral("フィンガープリント: 現在値 %1　　設定値 %2")
             .arg(shownFingerprint(fingerprint(
                      [&](int page, int item) { return m_fields.presentValue(page, item); })),

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "operations/commands.h"
+#include "operations/outcome.h"
+
 #include <QDateTime>
 #include <QPageLayout>
 #include <QString>
@@ -17,9 +20,15 @@ class SettingsFields;
 struct ReportInfo
 {
     QDateTime created;
-    QString port;         // as the port field shows it, with the device it opens
-    QString station;      // the station caption, as the last exchange left it
-    QString settingsFile; // loaded or saved last; empty when none
+    QString port;    // as the port field shows it, with the device it opens
+    QString station; // the relay's station number as read; empty when not read
+    // By page: where and when its present values were read.
+    QList<std::optional<PageReading>> readings;
+    // The last write or clear of this run that went to the line, and when it ended.
+    std::optional<Outcome> lastWrite;
+    QDateTime lastWriteTime;
+    QString settingsFile;            // loaded or saved last; empty when none
+    bool settingsFileEdited = false; // set values changed since it was loaded or saved
     // By page: why its present values may not be the relay's now; empty where they are.
     std::array<QString, 9> olderNotes;
 };
