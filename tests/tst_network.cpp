@@ -5,6 +5,7 @@
 
 #include "link/devicelink.h"
 #include "link/serialport.h"
+#include "link/telnetreceiver.h"
 
 #include <QHostAddress>
 #include <QProcess>
@@ -171,6 +172,8 @@ private slots:
     void failures_data();
     void failures();
     void comPortOption();
+    void telnetReceiver_data();
+    void telnetReceiver();
     void windowStaysLiveWhileConnecting();
 };
 
@@ -354,6 +357,56 @@ void TestNetwork::comPortOption()
     QCOMPARE(port->takeReceived(), QByteArray("x\xff"
                                               "y"));
     port->close();
+}
+
+void TestNetwork::telnetReceiver_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("chunk"); // bytes handed over at a time
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QByteArrayList>("subnegotiations");
+    const QByteArray sb = QByteArray(1, kIac) + kSb, se = QByteArray(1, kIac) + kSe;
+    const QByteArray lineState = QByteArray::fromHex("2c6a04"); // NOTIFY-LINESTATE: parity
+    // Grew by hundreds of megabytes once: escaped 0xFF bytes went uncounted.
+    QTest::newRow("1 MB of escaped 0xFF in a subnegotiation")
+        << sb + char(44) + QByteArray(1 << 20, kIac) + se + sb + lineState + se + "x" << 4096
+        << QByteArray("x") << QByteArray() << QByteArrayList{lineState};
+    const QByteArray longest = char(44) + QByteArray(63, 'a');
+    QTest::newRow("64 bytes kept, 65 dropped")
+        << sb + longest + se + sb + longest + 'a' + se << 7 << QByteArray() << QByteArray()
+        << QByteArrayList{longest};
+    QTest::newRow("data byte by byte") << QByteArray("A\xff\xff"
+                                                     "B\r\0C",
+                                                     7)
+                                       << 1
+                                       << QByteArray("A\xff"
+                                                     "B\rC")
+                                       << QByteArray() << QByteArrayList{};
+    // DO BINARY twice, WILL ECHO, DONT COM-PORT: each answered once, echo declined.
+    QTest::newRow("options answered once")
+        << QByteArray::fromHex("fffd00fffd00fffb01fffe2c") << 12 << QByteArray()
+        << QByteArray::fromHex("fffb00fffe01fffc2c") << QByteArrayList{};
+}
+
+// Telnet's receiving side, without a socket: it keeps at most one subnegotiation's worth.
+void TestNetwork::telnetReceiver()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(int, chunk);
+    TelnetReceiver telnet;
+    TelnetReceiver::Received all;
+    for (qsizetype at = 0; at < received.size(); at += chunk) {
+        const TelnetReceiver::Received some = telnet.take(
+            QByteArrayView(received).sliced(at, std::min<qsizetype>(chunk, received.size() - at)));
+        QVERIFY(telnet.held() <= TelnetReceiver::kMaxSubnegotiation);
+        all.data += some.data;
+        all.answers += some.answers;
+        all.subnegotiations += some.subnegotiations;
+    }
+    QTEST(all.data, "data");
+    QTEST(all.answers, "answers");
+    QTEST(all.subnegotiations, "subnegotiations");
 }
 
 // The window, while it connects to a server that does not answer: events run, a second click

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/serialport.h"
+#include "link/telnetreceiver.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -43,8 +44,6 @@ private:
     void failOpen(const QString &why);
     // The connection is gone: refused by the server (with why), or lost.
     void hangUp(const std::optional<QString> &refusal);
-    void parse(QByteArrayView bytes);
-    void option(unsigned char command, unsigned char option);
     void subnegotiation(const QByteArray &body);
     void send(QByteArray bytes);
 
@@ -59,18 +58,9 @@ private:
     QByteArray m_serverText;  // the last data the server sent, for when it hangs up
     QByteArray m_commands;    // Telnet commands to go ahead of the next data
     QByteArray m_answers;     // answers to the server's options, sent once a chunk is read
-
-    // Telnet's receiving side.
-    enum class Parse { Data, Iac, Option, Sub, SubIac };
-    Parse m_parse = Parse::Data;
-    unsigned char m_verb = 0;
-    QByteArray m_sub;
-    bool m_afterCr = false;
-    bool m_serverBinary = false;
-    QList<unsigned char> m_weSaid;  // options we said WILL or WONT to, once each
-    QList<unsigned char> m_weAsked; // options we said DO or DONT to, once each
-    LineSettings m_confirmed;       // what the server acknowledged
-    int m_confirmedParts = 0;       // bit per acknowledged setting
+    TelnetReceiver m_telnet;  // with RFC 2217
+    LineSettings m_confirmed; // what the server acknowledged
+    int m_confirmedParts = 0; // bit per acknowledged setting
 };
 
 } // namespace veltra
