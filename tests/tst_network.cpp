@@ -7,6 +7,7 @@
 #include "link/serialport.h"
 #include "link/telnetreceiver.h"
 
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
 #include <QSignalSpy>
@@ -32,14 +33,20 @@ struct Result
     QString err;
 };
 
+// Waited for with events running, so that a server of the test's own answers meanwhile.
 Result runCli(const QStringList &arguments)
 {
     QProcess process;
     process.setChildProcessModifier([] { ::setsid(); });
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
     process.start(QStringLiteral(VELTRA_CLI), arguments);
     process.closeWriteChannel();
+    loop.exec();
     Result result;
-    if (!process.waitForFinished(20000)) {
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
         return result;
@@ -53,7 +60,8 @@ constexpr char kIac = char(255), kSb = char(250), kSe = char(240);
 
 // A small RFC 2217 server of the test's own, in front of the relay model: it notes every
 // COM-PORT command the client sends, acknowledges all but SET-CONTROL (as a pseudo-terminal's
-// server may never do), and can spoil a reply with a line-state error.
+// server may never do), and can spoil a reply with a line-state error, hang up in it, or answer
+// the request as a busy server late to say so. A raw client gets the same relay.
 class ComPortServer : public QObject
 {
 public:
@@ -69,11 +77,18 @@ public:
     {
         return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_server.serverPort());
     }
+    QString rawUrl() const
+    {
+        return QStringLiteral("socket://127.0.0.1:%1").arg(m_server.serverPort());
+    }
     void send(const QByteArray &bytes) { m_client->write(bytes); }
 
     QMap<int, QByteArray> commands; // COM-PORT command → its value, as the client last sent it
     QByteArray data;                // the client's data, unescaped
     bool lineErrorInReply = false;
+    int hangUpAfter = -1; // reply bytes sent before the server hangs up; -1: it never does
+    QByteArray busy;      // with hangUpAfter: said instead of the reply, when not empty
+    QByteArray replied;   // the relay's bytes as sent
 
 private:
     void take(const QByteArray &bytes)
@@ -126,7 +141,12 @@ private:
             if (lineErrorInReply) // NOTIFY-LINESTATE: a parity error, mid-reply
                 reply.insert(10, QByteArray(1, kIac) + kSb + char(44) + char(106) + char(0x04) +
                                      kIac + kSe);
-            send(reply);
+            if (hangUpAfter >= 0)
+                reply.truncate(hangUpAfter);
+            replied += reply;
+            send(busy.isEmpty() ? reply : busy);
+            if (hangUpAfter >= 0) // after the request is read, so it is a close, not a reset
+                m_client->disconnectFromHost();
         }
     }
 
@@ -277,6 +297,13 @@ void TestNetwork::failures_data()
     QTest::newRow("silent server") << "silent" << 3 << "no complete reply";
     QTest::newRow("server in use, raw") << "in use raw" << 5 << "device already in use";
     QTest::newRow("server in use, rfc2217") << "in use rfc2217" << 5 << "Port already in use";
+    // As ser2net under load: its words come only after our request.
+    QTest::newRow("server in use, says so late") << "late raw" << 5 << "Port already in use";
+    // Once the relay's bytes came, a hang-up is a line lost, and they are no server's words.
+    QTest::newRow("hang-up mid-reply, raw") << "mid-reply raw" << 3 << "no complete reply";
+    QTest::newRow("hang-up mid-reply, rfc2217") << "mid-reply rfc2217" << 3 << "no complete reply";
+    QTest::newRow("hang-up on the request")
+        << "on the request raw" << 5 << "the server closed the connection";
 }
 
 void TestNetwork::failures()
@@ -286,6 +313,7 @@ void TestNetwork::failures()
     QFETCH(QString, note);
     RelaySim relay;
     Ser2net server;
+    ComPortServer own;
     QTcpServer silent;
     QTcpSocket holder;
     int listener = -1, queued = -1;
@@ -305,6 +333,13 @@ void TestNetwork::failures()
     } else if (kind == QLatin1String("silent")) {
         QVERIFY(silent.listen(QHostAddress::LocalHost)); // accepted by the system, never read
         url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.serverPort());
+    } else if (kind.startsWith(QLatin1String("mid-reply")) ||
+               kind.startsWith(QLatin1String("on the request")) ||
+               kind.startsWith(QLatin1String("late"))) {
+        own.hangUpAfter = kind.startsWith(QLatin1String("mid-reply")) ? 10 : 0;
+        if (kind.startsWith(QLatin1String("late")))
+            own.busy = "Port already in use\r\n";
+        url = kind.endsWith(QLatin1String("raw")) ? own.rawUrl() : own.url();
     } else {
         QVERIFY2(relay.start(), qPrintable(relay.errorString()));
         QVERIFY2(server.start(relay.portPath()), qPrintable(server.errorString()));
@@ -320,6 +355,8 @@ void TestNetwork::failures()
     QVERIFY2(r.err.contains(note), qPrintable(r.err));
     if (!relay.portPath().isEmpty())
         QVERIFY(relay.frames().isEmpty());
+    if (!own.replied.isEmpty())
+        QVERIFY2(!r.err.contains(QString::fromLatin1(own.replied.sliced(1))), qPrintable(r.err));
 }
 
 // What the client sets on the server's line, and the Telnet escape both ways.

@@ -46,6 +46,8 @@ constexpr unsigned char kParityEven = 3, kNoFlowControl = 1, kPurgeReceived = 1;
 constexpr unsigned char kReceiveErrors = 0x02 | 0x04 | 0x08;
 
 constexpr int kConnectLimitMs = 3000;
+// A device server's reason for hanging up is a short text.
+constexpr qsizetype kMaxServerText = 200;
 constexpr int kWriteLimitMs = 1000;
 // 9600 baud, 7E1: a start bit, seven data bits, parity and a stop bit per character.
 constexpr double kCharacterMs = 10.0 * 1000.0 / 9600.0;
@@ -66,6 +68,15 @@ void acknowledgeAtOnce(qintptr socket)
 #else
     Q_UNUSED(socket);
 #endif
+}
+
+// A line of text, as a device server words why it hangs up ("Port already in use\r\n"). No
+// relay frame is one: they end in CR and hold no line feed.
+bool isTextLine(QByteArrayView bytes)
+{
+    return !bytes.isEmpty() && bytes.size() <= kMaxServerText && bytes.back() == '\n' &&
+           std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return (c >= ' ' && c <= '~') || c == '\r' || c == '\n'; });
 }
 
 QByteArray comPort(unsigned char command, QByteArray value)
@@ -139,6 +150,8 @@ void NetworkPort::beginOpen()
     m_confirmedParts = 0;
     m_received.clear();
     m_serverText.clear();
+    m_dataSent = false;
+    m_afterData.clear();
     m_commands.clear();
     m_answers.clear();
     m_sinceLookup.start();
@@ -215,12 +228,19 @@ void NetworkPort::onSocketError()
         return;
     std::optional<QString> refusal;
     if (error == QAbstractSocket::RemoteHostClosedError) {
-        // A device server that hangs up says why first ("Port already in use").
         onReadyRead();
         if (m_state == State::Closed)
             return;
-        const QString text = QString::fromLatin1(m_serverText).simplified();
-        refusal = text.isEmpty() ? QStringLiteral("the server closed the connection") : text;
+        // What came after our data is the relay's, and a hang-up then is a lost line: never a
+        // refusal, nor its reason. A server that will not serve says why as it accepts us,
+        // before our data, unless it was too busy to: then in a line no relay sends.
+        const bool lateWords = isTextLine(m_afterData);
+        if (m_afterData.isEmpty() || lateWords) {
+            const QString text =
+                QString::fromLatin1(m_serverText + (lateWords ? m_afterData : QByteArray()))
+                    .simplified();
+            refusal = text.isEmpty() ? QStringLiteral("the server closed the connection") : text;
+        }
     }
     if (m_state == State::Greeting)
         failOpen(refusal.value_or(m_socket->errorString()));
@@ -258,8 +278,11 @@ void NetworkPort::onReadyRead()
     }
     const bool grew = !data.isEmpty();
     m_received += data;
-    if (grew)
-        m_serverText = (m_serverText + data).right(200);
+    // Before our data only the server speaks; after it the relay does (but see onSocketError).
+    if (!m_dataSent)
+        m_serverText = (m_serverText + data).right(kMaxServerText);
+    else if (m_afterData.size() <= kMaxServerText)
+        m_afterData += data;
     // Answered once the whole chunk is read: a server that has hung up is found out while
     // sending, and what it said before that must be in by then.
     if (m_state == State::Open && !m_answers.isEmpty())
@@ -340,6 +363,12 @@ void NetworkPort::write(QByteArrayView bytes)
 {
     if (m_state != State::Open)
         return;
+    if (!m_dataSent && !bytes.isEmpty()) {
+        onReadyRead(); // what the server said so far came before this
+        if (m_state != State::Open)
+            return;
+        m_dataSent = true;
+    }
     QByteArray data = bytes.toByteArray();
     if (m_address->kind == NetworkAddress::Kind::Rfc2217)
         data.replace("\xff", "\xff\xff");

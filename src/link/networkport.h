@@ -55,7 +55,9 @@ private:
     QElapsedTimer m_sinceLookup;
     qint64 m_roundTripNs = 0; // the connect's own round trip, to size the wait for a hang-up
     QByteArray m_received;    // data bytes for takeReceived
-    QByteArray m_serverText;  // the last data the server sent, for when it hangs up
+    QByteArray m_serverText;  // what the server said before our first data, for a hang-up
+    bool m_dataSent = false;  // a request or write frame of ours has gone
+    QByteArray m_afterData;   // the start of what came after it
     QByteArray m_commands;    // Telnet commands to go ahead of the next data
     QByteArray m_answers;     // answers to the server's options, sent once a chunk is read
     TelnetReceiver m_telnet;  // with RFC 2217
