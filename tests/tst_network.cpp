@@ -30,6 +30,7 @@ namespace {
 struct Result
 {
     int code = -1;
+    QString out;
     QString err;
 };
 
@@ -52,6 +53,7 @@ Result runCli(const QStringList &arguments)
         return result;
     }
     result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
 }
@@ -290,20 +292,31 @@ void TestNetwork::failures_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("note");
-    QTest::newRow("refused") << "refused" << 5 << "connection refused";
+    QTest::addColumn<QString>("found"); // what a search says of the port
+    const QString silence = QStringLiteral("応答なし (no reply within 3 s)");
+    QTest::newRow("refused") << "refused" << 5 << "connection refused"
+                             << "(cannot open: connection refused)";
     // Labels of more than 63 characters are refused by the resolver without asking anyone.
-    QTest::newRow("no such name") << "name" << 5 << "host not found";
-    QTest::newRow("no connection in 3 s") << "backlog" << 5 << "no connection within 3 s";
-    QTest::newRow("silent server") << "silent" << 3 << "no complete reply";
-    QTest::newRow("server in use, raw") << "in use raw" << 5 << "device already in use";
-    QTest::newRow("server in use, rfc2217") << "in use rfc2217" << 5 << "Port already in use";
+    QTest::newRow("no such name") << "name" << 5 << "host not found"
+                                  << "(cannot open: host not found)";
+    QTest::newRow("no connection in 3 s") << "backlog" << 5 << "no connection within 3 s"
+                                          << "(cannot open: no connection within 3 s)";
+    QTest::newRow("silent server") << "silent" << 3 << "no complete reply" << silence;
+    QTest::newRow("server in use, raw") << "in use raw" << 5 << "device already in use"
+                                        << "device already in use)";
+    QTest::newRow("server in use, rfc2217") << "in use rfc2217" << 5 << "Port already in use"
+                                            << "(cannot open: Port already in use)";
     // As ser2net under load: its words come only after our request.
-    QTest::newRow("server in use, says so late") << "late raw" << 5 << "Port already in use";
+    QTest::newRow("server in use, says so late") << "late raw" << 5 << "Port already in use"
+                                                 << "(cannot open: Port already in use)";
     // Once the relay's bytes came, a hang-up is a line lost, and they are no server's words.
-    QTest::newRow("hang-up mid-reply, raw") << "mid-reply raw" << 3 << "no complete reply";
-    QTest::newRow("hang-up mid-reply, rfc2217") << "mid-reply rfc2217" << 3 << "no complete reply";
+    QTest::newRow("hang-up mid-reply, raw")
+        << "mid-reply raw" << 3 << "no complete reply" << silence;
+    QTest::newRow("hang-up mid-reply, rfc2217")
+        << "mid-reply rfc2217" << 3 << "no complete reply" << silence;
     QTest::newRow("hang-up on the request")
-        << "on the request raw" << 5 << "the server closed the connection";
+        << "on the request raw" << 5 << "the server closed the connection"
+        << "(cannot open: the server closed the connection)";
 }
 
 void TestNetwork::failures()
@@ -311,6 +324,7 @@ void TestNetwork::failures()
     QFETCH(QString, kind);
     QFETCH(int, exit);
     QFETCH(QString, note);
+    QFETCH(QString, found);
     RelaySim relay;
     Ser2net server;
     ComPortServer own;
@@ -353,10 +367,15 @@ void TestNetwork::failures()
                              QStringLiteral("--port"), url});
     QVERIFY2(r.code == exit, qPrintable(QString::number(r.code) + u' ' + r.err));
     QVERIFY2(r.err.contains(note), qPrintable(r.err));
+    // A search names the reason of a port that could not be used.
+    const Result f = runCli({QStringLiteral("find"), QStringLiteral("--port"), url});
+    QVERIFY2(f.code == 3 && f.out.isEmpty(), qPrintable(QString::number(f.code) + u' ' + f.err));
+    QVERIFY2(f.err.contains(url + u'\t') && f.err.contains(found), qPrintable(f.err));
     if (!relay.portPath().isEmpty())
         QVERIFY(relay.frames().isEmpty());
     if (!own.replied.isEmpty())
-        QVERIFY2(!r.err.contains(QString::fromLatin1(own.replied.sliced(1))), qPrintable(r.err));
+        QVERIFY2(!(r.err + f.err).contains(QString::fromLatin1(own.replied.sliced(1))),
+                 qPrintable(r.err + f.err));
 }
 
 // What the client sets on the server's line, and the Telnet escape both ways.

@@ -40,8 +40,9 @@ QString framePage(int page);
 QString frameResult(FrameLog::Result result);
 QString logSaveFailed();
 QString notLoadedWhileBusy(const QString &fileName);
-// A relay search that found none; a port that said nothing.
+// A relay search that found none, or `count` relays; a port that said nothing.
 QString noRelayFound();
+QString relaysAnswered(qsizetype count);
 QString noAnswer();
 // A write or a clear that was not confirmed.
 QString declined(CommandId command);
