@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets from the real codecs: the simulated relay's
-// replies, the tool's own request, write and clear frames, and settings files as the tool
-// saves them, plus a few damaged variants of each. Run once; the output is committed.
+// replies, the tool's own request, write and clear frames, settings files as the tool saves
+// them, and a device server's Telnet side, plus a few damaged variants of each. Run once; the
+// output is committed.
 //
 //   fuzz_seedgen <corpus folder>
 
@@ -144,6 +145,42 @@ void frameSeeds(const QString &folder)
     save(folder, QStringLiteral("only-header"), byByte);
 }
 
+// What ser2net 4.3.11's RFC 2217 port sent a client of ours: its options as it accepts, its
+// answers to our greeting, and its purge answer ahead of the relay's reply; to a second client,
+// its options and then why it hangs up.
+const QByteArray kSer2netOptions =
+    QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c");
+const QByteArray kSer2netAnswers =
+    QByteArray::fromHex("fffd03fffa2c6b00fff0fffa2c6a00fff0fffa2c6b00fff0fffa2c6500002580fff0"
+                        "fffa2c6607fff0fffa2c6703fff0fffa2c6801fff0fffa2c6901fff0");
+const QByteArray kSer2netPurged = QByteArray::fromHex("fffa2c7001fff0");
+
+void telnetSeeds(const QString &folder)
+{
+    // Two leading bytes choose the chunking: the first the largest chunk less one, the second
+    // how the sizes run; an odd one has our greeting go first.
+    const QByteArray byByte("\x00\x00", 2);
+    const QByteArray small("\x07\x01", 2);
+    const QByteArray large("\xff\x02", 2);
+    const QByteArray reply = RelayModel().replyFrame(0);
+    const QByteArray sb("\xff\xfa\x2c", 3), se("\xff\xf0", 2);
+    save(folder, QStringLiteral("ser2net-session"),
+         small + kSer2netOptions + kSer2netAnswers + kSer2netPurged + reply);
+    save(folder, QStringLiteral("ser2net-in-use"),
+         large + kSer2netOptions + "Port already in use\r\n");
+    // NOTIFY-LINESTATE with a parity error in the middle of the reply, an escaped 0xFF and a
+    // CR NUL in the data.
+    QByteArray spoiled = reply;
+    spoiled.insert(10, sb + "\x6a\x04" + se);
+    save(folder, QStringLiteral("line-state-mid-reply"),
+         byByte + spoiled + QByteArray("\xff\xff\r\0", 4));
+    // A subnegotiation padded with escaped 0xFF beyond its room, then one that fits.
+    save(folder, QStringLiteral("escaped-ff-beyond-room"),
+         large + sb + QByteArray(300, '\xff') + se + sb + "\x6a\x04" + se);
+    save(folder, QStringLiteral("options-twice-after-greeting"),
+         small + kSer2netOptions + kSer2netOptions);
+}
+
 QByteArray savedFile(const RelaySettings &settings)
 {
     HarnessFields fields;
@@ -205,6 +242,7 @@ int main(int argc, char **argv)
     const QString root = QString::fromLocal8Bit(argv[1]);
     replySeeds(root + QStringLiteral("/fuzz_reply"));
     frameSeeds(root + QStringLiteral("/fuzz_simframes"));
+    telnetSeeds(root + QStringLiteral("/fuzz_rfc2217"));
     settingsFileSeeds(root + QStringLiteral("/fuzz_settingsfile"));
     return 0;
 }

@@ -5,7 +5,9 @@
 
 #include "link/devicelink.h"
 #include "link/serialport.h"
+#include "link/telnetreceiver.h"
 
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
 #include <QSignalSpy>
@@ -28,22 +30,30 @@ namespace {
 struct Result
 {
     int code = -1;
+    QString out;
     QString err;
 };
 
+// Waited for with events running, so that a server of the test's own answers meanwhile.
 Result runCli(const QStringList &arguments)
 {
     QProcess process;
     process.setChildProcessModifier([] { ::setsid(); });
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
     process.start(QStringLiteral(VELTRA_CLI), arguments);
     process.closeWriteChannel();
+    loop.exec();
     Result result;
-    if (!process.waitForFinished(20000)) {
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
         return result;
     }
     result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
 }
@@ -52,7 +62,8 @@ constexpr char kIac = char(255), kSb = char(250), kSe = char(240);
 
 // A small RFC 2217 server of the test's own, in front of the relay model: it notes every
 // COM-PORT command the client sends, acknowledges all but SET-CONTROL (as a pseudo-terminal's
-// server may never do), and can spoil a reply with a line-state error.
+// server may never do), and can spoil a reply with a line-state error, hang up in it, or answer
+// the request as a busy server late to say so. A raw client gets the same relay.
 class ComPortServer : public QObject
 {
 public:
@@ -68,11 +79,18 @@ public:
     {
         return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_server.serverPort());
     }
+    QString rawUrl() const
+    {
+        return QStringLiteral("socket://127.0.0.1:%1").arg(m_server.serverPort());
+    }
     void send(const QByteArray &bytes) { m_client->write(bytes); }
 
     QMap<int, QByteArray> commands; // COM-PORT command → its value, as the client last sent it
     QByteArray data;                // the client's data, unescaped
     bool lineErrorInReply = false;
+    int hangUpAfter = -1; // reply bytes sent before the server hangs up; -1: it never does
+    QByteArray busy;      // with hangUpAfter: said instead of the reply, when not empty
+    QByteArray replied;   // the relay's bytes as sent
 
 private:
     void take(const QByteArray &bytes)
@@ -125,7 +143,12 @@ private:
             if (lineErrorInReply) // NOTIFY-LINESTATE: a parity error, mid-reply
                 reply.insert(10, QByteArray(1, kIac) + kSb + char(44) + char(106) + char(0x04) +
                                      kIac + kSe);
-            send(reply);
+            if (hangUpAfter >= 0)
+                reply.truncate(hangUpAfter);
+            replied += reply;
+            send(busy.isEmpty() ? reply : busy);
+            if (hangUpAfter >= 0) // after the request is read, so it is a close, not a reset
+                m_client->disconnectFromHost();
         }
     }
 
@@ -171,6 +194,8 @@ private slots:
     void failures_data();
     void failures();
     void comPortOption();
+    void telnetReceiver_data();
+    void telnetReceiver();
     void windowStaysLiveWhileConnecting();
 };
 
@@ -267,13 +292,31 @@ void TestNetwork::failures_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("note");
-    QTest::newRow("refused") << "refused" << 5 << "connection refused";
+    QTest::addColumn<QString>("found"); // what a search says of the port
+    const QString silence = QStringLiteral("応答なし (no reply within 3 s)");
+    QTest::newRow("refused") << "refused" << 5 << "connection refused"
+                             << "(cannot open: connection refused)";
     // Labels of more than 63 characters are refused by the resolver without asking anyone.
-    QTest::newRow("no such name") << "name" << 5 << "host not found";
-    QTest::newRow("no connection in 3 s") << "backlog" << 5 << "no connection within 3 s";
-    QTest::newRow("silent server") << "silent" << 3 << "no complete reply";
-    QTest::newRow("server in use, raw") << "in use raw" << 5 << "device already in use";
-    QTest::newRow("server in use, rfc2217") << "in use rfc2217" << 5 << "Port already in use";
+    QTest::newRow("no such name") << "name" << 5 << "host not found"
+                                  << "(cannot open: host not found)";
+    QTest::newRow("no connection in 3 s") << "backlog" << 5 << "no connection within 3 s"
+                                          << "(cannot open: no connection within 3 s)";
+    QTest::newRow("silent server") << "silent" << 3 << "no complete reply" << silence;
+    QTest::newRow("server in use, raw") << "in use raw" << 5 << "device already in use"
+                                        << "device already in use)";
+    QTest::newRow("server in use, rfc2217") << "in use rfc2217" << 5 << "Port already in use"
+                                            << "(cannot open: Port already in use)";
+    // As ser2net under load: its words come only after our request.
+    QTest::newRow("server in use, says so late") << "late raw" << 5 << "Port already in use"
+                                                 << "(cannot open: Port already in use)";
+    // Once the relay's bytes came, a hang-up is a line lost, and they are no server's words.
+    QTest::newRow("hang-up mid-reply, raw")
+        << "mid-reply raw" << 3 << "no complete reply" << silence;
+    QTest::newRow("hang-up mid-reply, rfc2217")
+        << "mid-reply rfc2217" << 3 << "no complete reply" << silence;
+    QTest::newRow("hang-up on the request")
+        << "on the request raw" << 5 << "the server closed the connection"
+        << "(cannot open: the server closed the connection)";
 }
 
 void TestNetwork::failures()
@@ -281,8 +324,10 @@ void TestNetwork::failures()
     QFETCH(QString, kind);
     QFETCH(int, exit);
     QFETCH(QString, note);
+    QFETCH(QString, found);
     RelaySim relay;
     Ser2net server;
+    ComPortServer own;
     QTcpServer silent;
     QTcpSocket holder;
     int listener = -1, queued = -1;
@@ -302,6 +347,13 @@ void TestNetwork::failures()
     } else if (kind == QLatin1String("silent")) {
         QVERIFY(silent.listen(QHostAddress::LocalHost)); // accepted by the system, never read
         url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.serverPort());
+    } else if (kind.startsWith(QLatin1String("mid-reply")) ||
+               kind.startsWith(QLatin1String("on the request")) ||
+               kind.startsWith(QLatin1String("late"))) {
+        own.hangUpAfter = kind.startsWith(QLatin1String("mid-reply")) ? 10 : 0;
+        if (kind.startsWith(QLatin1String("late")))
+            own.busy = "Port already in use\r\n";
+        url = kind.endsWith(QLatin1String("raw")) ? own.rawUrl() : own.url();
     } else {
         QVERIFY2(relay.start(), qPrintable(relay.errorString()));
         QVERIFY2(server.start(relay.portPath()), qPrintable(server.errorString()));
@@ -315,8 +367,15 @@ void TestNetwork::failures()
                              QStringLiteral("--port"), url});
     QVERIFY2(r.code == exit, qPrintable(QString::number(r.code) + u' ' + r.err));
     QVERIFY2(r.err.contains(note), qPrintable(r.err));
+    // A search names the reason of a port that could not be used.
+    const Result f = runCli({QStringLiteral("find"), QStringLiteral("--port"), url});
+    QVERIFY2(f.code == 3 && f.out.isEmpty(), qPrintable(QString::number(f.code) + u' ' + f.err));
+    QVERIFY2(f.err.contains(url + u'\t') && f.err.contains(found), qPrintable(f.err));
     if (!relay.portPath().isEmpty())
         QVERIFY(relay.frames().isEmpty());
+    if (!own.replied.isEmpty())
+        QVERIFY2(!(r.err + f.err).contains(QString::fromLatin1(own.replied.sliced(1))),
+                 qPrintable(r.err + f.err));
 }
 
 // What the client sets on the server's line, and the Telnet escape both ways.
@@ -354,6 +413,56 @@ void TestNetwork::comPortOption()
     QCOMPARE(port->takeReceived(), QByteArray("x\xff"
                                               "y"));
     port->close();
+}
+
+void TestNetwork::telnetReceiver_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("chunk"); // bytes handed over at a time
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QByteArrayList>("subnegotiations");
+    const QByteArray sb = QByteArray(1, kIac) + kSb, se = QByteArray(1, kIac) + kSe;
+    const QByteArray lineState = QByteArray::fromHex("2c6a04"); // NOTIFY-LINESTATE: parity
+    // Grew by hundreds of megabytes once: escaped 0xFF bytes went uncounted.
+    QTest::newRow("1 MB of escaped 0xFF in a subnegotiation")
+        << sb + char(44) + QByteArray(1 << 20, kIac) + se + sb + lineState + se + "x" << 4096
+        << QByteArray("x") << QByteArray() << QByteArrayList{lineState};
+    const QByteArray longest = char(44) + QByteArray(63, 'a');
+    QTest::newRow("64 bytes kept, 65 dropped")
+        << sb + longest + se + sb + longest + 'a' + se << 7 << QByteArray() << QByteArray()
+        << QByteArrayList{longest};
+    QTest::newRow("data byte by byte") << QByteArray("A\xff\xff"
+                                                     "B\r\0C",
+                                                     7)
+                                       << 1
+                                       << QByteArray("A\xff"
+                                                     "B\rC")
+                                       << QByteArray() << QByteArrayList{};
+    // DO BINARY twice, WILL ECHO, DONT COM-PORT: each answered once, echo declined.
+    QTest::newRow("options answered once")
+        << QByteArray::fromHex("fffd00fffd00fffb01fffe2c") << 12 << QByteArray()
+        << QByteArray::fromHex("fffb00fffe01fffc2c") << QByteArrayList{};
+}
+
+// Telnet's receiving side, without a socket: it keeps at most one subnegotiation's worth.
+void TestNetwork::telnetReceiver()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(int, chunk);
+    TelnetReceiver telnet;
+    TelnetReceiver::Received all;
+    for (qsizetype at = 0; at < received.size(); at += chunk) {
+        const TelnetReceiver::Received some = telnet.take(
+            QByteArrayView(received).sliced(at, std::min<qsizetype>(chunk, received.size() - at)));
+        QVERIFY(telnet.held() <= TelnetReceiver::kMaxSubnegotiation);
+        all.data += some.data;
+        all.answers += some.answers;
+        all.subnegotiations += some.subnegotiations;
+    }
+    QTEST(all.data, "data");
+    QTEST(all.answers, "answers");
+    QTEST(all.subnegotiations, "subnegotiations");
 }
 
 // The window, while it connects to a server that does not answer: events run, a second click

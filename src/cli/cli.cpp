@@ -335,11 +335,19 @@ int Runner::find(const QCommandLineParser &parser)
     const auto s = session(QString());
     s->commands.FindRelays(ports);
     const Outcome &outcome = s->commands.outcome();
+    qsizetype found = 0;
     for (const Probe &probe : outcome.probes) {
-        if (probe.status == Probe::Status::Relay)
+        if (probe.status == Probe::Status::Relay) {
             out(QStringLiteral("%1\t%2\n").arg(probe.port, probe.station));
-        else
+            ++found;
+        } else {
             err(probeLine(probe) + u'\n');
+        }
+    }
+    // The window's report would name the port field it set; here there is none.
+    if (outcome.succeeded()) {
+        err(messages::relaysAnswered(found) + u'\n');
+        return kSuccess;
     }
     return finish(*s);
 }

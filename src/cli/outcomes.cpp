@@ -178,8 +178,10 @@ QString probeLine(const Probe &probe)
     case Probe::Status::Relay:
         break;
     case Probe::Status::Unusable:
-        return QStringLiteral("%1\t%2 (cannot open: in use by another program, or not there)")
-            .arg(probe.port, messages::linkError(LinkError::PortUnusable));
+        return QStringLiteral("%1\t%2 (cannot open: %3)")
+            .arg(probe.port, messages::linkError(LinkError::PortUnusable),
+                 probe.refusal.isEmpty() ? QStringLiteral("in use by another program, or not there")
+                                         : probe.refusal);
     case Probe::Status::Silent:
         return QStringLiteral("%1\t%2 (no reply within 3 s)").arg(probe.port, messages::noAnswer());
     case Probe::Status::Unreadable:

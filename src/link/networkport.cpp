@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <winsock2.h>
@@ -25,10 +26,9 @@
 namespace veltra {
 namespace {
 
-// Telnet (RFC 854) and its COM-PORT-OPTION (RFC 2217).
-constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                        kSe = 240;
-constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3, kComPort = 44;
+using namespace telnet;
+
+// The COM-PORT-OPTION's commands.
 enum ComPort : unsigned char {
     SetBaudRate = 1,
     SetDataSize = 2,
@@ -46,8 +46,8 @@ constexpr unsigned char kParityEven = 3, kNoFlowControl = 1, kPurgeReceived = 1;
 constexpr unsigned char kReceiveErrors = 0x02 | 0x04 | 0x08;
 
 constexpr int kConnectLimitMs = 3000;
-// Ours are at most six bytes; anything longer is cut, never grown without bound.
-constexpr qsizetype kMaxSubnegotiation = 64;
+// A device server's reason for hanging up is a short text.
+constexpr qsizetype kMaxServerText = 200;
 constexpr int kWriteLimitMs = 1000;
 // 9600 baud, 7E1: a start bit, seven data bits, parity and a stop bit per character.
 constexpr double kCharacterMs = 10.0 * 1000.0 / 9600.0;
@@ -70,6 +70,15 @@ void acknowledgeAtOnce(qintptr socket)
 #endif
 }
 
+// A line of text, as a device server words why it hangs up ("Port already in use\r\n"). No
+// relay frame is one: they end in CR and hold no line feed.
+bool isTextLine(QByteArrayView bytes)
+{
+    return !bytes.isEmpty() && bytes.size() <= kMaxServerText && bytes.back() == '\n' &&
+           std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return (c >= ' ' && c <= '~') || c == '\r' || c == '\n'; });
+}
+
 QByteArray comPort(unsigned char command, QByteArray value)
 {
     QByteArray out;
@@ -77,11 +86,6 @@ QByteArray comPort(unsigned char command, QByteArray value)
     out.append(value.replace("\xff", "\xff\xff"));
     out.append(char(kIac)).append(char(kSe));
     return out;
-}
-
-QByteArray optionCommand(unsigned char verb, unsigned char option)
-{
-    return QByteArray().append(char(kIac)).append(char(verb)).append(char(option));
 }
 
 } // namespace
@@ -142,13 +146,12 @@ void NetworkPort::beginOpen()
         return;
     }
     m_state = State::Connecting;
-    m_parse = Parse::Data;
-    m_afterCr = m_serverBinary = false;
-    m_weSaid.clear();
-    m_weAsked.clear();
+    m_telnet.reset();
     m_confirmedParts = 0;
     m_received.clear();
     m_serverText.clear();
+    m_dataSent = false;
+    m_afterData.clear();
     m_commands.clear();
     m_answers.clear();
     m_sinceLookup.start();
@@ -182,18 +185,10 @@ void NetworkPort::onGreeted()
     if (m_address->kind == NetworkAddress::Kind::Rfc2217) {
         // Offered at once and never waited for: the server applies what comes in order, and
         // some never acknowledge every setting (a pseudo-terminal's flow control).
-        for (const unsigned char option : {kBinary, kSuppressGoAhead, kComPort}) {
-            if (!m_weSaid.contains(option)) {
-                hello += optionCommand(kWill, option);
-                m_weSaid << option;
-            }
-        }
-        for (const unsigned char option : {kBinary, kSuppressGoAhead}) {
-            if (!m_weAsked.contains(option)) {
-                hello += optionCommand(kDo, option);
-                m_weAsked << option;
-            }
-        }
+        for (const unsigned char option : {kBinary, kSuppressGoAhead, kComPort})
+            hello += m_telnet.offer(kWill, option);
+        for (const unsigned char option : {kBinary, kSuppressGoAhead})
+            hello += m_telnet.offer(kDo, option);
         static_assert(kRelayLineSettings == LineSettings{9600, 7, 'E', 1, false});
         hello += comPort(SetBaudRate, QByteArray::fromHex("00002580"));
         hello += comPort(SetDataSize, QByteArray(1, 7));
@@ -233,12 +228,19 @@ void NetworkPort::onSocketError()
         return;
     std::optional<QString> refusal;
     if (error == QAbstractSocket::RemoteHostClosedError) {
-        // A device server that hangs up says why first ("Port already in use").
         onReadyRead();
         if (m_state == State::Closed)
             return;
-        const QString text = QString::fromLatin1(m_serverText).simplified();
-        refusal = text.isEmpty() ? QStringLiteral("the server closed the connection") : text;
+        // What came after our data is the relay's, and a hang-up then is a lost line: never a
+        // refusal, nor its reason. A server that will not serve says why as it accepts us,
+        // before our data, unless it was too busy to: then in a line no relay sends.
+        const bool lateWords = isTextLine(m_afterData);
+        if (m_afterData.isEmpty() || lateWords) {
+            const QString text =
+                QString::fromLatin1(m_serverText + (lateWords ? m_afterData : QByteArray()))
+                    .simplified();
+            refusal = text.isEmpty() ? QStringLiteral("the server closed the connection") : text;
+        }
     }
     if (m_state == State::Greeting)
         failOpen(refusal.value_or(m_socket->errorString()));
@@ -264,91 +266,29 @@ void NetworkPort::onReadyRead()
 #ifndef Q_OS_WIN
     acknowledgeAtOnce(m_socket->socketDescriptor());
 #endif
-    const qsizetype before = m_received.size();
-    if (m_address && m_address->kind == NetworkAddress::Kind::Rfc2217)
-        parse(bytes);
-    else
-        m_received += bytes;
-    const bool grew = m_received.size() > before;
-    if (grew)
-        m_serverText = (m_serverText + m_received.sliced(before)).right(200);
+    QByteArray data = bytes;
+    if (m_address && m_address->kind == NetworkAddress::Kind::Rfc2217) {
+        TelnetReceiver::Received telnet = m_telnet.take(bytes);
+        data = std::move(telnet.data);
+        for (const QByteArray &body : std::as_const(telnet.subnegotiations))
+            subnegotiation(body);
+        m_answers += telnet.answers;
+        if (telnet.comPortDeclined && m_state == State::Open)
+            hangUp(QStringLiteral("the server does not set the line (no RFC 2217)"));
+    }
+    const bool grew = !data.isEmpty();
+    m_received += data;
+    // Before our data only the server speaks; after it the relay does (but see onSocketError).
+    if (!m_dataSent)
+        m_serverText = (m_serverText + data).right(kMaxServerText);
+    else if (m_afterData.size() <= kMaxServerText)
+        m_afterData += data;
     // Answered once the whole chunk is read: a server that has hung up is found out while
     // sending, and what it said before that must be in by then.
     if (m_state == State::Open && !m_answers.isEmpty())
         send(std::exchange(m_answers, QByteArray()));
     if (grew)
         emit bytesArrived();
-}
-
-void NetworkPort::parse(QByteArrayView bytes)
-{
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (m_parse) {
-        case Parse::Data:
-            if (byte == kIac) {
-                m_parse = Parse::Iac;
-            } else if (!(m_afterCr && byte == 0 && !m_serverBinary)) {
-                // Outside binary mode a CR travels as CR NUL.
-                m_received.append(c);
-            }
-            m_afterCr = byte == '\r';
-            break;
-        case Parse::Iac:
-            if (byte == kIac) {
-                m_received.append(c);
-                m_parse = Parse::Data;
-            } else if (byte >= kWill && byte <= kDont) {
-                m_verb = byte;
-                m_parse = Parse::Option;
-            } else if (byte == kSb) {
-                m_sub.clear();
-                m_parse = Parse::Sub;
-            } else {
-                m_parse = Parse::Data; // NOP, go-ahead and the like carry nothing for us
-            }
-            break;
-        case Parse::Option:
-            option(m_verb, byte);
-            m_parse = Parse::Data;
-            break;
-        case Parse::Sub:
-            if (byte == kIac)
-                m_parse = Parse::SubIac;
-            else if (m_sub.size() < kMaxSubnegotiation) // a server that never ends one
-                m_sub.append(c);
-            break;
-        case Parse::SubIac:
-            if (byte == kSe) {
-                subnegotiation(m_sub);
-                m_parse = Parse::Data;
-            } else {
-                m_sub.append(c); // IAC IAC: a 0xFF in the value
-                m_parse = Parse::Sub;
-            }
-            break;
-        }
-    }
-}
-
-void NetworkPort::option(unsigned char command, unsigned char option)
-{
-    // Each option is answered once (RFC 1143's loop rule): what we offer, we keep offering.
-    const bool ours = option == kBinary || option == kSuppressGoAhead || option == kComPort;
-    const bool theirs = option == kBinary || option == kSuppressGoAhead;
-    if (command == kWill && option == kBinary)
-        m_serverBinary = true;
-    if (command == kWont && option == kBinary)
-        m_serverBinary = false;
-    if ((command == kDo || command == kDont) && !m_weSaid.contains(option)) {
-        m_weSaid << option;
-        m_answers += optionCommand(ours && command == kDo ? kWill : kWont, option);
-    } else if ((command == kWill || command == kWont) && !m_weAsked.contains(option)) {
-        m_weAsked << option;
-        m_answers += optionCommand(theirs && command == kWill ? kDo : kDont, option);
-    }
-    if (command == kDont && option == kComPort && m_state == State::Open)
-        hangUp(QStringLiteral("the server does not set the line (no RFC 2217)"));
 }
 
 void NetworkPort::subnegotiation(const QByteArray &body)
@@ -423,6 +363,12 @@ void NetworkPort::write(QByteArrayView bytes)
 {
     if (m_state != State::Open)
         return;
+    if (!m_dataSent && !bytes.isEmpty()) {
+        onReadyRead(); // what the server said so far came before this
+        if (m_state != State::Open)
+            return;
+        m_dataSent = true;
+    }
     QByteArray data = bytes.toByteArray();
     if (m_address->kind == NetworkAddress::Kind::Rfc2217)
         data.replace("\xff", "\xff\xff");

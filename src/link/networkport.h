@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/serialport.h"
+#include "link/telnetreceiver.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -43,8 +44,6 @@ private:
     void failOpen(const QString &why);
     // The connection is gone: refused by the server (with why), or lost.
     void hangUp(const std::optional<QString> &refusal);
-    void parse(QByteArrayView bytes);
-    void option(unsigned char command, unsigned char option);
     void subnegotiation(const QByteArray &body);
     void send(QByteArray bytes);
 
@@ -56,21 +55,14 @@ private:
     QElapsedTimer m_sinceLookup;
     qint64 m_roundTripNs = 0; // the connect's own round trip, to size the wait for a hang-up
     QByteArray m_received;    // data bytes for takeReceived
-    QByteArray m_serverText;  // the last data the server sent, for when it hangs up
+    QByteArray m_serverText;  // what the server said before our first data, for a hang-up
+    bool m_dataSent = false;  // a request or write frame of ours has gone
+    QByteArray m_afterData;   // the start of what came after it
     QByteArray m_commands;    // Telnet commands to go ahead of the next data
     QByteArray m_answers;     // answers to the server's options, sent once a chunk is read
-
-    // Telnet's receiving side.
-    enum class Parse { Data, Iac, Option, Sub, SubIac };
-    Parse m_parse = Parse::Data;
-    unsigned char m_verb = 0;
-    QByteArray m_sub;
-    bool m_afterCr = false;
-    bool m_serverBinary = false;
-    QList<unsigned char> m_weSaid;  // options we said WILL or WONT to, once each
-    QList<unsigned char> m_weAsked; // options we said DO or DONT to, once each
-    LineSettings m_confirmed;       // what the server acknowledged
-    int m_confirmedParts = 0;       // bit per acknowledged setting
+    TelnetReceiver m_telnet;  // with RFC 2217
+    LineSettings m_confirmed; // what the server acknowledged
+    int m_confirmedParts = 0; // bit per acknowledged setting
 };
 
 } // namespace veltra

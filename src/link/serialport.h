@@ -67,8 +67,9 @@ signals:
     // The line failed while open (adapter pulled, peer hung up). Emitted once; the port is
     // closed by then.
     void lineLost();
-    // The far end would not serve the line (a device server that hung up on us); the port is
-    // closed by then. `why` is the server's own text, where it gave one.
+    // The far end would not serve the line (a device server that hung up on us before the relay
+    // said anything); the port is closed by then. `why` is the server's own text, where it gave
+    // one, never the relay's bytes; else the system's words.
     void refused(const QString &why);
     // The line reported a parity, framing or overrun error in what it received: whatever
     // arrived around it cannot be trusted.

@@ -355,6 +355,11 @@ QString noRelayFound()
         "リレーは見つかりませんでした。ケーブルとリレーの電源を確認してください。");
 }
 
+QString relaysAnswered(qsizetype count)
+{
+    return QStringLiteral("%1 台のリレーが応答しました。").arg(count);
+}
+
 QString noAnswer()
 {
     return QStringLiteral("応答なし");
@@ -591,8 +596,7 @@ QString relaySearch(const Outcome &outcome)
         lines << QStringLiteral("リレーが見つかりました。COMポートを %1 にしました。")
                      .arg(relayPorts.constFirst());
     else
-        lines << QStringLiteral("%1 台のリレーが応答しました。使うCOMポートを選んでください。")
-                     .arg(relays.size());
+        lines << relaysAnswered(relays.size()) + QStringLiteral("使うCOMポートを選んでください。");
     if (!relays.isEmpty())
         lines << QString() << QStringLiteral("応答したリレー:") << relays;
     if (!unreadable.isEmpty())

@@ -53,8 +53,9 @@ QString frameResult(FrameLog::Result result, qsizetype bytes);
 QString frameCut(qsizetype bytes);
 QString logSaveFailed();
 QString notLoadedWhileBusy(const QString &fileName);
-// A relay search that found none; a port that said nothing.
+// A relay search that found none, or `count` relays; a port that said nothing.
 QString noRelayFound();
+QString relaysAnswered(qsizetype count);
 QString noAnswer();
 // A write or a clear that was not confirmed.
 QString declined(CommandId command);

@@ -173,6 +173,10 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         a.line.reset(m_makeLine());
         a.line->setPortName(*device);
         a.line->setLineSettings();
+        connect(a.line.get(), &SerialPort::refused, &a.deadline, [&a](const QString &why) {
+            if (!a.done)
+                a.probe.refusal = why;
+        });
         connect(a.line.get(), &SerialPort::openFinished, &a.deadline,
                 [&a, &opened, &notSent](bool ok) {
                     if (a.done)

@@ -31,6 +31,9 @@ struct Probe
     QString frequency; // with Relay: "60Hz"
     // With Unreadable: why; Incomplete when bytes came but no whole reply in the time-out.
     ReplyVerdict verdict = ReplyVerdict::Incomplete;
+    // With Unusable: why, as the port said it ("Port already in use", "connection refused");
+    // empty where it gave no reason (a local port).
+    QString refusal;
 };
 
 // Finds relays on many ports at once: every port gets the common page's read request at the
