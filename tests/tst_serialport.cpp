@@ -9,8 +9,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QJsonObject>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -526,11 +526,13 @@ void TestSerialPort::portLockedByAnotherProcessIsUnusable()
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     PortLock held;
     QVERIFY(held.tryLock(sim.portPath()));
-    const auto readCommonPage = [&sim] {
+    const auto readCommonPage = [&sim](const char *command = "read") {
         QProcess cli;
+        QStringList arguments{QLatin1String(command), QStringLiteral("--port"), sim.portPath()};
+        if (qstrcmp(command, "read") == 0)
+            arguments << QStringLiteral("--page") << QStringLiteral("0");
         cli.start(QCoreApplication::applicationDirPath() + QStringLiteral("/veltra-cli"),
-                  {QStringLiteral("read"), QStringLiteral("--port"), sim.portPath(),
-                   QStringLiteral("--page"), QStringLiteral("0")});
+                  arguments);
         cli.closeWriteChannel();
         if (!cli.waitForFinished(30000))
             return std::pair(-1, QString());
@@ -540,6 +542,11 @@ void TestSerialPort::portLockedByAnotherProcessIsUnusable()
     QCOMPARE(refused, 5);
     QVERIFY2(why.contains(QStringLiteral("in use by another command of this tool")),
              qPrintable(why));
+    // A relay search sends it nothing either, and says why.
+    const auto [searched, found] = readCommonPage("find");
+    QCOMPARE(searched, 3);
+    QVERIFY2(found.contains(QStringLiteral("in use by another command of this tool")),
+             qPrintable(found));
     QVERIFY(sim.frames().isEmpty());
     held.unlock();
     QCOMPARE(readCommonPage().first, 0);

@@ -127,7 +127,7 @@ bool DeviceLink::OpenPort(const QString &device)
     m_refused = false;
     m_refusal.clear();
     if (!lockPort(device)) {
-        m_refusal = QStringLiteral("in use by another command of this tool");
+        m_refusal = PortLock::heldElsewhere();
         qCDebug(lcLink) << "cannot open" << device << m_refusal;
         return false;
     }

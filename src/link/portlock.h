@@ -26,6 +26,12 @@ public:
     // the lock guards against a second tool, it must not stop the only one.
     bool tryLock(const QString &device);
     void unlock();
+    // Why a port another command holds cannot be used, as a refusal is told.
+    static QString heldElsewhere()
+    {
+        return QStringLiteral("in use by another command of this tool");
+    }
+
     // The canonical name of the port held; empty when none.
     const QString &name() const { return m_name; }
 

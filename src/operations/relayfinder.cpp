@@ -167,6 +167,7 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         devices << *device;
         // A port another command of this tool is using gets no request amid its frames.
         if (!a.lock.tryLock(*device)) {
+            a.probe.refusal = PortLock::heldElsewhere();
             notSent(a);
             continue;
         }
