@@ -1,4 +1,7 @@
 #include "link/frames.h"
+#include "link/replycollector.h"
+#include "relaymodel.h"
+#include "replyfaults.h"
 #include "settings/decode.h"
 #include "settings/items.h"
 
@@ -37,6 +40,8 @@ private slots:
     void readings_data();
     void readings();
     void decodingKeepsRecordsAndIgnoresOtherPages();
+    void collectorJudgesEveryFaultAtEveryCut_data();
+    void collectorJudgesEveryFaultAtEveryCut();
 };
 
 void TestProtocol::readRequests_data()
@@ -284,6 +289,64 @@ void TestProtocol::decodingKeepsRecordsAndIgnoresOtherPages()
                                                   "FFAE0"),
                                        records);
     QCOMPARE(cut, QStringList(kCircuitItemCount, QStringLiteral("ERROR")));
+}
+
+void TestProtocol::collectorJudgesEveryFaultAtEveryCut_data()
+{
+    // What the line delivers, as the simulated relay spoils it, and how a read must take it.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<ReplyVerdict>("verdict");
+    using sim::ReadFault;
+    const auto spoiled = [](ReadFault fault) {
+        return sim::faultyReply(fault, sim::replyHeader(0),
+                                sim::replyData(sim::defaultSettings(), 0));
+    };
+    const std::tuple<const char *, QByteArray, ReplyVerdict> rows[] = {
+        {"a good reply", spoiled(ReadFault::None), ReplyVerdict::Accepted},
+        {"no reply", spoiled(ReadFault::NoReply), ReplyVerdict::Incomplete},
+        {"STX but no CR", spoiled(ReadFault::NoCr), ReplyVerdict::Incomplete},
+        {"bad checksum", spoiled(ReadFault::BadChecksum), ReplyVerdict::BadChecksum},
+        {"lower-case checksum", spoiled(ReadFault::LowercaseChecksum), ReplyVerdict::BadChecksum},
+        {"stray before STX", spoiled(ReadFault::StrayBeforeStx), ReplyVerdict::StrayBeforeStx},
+        {"CR before STX", spoiled(ReadFault::CrBeforeStx), ReplyVerdict::StrayBeforeStx},
+        {"hang-up mid-reply", spoiled(ReadFault::Hangup), ReplyVerdict::Incomplete},
+        {"10 KB before CR", spoiled(ReadFault::LongReply), ReplyVerdict::BadChecksum},
+        // More than the cap of garbage, then a good reply that no longer fits.
+        {"garbage flood", QByteArray(kMaxReplyBytes + 1000, 'x') + spoiled(ReadFault::None),
+         ReplyVerdict::Incomplete},
+    };
+    for (const auto &[name, bytes, verdict] : rows)
+        QTest::newRow(name) << bytes << verdict;
+}
+
+void TestProtocol::collectorJudgesEveryFaultAtEveryCut()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(ReplyVerdict, verdict);
+    // However the line cuts it up, the first moment it is complete gives one verdict, the one
+    // the whole gives; nothing is kept beyond the cap. Cut in two at every position (every 97th
+    // in a flood), and byte by byte.
+    const auto firstVerdict = [&bytes](const QList<qsizetype> &cuts) {
+        ReplyCollector collector;
+        qsizetype from = 0;
+        for (qsizetype cut : cuts + QList<qsizetype>{bytes.size()}) {
+            if (collector.feed(QByteArrayView(bytes).sliced(from, cut - from)) !=
+                ReplyVerdict::Incomplete)
+                break;
+            from = cut;
+        }
+        return std::pair(collector.verdict(), collector.bytes().size());
+    };
+    const qsizetype step = bytes.size() > 1000 ? 97 : 1;
+    for (qsizetype cut = 0; cut <= bytes.size(); cut += step) {
+        const auto [got, kept] = firstVerdict({cut});
+        QVERIFY2(got == verdict, qPrintable(QStringLiteral("cut at %1").arg(cut)));
+        QVERIFY(kept <= kMaxReplyBytes);
+    }
+    QList<qsizetype> everyByte;
+    for (qsizetype at = 1; at < bytes.size(); at += step == 1 ? 1 : 13)
+        everyByte << at;
+    QCOMPARE(firstVerdict(everyByte).first, verdict);
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)

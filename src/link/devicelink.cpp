@@ -2,6 +2,7 @@
 
 #include "link/frames.h"
 #include "link/portlock.h"
+#include "link/replycollector.h"
 #include "link/serialport.h"
 
 #include <QEventLoop>
@@ -182,22 +183,19 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
     m_port.write(request);
     m_lastReply.clear();
 
-    QByteArray collected;
-    auto collect = [&] {
-        const QByteArray chunk = m_port.takeReceived();
-        collected.append(chunk.first(std::min(chunk.size(), kMaxReplyBytes - collected.size())));
-    };
+    ReplyCollector reply;
+    const auto collect = [&] { return reply.feed(m_port.takeReceived()); };
     m_receiveError = false;
     auto ended = [&] { return m_replyTimedOut || m_lineLost || m_refused || m_aborted; };
 
     collect();
-    while (judgeReply(collected) == ReplyVerdict::Incomplete && !ended()) {
+    while (!reply.complete() && !ended()) {
         sleepUntilWoken();
         collect();
     }
     // What arrived with the time-out still counts.
-    collect();
-    const ReplyVerdict verdict = judgeReply(collected);
+    const ReplyVerdict verdict = collect();
+    const QByteArray &collected = reply.bytes();
     emit replyReceived(collected);
     m_timer2.stop();
     qCDebug(lcLink) << device << "page" << page << "sent" << request << "received" << collected

@@ -3,6 +3,7 @@
 #include "link/devicelink.h"
 #include "link/frames.h"
 #include "link/portlock.h"
+#include "link/replycollector.h"
 #include "link/serialport.h"
 #include "settings/decode.h"
 #include "settings/items.h"
@@ -10,50 +11,152 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace veltra {
-namespace {
 
-// One port under test: its line, what it has said so far, and how it ended.
-struct Attempt
+// One port of a search: its line and lock, its own reply time-out, what it has said, and how
+// it ended. Each goes its own way through the event loop; the search waits for them all.
+class PortProbe final : public QObject
 {
-    Probe probe;
-    QTimer deadline; // its own reply time-out; also the context of its connections
-    std::unique_ptr<SerialPort> line;
-    PortLock lock; // held from the open to the search's end
-    QByteArray collected;
-    bool done = false;
-
-    Attempt()
+public:
+    PortProbe(RelayFinder &finder, const QString &port, std::function<void()> settled)
+        : m_finder(finder), m_settled(std::move(settled))
     {
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
+        m_probe.port = port;
+        m_probe.status = Probe::Status::Unusable;
+        m_deadline.setSingleShot(true);
+        m_deadline.setTimerType(Qt::PreciseTimer);
+        connect(&m_deadline, &QTimer::timeout, this, [this] {
+            if (!m_done)
+                end();
+        });
     }
+
+    // Opens `device` (nothing: a text that names no port) and asks it for the common page.
+    void start(const std::optional<QString> &device, SerialPort *line)
+    {
+        m_line.reset(line);
+        // A port another command of this tool is using gets no request amid its frames.
+        if (!device || !m_lock.tryLock(*device)) {
+            if (device)
+                m_probe.refusal = PortLock::heldElsewhere();
+            notSent();
+            return;
+        }
+        m_line->setPortName(*device);
+        m_line->setLineSettings();
+        connect(m_line.get(), &SerialPort::refused, this, [this](const QString &why) {
+            if (m_done)
+                return;
+            m_probe.refusal = why;
+            if (m_probe.status == Probe::Status::Silent) { // it hung up on the request
+                m_probe.status = Probe::Status::Unusable;
+                gone();
+            }
+        });
+        connect(m_line.get(), &SerialPort::lineLost, this, &PortProbe::gone);
+        connect(m_line.get(), &SerialPort::bytesArrived, this, [this] {
+            // Only what comes after the request is its reply.
+            if (m_done || m_probe.status != Probe::Status::Silent)
+                return;
+            if (m_reply.feed(m_line->takeReceived()) != ReplyVerdict::Incomplete)
+                end();
+        });
+        connect(m_line.get(), &SerialPort::openFinished, this, [this](bool opened) {
+            if (m_done)
+                return;
+            if (opened)
+                ask();
+            else
+                notSent();
+        });
+        m_line->beginOpen();
+    }
+
+    // The search ends now (the window is closing): a port still opening sent nothing.
+    void stop()
+    {
+        if (m_done)
+            return;
+        if (m_probe.status == Probe::Status::Silent)
+            end();
+        else
+            notSent();
+    }
+
+    bool done() const { return m_done; }
+    const Probe &probe() const { return m_probe; }
+
+private:
+    // Once a port is open its request goes, and its own time-out runs from then: a port that
+    // was slow to open (a device server far away, a driver that takes seconds) still gets the
+    // whole time a read would give it.
+    void ask()
+    {
+        const QByteArray request = readRequest(kCommonPage);
+        m_probe.status = Probe::Status::Silent;
+        m_line->discardInput();
+        m_line->write(request);
+        m_deadline.start(kReplyTimeoutMs);
+        emit m_finder.requestSent(m_probe.port, request);
+    }
+
+    // Judged as a read judges it: a port whose reply a read would reject is no relay to set
+    // the port field to, however close its reply comes.
+    void end()
+    {
+        const ReplyVerdict verdict = m_reply.verdict();
+        if (verdict == ReplyVerdict::Accepted) {
+            DecodedRecords records;
+            const QStringList texts = decodePage(kCommonPage, m_reply.bytes(), records);
+            m_probe.status = Probe::Status::Relay;
+            m_probe.frequency = texts.value(0);
+            m_probe.station = texts.value(kStationItem);
+        } else if (!m_reply.bytes().isEmpty()) {
+            m_probe.status = Probe::Status::Unreadable;
+            m_probe.verdict = verdict;
+        }
+        gone();
+    }
+
+    // Each opened line's end goes to the log once, however it ended.
+    void gone()
+    {
+        if (m_done)
+            return;
+        finish();
+        emit m_finder.replyReceived(m_probe.port, m_reply.bytes());
+        m_settled();
+    }
+
+    void notSent()
+    {
+        m_probe.status = Probe::Status::Unusable;
+        finish();
+        emit m_finder.frameNotSent(m_probe.port, readRequest(kCommonPage));
+        m_settled();
+    }
+
+    void finish()
+    {
+        m_done = true;
+        m_deadline.stop();
+        if (m_line)
+            m_line->close();
+    }
+
+    RelayFinder &m_finder;
+    std::function<void()> m_settled;
+    Probe m_probe;
+    QTimer m_deadline;
+    std::unique_ptr<SerialPort> m_line;
+    PortLock m_lock; // held from the open to the search's end
+    ReplyCollector m_reply;
+    bool m_done = false;
 };
-
-// Judged as a read judges it: a port whose reply a read would reject is no relay to set the
-// port field to, however close its reply comes.
-void conclude(Attempt &attempt)
-{
-    attempt.done = true;
-    const ReplyVerdict verdict = judgeReply(attempt.collected);
-    if (verdict == ReplyVerdict::Accepted) {
-        DecodedRecords records;
-        const QStringList texts = decodePage(kCommonPage, attempt.collected, records);
-        attempt.probe.status = Probe::Status::Relay;
-        attempt.probe.frequency = texts.value(0);
-        attempt.probe.station = texts.value(kStationItem);
-    } else if (!attempt.collected.isEmpty()) {
-        attempt.probe.status = Probe::Status::Unreadable;
-        attempt.probe.verdict = verdict;
-    }
-    if (attempt.line)
-        attempt.line->close();
-}
-
-} // namespace
 
 RelayFinder::RelayFinder(LineFactory makeLine, QObject *parent)
     : QObject(parent), m_makeLine(std::move(makeLine))
@@ -72,125 +175,37 @@ void RelayFinder::abort()
 
 QList<Probe> RelayFinder::find(const QStringList &ports)
 {
-    std::vector<std::unique_ptr<Attempt>> attempts;
-    QStringList devices;
+    std::vector<std::unique_ptr<PortProbe>> probes;
     QEventLoop loop;
     bool looping = false;
-    auto allDone = [&] {
-        return std::all_of(attempts.begin(), attempts.end(),
-                           [](const auto &attempt) { return attempt->done; });
+    const auto waiting = [&] {
+        QStringList names;
+        for (const auto &probe : probes)
+            if (!probe->done())
+                names << probe->probe().port;
+        return names;
     };
-    auto waiting = [&] {
-        QStringList ports;
-        for (const auto &attempt : attempts)
-            if (!attempt->done)
-                ports << attempt->probe.port;
-        return ports;
-    };
-    auto settled = [&] {
+    const auto settled = [&] {
         if (!looping)
             return;
-        if (allDone())
+        if (const QStringList names = waiting(); names.isEmpty())
             loop.quit();
         else
-            emit stillWaiting(waiting());
-    };
-    // Each opened line's end goes to the log once, however it ended.
-    auto ended = [this, &settled](Attempt &a) {
-        emit replyReceived(a.probe.port, a.collected);
-        settled();
-    };
-    const QByteArray request = readRequest(kCommonPage);
-    auto notSent = [this, &request, &settled](Attempt &a) {
-        a.probe.status = Probe::Status::Unusable;
-        a.done = true;
-        if (a.line)
-            a.line->close();
-        emit frameNotSent(a.probe.port, request);
-        settled();
-    };
-    // Once a port is open its request goes, and its own time-out runs from then: a port that
-    // was slow to open (a device server far away, a driver that takes seconds) still gets
-    // the whole time a read would give it.
-    auto opened = [this, &request, &ended](Attempt &a) {
-        Attempt *p = &a;
-        SerialPort &line = *a.line;
-        connect(&line, &SerialPort::bytesArrived, &a.deadline, [p, &ended] {
-            if (p->done)
-                return;
-            const QByteArray chunk = p->line->takeReceived();
-            p->collected +=
-                chunk.first(std::min(chunk.size(), kMaxReplyBytes - p->collected.size()));
-            if (judgeReply(p->collected) != ReplyVerdict::Incomplete) {
-                conclude(*p);
-                ended(*p);
-            }
-        });
-        auto gone = [p, &ended] {
-            if (p->done)
-                return;
-            p->done = true;
-            ended(*p);
-        };
-        connect(&line, &SerialPort::lineLost, &a.deadline, gone);
-        connect(&line, &SerialPort::refused, &a.deadline, [p, gone] {
-            if (!p->done)
-                p->probe.status = Probe::Status::Unusable;
-            gone();
-        });
-        connect(&a.deadline, &QTimer::timeout, &a.deadline, [p, &ended] {
-            if (p->done)
-                return;
-            conclude(*p);
-            ended(*p);
-        });
-        a.probe.status = Probe::Status::Silent;
-        line.discardInput();
-        line.write(request);
-        a.deadline.start(kReplyTimeoutMs);
-        emit requestSent(a.probe.port, request);
+            emit stillWaiting(names);
     };
 
+    QStringList devices;
     for (const QString &port : ports) {
         const std::optional<QString> device = systemPortName(port);
         if (device && devices.contains(*device))
             continue;
-        auto attempt = std::make_unique<Attempt>();
-        attempt->probe.port = port;
-        attempt->probe.status = Probe::Status::Unusable;
-        Attempt &a = *attempt;
-        attempts.push_back(std::move(attempt));
-        if (!device) {
-            notSent(a);
-            continue;
-        }
-        devices << *device;
-        // A port another command of this tool is using gets no request amid its frames.
-        if (!a.lock.tryLock(*device)) {
-            a.probe.refusal = PortLock::heldElsewhere();
-            notSent(a);
-            continue;
-        }
-        a.line.reset(m_makeLine());
-        a.line->setPortName(*device);
-        a.line->setLineSettings();
-        connect(a.line.get(), &SerialPort::refused, &a.deadline, [&a](const QString &why) {
-            if (!a.done)
-                a.probe.refusal = why;
-        });
-        connect(a.line.get(), &SerialPort::openFinished, &a.deadline,
-                [&a, &opened, &notSent](bool ok) {
-                    if (a.done)
-                        return;
-                    if (ok)
-                        opened(a);
-                    else
-                        notSent(a);
-                });
-        a.line->beginOpen();
+        if (device)
+            devices << *device;
+        probes.push_back(std::make_unique<PortProbe>(*this, port, settled));
+        probes.back()->start(device, device ? m_makeLine() : nullptr);
     }
 
-    if (!allDone()) {
+    if (!waiting().isEmpty()) {
         emit stillWaiting(waiting());
         looping = true;
         m_loop = &loop;
@@ -198,20 +213,12 @@ QList<Probe> RelayFinder::find(const QStringList &ports)
         m_loop = nullptr;
         looping = false;
     }
-    QList<Probe> probes;
-    for (const auto &attempt : attempts) {
-        if (!attempt->done) {
-            // Ended early (the window is closing): a port still opening sent nothing.
-            const bool sent = attempt->probe.status == Probe::Status::Silent;
-            conclude(*attempt);
-            if (sent)
-                emit replyReceived(attempt->probe.port, attempt->collected);
-            else
-                emit frameNotSent(attempt->probe.port, request);
-        }
-        probes << attempt->probe;
+    QList<Probe> found;
+    for (const auto &probe : probes) {
+        probe->stop();
+        found << probe->probe();
     }
-    return probes;
+    return found;
 }
 
 } // namespace veltra
