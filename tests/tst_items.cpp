@@ -1,6 +1,10 @@
 #include "link/frames.h"
+#include "operations/messages.h"
 #include "settings/decode.h"
 #include "settings/items.h"
+
+#include <QMetaEnum>
+#include <QRegularExpression>
 
 #include <QTest>
 
@@ -10,6 +14,7 @@ class TestItems : public QObject
 {
     Q_OBJECT
 private slots:
+    void everyOutcomeHasItsMeaning();
     void codeOfText_data();
     void codeOfText();
     void textOfCode_data();
@@ -130,4 +135,38 @@ void TestItems::commonScreenOrderSwapsItemsOneAndTwo()
 }
 
 QTEST_APPLESS_MAIN(TestItems)
+// Every kind of outcome, of every command: an exit status the help documents, an English note
+// whose placeholders the command line fills, and words for the user wherever a command that
+// failed or was refused reaches them.
+void TestItems::everyOutcomeHasItsMeaning()
+{
+    const QMetaEnum kinds = QMetaEnum::fromType<Outcome::Kind>();
+    QList<int> documented;
+    for (const ExitMeaning &exit : messages::exitMeanings())
+        documented << exit.code;
+    const QRegularExpression placeholder(QStringLiteral("\\{([a-z]+)\\}"));
+    const QStringList known{"port", "file", "page", "count",    "s",      "sent",
+                            "link", "why",  "read", "expected", "problem"};
+    for (int k = 0; k < kinds.keyCount(); ++k) {
+        for (int c = int(CommandId::None); c <= int(CommandId::FindRelays); ++c) {
+            Outcome outcome(CommandId(c), Outcome::Kind(kinds.value(k)));
+            outcome.page = 0;
+            outcome.linkFailure = Outcome::Kind::NoReply;
+            const OutcomeMeaning meaning = messages::meaningOf(outcome);
+            const QString row = QStringLiteral("%1, command %2").arg(kinds.key(k)).arg(c);
+            QVERIFY2(documented.contains(meaning.exit), qPrintable(row));
+            QCOMPARE(meaning.exit == kSuccess, outcome.succeeded());
+            if (!outcome.succeeded()) {
+                QVERIFY2(*meaning.note, qPrintable(row));
+                QVERIFY2(!meaning.message.isEmpty() || !meaning.terminal.isEmpty(),
+                         qPrintable(row));
+            }
+            for (const char *note : {meaning.note, meaning.noTerminal, meaning.refused})
+                for (const auto &match :
+                     placeholder.globalMatch(QString::fromUtf8(note ? note : "")))
+                    QVERIFY2(known.contains(match.captured(1)), qPrintable(row));
+        }
+    }
+}
+
 #include "tst_items.moc"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/messages.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -18,20 +20,8 @@ struct PresentPort;
 
 namespace veltra::cli {
 
-enum ExitCode : int {
-    kSuccess = 0,
-    kDifferences = 1,
-    kUsage = 2,
-    kNoReply = 3,
-    kDataError = 4,
-    kPortUnusable = 5,
-    kInvalid = 6,
-    kFileError = 7,
-    kDeclined = 8,
-    kNotVerified = 9,
-    kWrongStation = 10,
-    kStopped = 11,
-};
+// The exit statuses, where every outcome's meaning is (operations/messages.h).
+using enum veltra::ExitCode;
 
 // A stop asked for from outside (Ctrl+C, SIGTERM, SIGHUP; Ctrl+C or a closed console on
 // Windows): the command running ends after the frame on the line, and no later one starts.

@@ -13,69 +13,11 @@ namespace {
 
 using Kind = Outcome::Kind;
 
-// {port}, {file}, {page}, {count}, {s} (plural), {sent}, {link} and {why} stand for what the
-// note names; `noTerminal` is the note of a confirmation nobody could be asked, `refused` the
-// note when the far end said why it would not serve the line.
-struct OutcomeRow
-{
-    Kind kind;
-    CommandId command; // CommandId::None: any command
-    int exit;
-    const char *note;
-    const char *noTerminal = nullptr;
-    const char *refused = nullptr;
-};
-
-const OutcomeRow kOutcomes[] = {
-    {Kind::Success, CommandId::None, kSuccess, ""},
-    {Kind::NoReply, CommandId::FindRelays, kNoReply, "no relay answered on {count} port{s}"},
-    {Kind::NoReply, CommandId::None, kNoReply,
-     "no complete reply from the relay on {port} within 3 s"},
-    {Kind::DataError, CommandId::None, kDataError,
-     "the relay's reply on {port} failed its checksum"},
-    {Kind::PortUnusable, CommandId::None, kPortUnusable,
-     "cannot open {port}: no such port, or it is in use or not permitted", nullptr,
-     "cannot open {port}: {why}"},
-    {Kind::WrongStation, CommandId::None, kWrongStation,
-     "the relay on {port} is station {read}, not {expected}; nothing was sent"},
-    {Kind::WriteFailed, CommandId::None, kNoReply, "the frame of page {page} did not leave {port}"},
-    {Kind::NotVerified, CommandId::None, kNotVerified,
-     "pages sent: {sent}; reading them back failed ({link}), so nothing was verified"},
-    {Kind::InvalidSetValues, CommandId::None, kInvalid,
-     "values that cannot be written; nothing was sent"},
-    {Kind::InvalidPresentValues, CommandId::None, kInvalid,
-     "a settings file needs all nine pages read from one relay, each value valid; nothing was "
-     "saved"},
-    {Kind::NotSettingsFile, CommandId::None, kInvalid, "{file} is not a VELTRA settings file"},
-    {Kind::FileTooShort, CommandId::None, kInvalid,
-     "{file} has fewer than the 12 lines of a settings file"},
-    {Kind::FileUnreadable, CommandId::None, kFileError, "{problem}"},
-    {Kind::FileUnwritable, CommandId::None, kFileError, "{problem}"},
-    {Kind::NotTaken, CommandId::None, kDifferences,
-     "the relay did not take {count} item{s} as written"},
-    {Kind::NothingToClear, CommandId::None, kUsage, "clear takes one of --operation and --maximum"},
-    {Kind::Declined, CommandId::None, kDeclined, "not confirmed; nothing was sent",
-     "no terminal to confirm on: give --yes to run from a script; nothing was sent"},
-    {Kind::Stopped, CommandId::None, kStopped, "stopped by a signal before it was done"},
-};
-
-const OutcomeRow &rowOf(Kind kind, CommandId command)
-{
-    const OutcomeRow *any = &kOutcomes[0];
-    for (const OutcomeRow &row : kOutcomes) {
-        if (row.kind != kind)
-            continue;
-        if (row.command == command)
-            return row;
-        if (row.command == CommandId::None)
-            any = &row;
-    }
-    return *any;
-}
-
 QString note(const Outcome &outcome, Kind kind, const NoteContext &context)
 {
-    const OutcomeRow &row = rowOf(kind, outcome.command);
+    Outcome asKind = outcome;
+    asKind.kind = kind;
+    const OutcomeMeaning row = messages::meaningOf(asKind);
     const qsizetype count =
         outcome.command == CommandId::FindRelays ? outcome.probes.size() : outcome.notTaken.size();
     const char *chosen = context.noTerminal && row.noTerminal        ? row.noTerminal
@@ -114,47 +56,13 @@ bool stoppedOnTheLine(Kind kind)
 
 } // namespace
 
-const QList<ExitMeaning> &exitMeanings()
-{
-    static const QList<ExitMeaning> meanings{
-        {kSuccess, "success"},
-        {kDifferences, "differences found, or items the relay did not take as written"},
-        {kUsage, "usage error"},
-        {kNoReply, "no reply from the relay, or a write frame that did not leave the port"},
-        {kDataError, "data error (a reply that failed its checksum)"},
-        {kPortUnusable, "the port cannot be used"},
-        {kInvalid, "values that cannot be written, or not a settings file"},
-        {kFileError, "a file could not be read or written"},
-        {kDeclined, "not confirmed: nothing was sent"},
-        {kNotVerified, "written, but the read-back failed: the pages were sent and not verified"},
-        {kWrongStation, "the relay answered with another station number than expected "
-                        "(--expect-station): nothing was sent"},
-        {kStopped, "stopped by Ctrl+C, SIGTERM or SIGHUP: the frame on the line completed, no "
-                   "further one was sent, and the note names what was"},
-    };
-    return meanings;
-}
-
 Verdict verdict(const Outcome &outcome, const NoteContext &context)
 {
+    const OutcomeMeaning meaning = messages::meaningOf(outcome);
     Verdict v;
-    v.exit = rowOf(outcome.kind, outcome.command).exit;
+    v.exit = meaning.exit;
     v.english = note(outcome, outcome.kind, context);
-    switch (outcome.kind) {
-    case Kind::NotTaken:
-        v.japanese = messages::notTaken(); // the items themselves go to standard output
-        break;
-    case Kind::Declined:
-        v.japanese = messages::declined(outcome.command);
-        break;
-    case Kind::Stopped:
-        v.japanese = messages::stopped(outcome);
-        break;
-    default:
-        v.japanese = outcome.command == CommandId::FindRelays ? messages::noRelayFound()
-                                                              : messages::report(outcome);
-        break;
-    }
+    v.japanese = meaning.terminal.isEmpty() ? meaning.message : meaning.terminal;
     // How far a command got that stopped on the line.
     const bool writing = outcome.command == CommandId::WritePage ||
                          outcome.command == CommandId::WriteAll ||

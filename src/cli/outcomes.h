@@ -1,5 +1,6 @@
 #pragma once
 
+#include "operations/messages.h"
 #include "operations/outcome.h"
 
 #include <QList>
@@ -9,14 +10,7 @@
 // status and its English note. The Japanese is the window's own (operations/messages).
 namespace veltra::cli {
 
-struct ExitMeaning
-{
-    int code;
-    const char *meaning;
-};
-
-// Every exit status with its meaning, as --help, the manual and the README list them.
-const QList<ExitMeaning> &exitMeanings();
+using messages::exitMeanings;
 
 // What a note names besides the outcome itself.
 struct NoteContext

@@ -610,51 +610,121 @@ QString relaySearch(const Outcome &outcome)
     return lines.join(u'\n');
 }
 
-QString report(const Outcome &outcome)
+OutcomeMeaning meaningOf(const Outcome &outcome)
 {
     using Kind = Outcome::Kind;
+    // {port}, {file}, {page}, {count}, {s} (plural), {sent}, {link}, {why}, {read},
+    // {expected} and {problem} stand for what a note names.
+    const bool writing =
+        outcome.command == CommandId::WritePage || outcome.command == CommandId::WriteAll;
+    const bool search = outcome.command == CommandId::FindRelays;
     // A search ended by Esc has not heard every port: its list would say "not found" of ports
     // that had no time to answer. The status line says it was ended, as for a read-all.
-    if (outcome.command == CommandId::FindRelays && outcome.kind != Kind::Stopped)
-        return relaySearch(outcome);
+    const QString searchList = search ? relaySearch(outcome) : QString();
     switch (outcome.kind) {
     case Kind::Success:
-        return success(outcome);
+        return {kSuccess, search ? searchList : success(outcome), {}, ""};
     case Kind::NoReply:
+        if (search)
+            return {kNoReply, searchList, noRelayFound(), "no relay answered on {count} port{s}"};
+        return {kNoReply,
+                withProgress(linkErrorText(outcome.kind), outcome),
+                {},
+                "no complete reply from the relay on {port} within 3 s"};
     case Kind::WriteFailed: // the frame did not reach the line: the line is not there
+        return {kNoReply,
+                withProgress(linkErrorText(outcome.kind), outcome),
+                {},
+                "the frame of page {page} did not leave {port}"};
     case Kind::DataError:
+        return {kDataError,
+                withProgress(linkErrorText(outcome.kind), outcome),
+                {},
+                "the relay's reply on {port} failed its checksum"};
     case Kind::PortUnusable:
-        return withProgress(linkErrorText(outcome.kind), outcome);
-    case Kind::NotVerified:
-        return notVerified() + u'\n' + linkErrorText(outcome.linkFailure);
-    case Kind::InvalidSetValues:
-        return outcome.command == CommandId::SaveEdited ? editedSaveRefused(outcome.problems)
-                                                        : invalidSetValues(outcome.problems);
-    case Kind::InvalidPresentValues:
-        return outcome.command == CommandId::Save ? saveRefused() : invalidPresentValues();
-    case Kind::NotSettingsFile:
-    case Kind::FileTooShort: // a file cut short is no settings file either
-        return notSettingsFile();
-    case Kind::FileUnreadable:
-        return unreadable();
-    case Kind::FileUnwritable:
-        return saveFailed();
-    case Kind::NotTaken:
-        return notTakenList(outcome.notTaken);
-    case Kind::NothingToClear:
-        return nothingToClear();
+        return {kPortUnusable,
+                withProgress(linkErrorText(outcome.kind), outcome),
+                {},
+                "cannot open {port}: no such port, or it is in use or not permitted",
+                nullptr,
+                "cannot open {port}: {why}"};
     case Kind::WrongStation:
-        return wrongStation(outcome);
+        return {kWrongStation,
+                wrongStation(outcome),
+                {},
+                "the relay on {port} is station {read}, not {expected}; nothing was sent"};
+    case Kind::NotVerified:
+        return {kNotVerified,
+                notVerified() + u'\n' + linkErrorText(outcome.linkFailure),
+                {},
+                "pages sent: {sent}; reading them back failed ({link}), so nothing was verified"};
+    case Kind::InvalidSetValues:
+        return {kInvalid,
+                outcome.command == CommandId::SaveEdited ? editedSaveRefused(outcome.problems)
+                                                         : invalidSetValues(outcome.problems),
+                {},
+                "values that cannot be written; nothing was sent"};
+    case Kind::InvalidPresentValues:
+        return {kInvalid,
+                outcome.command == CommandId::Save ? saveRefused() : invalidPresentValues(),
+                {},
+                "a settings file needs all nine pages read from one relay, each value valid; "
+                "nothing was saved"};
+    case Kind::NotSettingsFile:
+        return {kInvalid, notSettingsFile(), {}, "{file} is not a VELTRA settings file"};
+    case Kind::FileTooShort: // a file cut short is no settings file either
+        return {kInvalid,
+                notSettingsFile(),
+                {},
+                "{file} has fewer than the 12 lines of a settings file"};
+    case Kind::FileUnreadable:
+        return {kFileError, unreadable(), {}, "{problem}"};
+    case Kind::FileUnwritable:
+        return {kFileError, saveFailed(), {}, "{problem}"};
+    case Kind::NotTaken: // the command line prints the items themselves on standard output
+        return {kDifferences, notTakenList(outcome.notTaken), notTaken(),
+                "the relay did not take {count} item{s} as written"};
+    case Kind::NothingToClear:
+        return {kUsage, nothingToClear(), {}, "clear takes one of --operation and --maximum"};
+    case Kind::Declined:
+        return {kDeclined,
+                {},
+                declined(outcome.command),
+                "not confirmed; nothing was sent",
+                "no terminal to confirm on: give --yes to run from a script; nothing was sent"};
     case Kind::Stopped:
         // A write names how far it got; a read or a search ended by Esc has the status line.
-        if (outcome.command == CommandId::WritePage || outcome.command == CommandId::WriteAll ||
-            outcome.command == CommandId::Clear)
-            return stopped(outcome);
-        break;
-    case Kind::Declined:
-        break;
+        return {kStopped,
+                writing || outcome.command == CommandId::Clear ? stopped(outcome) : QString(),
+                stopped(outcome), "stopped by a signal before it was done"};
     }
-    return {};
+    Q_UNREACHABLE();
+}
+
+QString report(const Outcome &outcome)
+{
+    return meaningOf(outcome).message;
+}
+
+const QList<ExitMeaning> &exitMeanings()
+{
+    static const QList<ExitMeaning> meanings{
+        {kSuccess, "success"},
+        {kDifferences, "differences found, or items the relay did not take as written"},
+        {kUsage, "usage error"},
+        {kNoReply, "no reply from the relay, or a write frame that did not leave the port"},
+        {kDataError, "data error (a reply that failed its checksum)"},
+        {kPortUnusable, "the port cannot be used"},
+        {kInvalid, "values that cannot be written, or not a settings file"},
+        {kFileError, "a file could not be read or written"},
+        {kDeclined, "not confirmed: nothing was sent"},
+        {kNotVerified, "written, but the read-back failed: the pages were sent and not verified"},
+        {kWrongStation, "the relay answered with another station number than expected "
+                        "(--expect-station): nothing was sent"},
+        {kStopped, "stopped by Ctrl+C, SIGTERM or SIGHUP: the frame on the line completed, no "
+                   "further one was sent, and the note names what was"},
+    };
+    return meanings;
 }
 
 QString wrongStation(const Outcome &outcome)

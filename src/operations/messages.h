@@ -10,8 +10,53 @@
 
 // The operations' reports, each written once. The window shows the report of an outcome; the
 // command line prints it beside its exit code.
+namespace veltra {
+
+// The command line's exit statuses.
+enum ExitCode : int {
+    kSuccess = 0,
+    kDifferences = 1,
+    kUsage = 2,
+    kNoReply = 3,
+    kDataError = 4,
+    kPortUnusable = 5,
+    kInvalid = 6,
+    kFileError = 7,
+    kDeclined = 8,
+    kNotVerified = 9,
+    kWrongStation = 10,
+    kStopped = 11,
+};
+
+struct ExitMeaning
+{
+    int code;
+    const char *meaning;
+};
+
+// What an outcome means at each edge, for every kind in one place: the window's message, the
+// command line's exit status and its English note. Its notes name what they tell with {port},
+// {file}, {page}, {count}, {s} (plural), {sent}, {link}, {why}, {read}, {expected} and
+// {problem}.
+struct OutcomeMeaning
+{
+    int exit = kSuccess;
+    QString message;  // the window's box; empty where the command ends without a word
+    QString terminal; // the command line's first words, where they are not the message's
+    const char *note = "";
+    const char *noTerminal = nullptr; // a confirmation nobody could be asked
+    const char *refused = nullptr;    // the far end said why it would not serve the line
+};
+
+} // namespace veltra
+
 namespace veltra::messages {
 
+// The one table of outcomes: a switch over every kind with no default, so that a kind added
+// without its row does not build.
+OutcomeMeaning meaningOf(const Outcome &outcome);
+// Every exit status with its meaning, as --help, the manual and the README list them.
+const QList<ExitMeaning> &exitMeanings();
 // The message box text for an outcome; empty where the command ends without a word.
 QString report(const Outcome &outcome);
 // Why a set value cannot be written, in a few words.

@@ -5,6 +5,7 @@
 #include "settings/writable.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 
 #include <optional>
@@ -42,6 +43,8 @@ struct NotTakenItem
 // code; nothing reads a message's text back.
 struct Outcome
 {
+    Q_GADGET
+public:
     enum class Kind {
         Success,
         NoReply,              // link error 1: no complete reply within the time-out
@@ -62,6 +65,7 @@ struct Outcome
         Stopped, // ended between two steps: a read-all or a relay search by Esc, any command by a
                  // signal (the command line's Ctrl+C); `pagesSent` says how far a write got
     };
+    Q_ENUM(Kind)
 
     Outcome() = default;
     explicit Outcome(CommandId command, Kind kind = Kind::Success) : command(command), kind(kind) {}
