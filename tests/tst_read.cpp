@@ -78,7 +78,6 @@ void TestRead::readOnePage()
     QCOMPARE(bench.w().serviceWindow().stationCaption()->text(), QStringLiteral("局番号=FFH"));
     QCOMPARE(bench.w().commands().settingsPage(), page);
     QVERIFY(!bench.w().link().isPortOpen());
-    QCOMPARE(bench.w().link().linkError(), LinkError::None);
     QCOMPARE(receivedFrames(bench.sim), QStringList{QString::fromLatin1(readRequest(page))});
 }
 
@@ -230,7 +229,6 @@ void TestRead::linkFaults()
         QVERIFY(!bench.replyMonitor().contains('\r'));
     }
     QVERIFY(!bench.w().link().isPortOpen());
-    QCOMPARE(bench.w().link().linkError(), LinkError::None); // reset once reported
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -302,7 +300,6 @@ void TestRead::dataErrorDuringReadAllKeepsEarlierPages()
         QCOMPARE(presentTexts(bench.w(), page), placeholders(page));
     QCOMPARE(bench.sim.frames().size(), 5); // pages after the failure are not asked for
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(bench.w().link().linkError(), LinkError::None);
 }
 
 void TestRead::lineLostMidReply()

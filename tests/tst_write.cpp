@@ -240,7 +240,6 @@ void TestWrite::relayAbsent()
     QCOMPARE(commands, QStringList{"AE0"}); // the link check only
     QVERIFY(bench.writeMonitor().isEmpty());
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(bench.w().link().linkError(), LinkError::None);
     // The line failed: what was read from it before may no longer be what the relay holds.
     for (int page = 1; page < kPageCount; ++page)
         QVERIFY(bench.w().commands().presentValuesOlder(page));
@@ -374,7 +373,6 @@ void TestWrite::portUnusableAtSendStopsTheWrite()
     QTest::qWait(200);
     QCOMPARE(receivedCommands(bench.sim).mid(framesBefore), QStringList{"AE0"});
     QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::PortUnusable);
-    QCOMPARE(bench.w().link().linkError(), LinkError::None);
     QCOMPARE(bench.w().cursor().shape(), Qt::ArrowCursor);
 }
 

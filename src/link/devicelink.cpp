@@ -161,9 +161,8 @@ void DeviceLink::addressStation()
 LinkError DeviceLink::ReadTransaction(int page, const QString &device)
 {
     if (!OpenPort(device)) {
-        m_linkError = LinkError::PortUnusable;
         emit frameNotSent(readRequest(page));
-        return m_linkError;
+        return LinkError::PortUnusable;
     }
     m_timer1.stop();
     m_timer2.stop();
@@ -204,25 +203,22 @@ LinkError DeviceLink::ReadTransaction(int page, const QString &device)
     // A server that hung up before the reply was whole serves another client: the port is in
     // use, as a local one held by another program would be.
     if (verdict == ReplyVerdict::Incomplete && m_refused) {
-        m_linkError = LinkError::PortUnusable;
         closeLine();
-        return m_linkError;
+        return LinkError::PortUnusable;
     }
     if (verdict == ReplyVerdict::Incomplete) {
         m_replyTimedOut = false;
-        m_linkError = LinkError::NoReply;
         closeLine();
-        return m_linkError;
+        return LinkError::NoReply;
     }
     m_lastReply = collected;
     if (verdict != ReplyVerdict::Accepted || m_receiveError) {
-        m_linkError = LinkError::DataError;
         closeLine();
-        return m_linkError;
+        return LinkError::DataError;
     }
     closeLine();
     pacingPause();
-    return m_linkError;
+    return LinkError::None;
 }
 
 void DeviceLink::pacingPause()

@@ -14,7 +14,8 @@ namespace veltra {
 class PortLock;
 class SerialPort;
 
-// Outcome of the last transaction, by its established numbers.
+// How a read transaction ended, by its established numbers. Returned, never kept: a stale one
+// could make a later success read as the old failure.
 enum class LinkError : int {
     None = 0,
     NoReply = 1,   // no STX..CR within the time-out, or the line was lost
@@ -52,11 +53,9 @@ public:
     // The 100 ms pause between frames.
     void pacingPause();
 
-    LinkError linkError() const { return m_linkError; }
     // Why the far end would not serve the line, in its own words (a device server's "Port
     // already in use"); empty when it said nothing or the last open did not end so.
     const QString &refusal() const { return m_refusal; }
-    void resetLinkError() { m_linkError = LinkError::None; }
     const QByteArray &lastReply() const { return m_lastReply; }
 
     bool isPortOpen() const;
@@ -95,7 +94,6 @@ private:
     QTimer m_timer1; // pacing
     QTimer m_timer2; // reply time-out
     QEventLoop *m_loop = nullptr;
-    LinkError m_linkError = LinkError::None;
     QByteArray m_lastReply;
     QString m_refusal;
     std::vector<std::unique_ptr<PortLock>> m_locks;

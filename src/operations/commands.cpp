@@ -64,7 +64,6 @@ void Commands::conclude(const Outcome &outcome)
 void Commands::endTransactionCommand()
 {
     m_fields.setBusyPointer(false);
-    m_link.resetLinkError();
 }
 
 void Commands::pageButton(int page, PageAction action)
