@@ -46,7 +46,7 @@ void TestFindRelay::threePortsAtOnce()
     });
     QElapsedTimer clock;
     clock.start();
-    w.commands().FindRelays({silent.portPath(), held.portPath(), relay.portPath()});
+    w.commands().findRelays({silent.portPath(), held.portPath(), relay.portPath()});
     QVERIFY2(clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
 
     QCOMPARE(prompts.messages.size(), 1);
@@ -115,7 +115,7 @@ void TestFindRelay::closingTheWindowEndsTheSearch()
         [&] { bench.w().close(); }, Qt::QueuedConnection);
     QElapsedTimer clock;
     clock.start();
-    bench.w().commands().FindRelays({bench.sim.portPath()});
+    bench.w().commands().findRelays({bench.sim.portPath()});
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(bench.prompts.messages.isEmpty());
 }
@@ -137,7 +137,7 @@ void TestFindRelay::escEndsTheSearch()
         Qt::QueuedConnection);
     QElapsedTimer clock;
     clock.start();
-    bench.w().commands().FindRelays({bench.sim.portPath()});
+    bench.w().commands().findRelays({bench.sim.portPath()});
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(pointer, Qt::WaitCursor);
     QCOMPARE(bench.w().commands().outcome().kind, Outcome::Kind::Stopped);

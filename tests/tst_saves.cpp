@@ -233,7 +233,7 @@ void TestSaves::failedSaveLeavesTheOldFile()
         fillBothColumns(*w);
         // Lines in the frame log, so that its save has more to write than a full medium takes.
         for (int page = 0; page < 3; ++page)
-            w->commands().pageButton(page, PageAction::Read);
+            w->commands().readOnePage(page);
         prompts.clear();
     }
 
@@ -254,7 +254,7 @@ void TestSaves::failedSaveLeavesTheOldFile()
             break;
         case SavePath::WindowSaveEdited:
             prompts.saveNames << target;
-            w->commands().SaveEditedSettingsFile();
+            w->commands().saveEditedSettingsFile();
             break;
         case SavePath::WindowPdf:
             prompts.pdfNames << target;
@@ -331,7 +331,7 @@ void TestSaves::savesStillComplete()
     QCOMPARE(w.commands().lastSettingsFile(), QDir::toNativeSeparators(dt));
     const QString edited = dir.filePath(QStringLiteral("edited.DT"));
     prompts.saveNames << edited;
-    w.commands().SaveEditedSettingsFile();
+    w.commands().saveEditedSettingsFile();
     QCOMPARE(w.commands().lastSettingsFile(), QDir::toNativeSeparators(edited));
     prompts.openNames << dt;
     prompts.answers << kAnswerYes;
@@ -369,7 +369,7 @@ void TestSaves::nothingWhenDeclined()
         w.commands().SaveSettingsFile();
         break;
     case 1:
-        w.commands().SaveEditedSettingsFile();
+        w.commands().saveEditedSettingsFile();
         break;
     case 2:
         w.commands().LoadSettingsFile();

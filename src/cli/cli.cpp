@@ -63,7 +63,7 @@ int Runner::read(const QCommandLineParser &parser)
     const auto s = session(parser.value(QStringLiteral("port")));
     showProgress(*s, messages::Progress::Reading, onePage ? 1 : kPageCount);
     if (onePage)
-        s->commands.pageButton(*onePage, PageAction::Read);
+        s->commands.readOnePage(*onePage);
     else
         s->commands.ReadAllPages();
     endProgress();
@@ -135,7 +135,7 @@ int Runner::write(const QCommandLineParser &parser)
     s->commands.setVerifyAfterWrite(!parser.isSet(QStringLiteral("no-verify")));
     showProgress(*s, messages::Progress::Writing, pages);
     if (onePage)
-        s->commands.pageButton(*onePage, PageAction::Write);
+        s->commands.writeOnePage(*onePage);
     else
         s->commands.WriteAllPages();
     endProgress();
@@ -320,7 +320,7 @@ int Runner::set(const QCommandLineParser &parser)
         s->fields.setSetValue(change.page, change.item, change.value);
     // Saved as the window saves edited values, and refused as it refuses them.
     s->prompts.savePath = target;
-    s->commands.SaveEditedSettingsFile();
+    s->commands.saveEditedSettingsFile();
     const Outcome &outcome = s->commands.outcome();
     if (outcome.kind == Outcome::Kind::InvalidSetValues)
         return refuseProblems(outcome.problems, file, QStringLiteral("nothing was written"));
@@ -333,7 +333,7 @@ int Runner::find(const QCommandLineParser &parser)
     if (ports.isEmpty())
         ports = relaySearchPorts(presentPorts(), {});
     const auto s = session(QString());
-    s->commands.FindRelays(ports);
+    s->commands.findRelays(ports);
     const Outcome &outcome = s->commands.outcome();
     qsizetype found = 0;
     for (const Probe &probe : outcome.probes) {

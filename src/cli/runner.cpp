@@ -146,7 +146,7 @@ bool Runner::loadFile(Session &session, const QString &path, int *code)
 {
     // The window's loader, confirmed: the question it asks is the command line itself.
     session.prompts.confirm = [] { return kAnswerYes; };
-    session.commands.LoadSettingsFileFrom(path);
+    session.commands.loadSettingsFileFrom(path);
     session.prompts.confirm = nullptr;
     const Outcome &outcome = session.commands.outcome();
     if (outcome.succeeded())

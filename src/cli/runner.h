@@ -32,13 +32,13 @@ public:
             return confirm ? confirm() : kAnswerNo;
         return kAnswerOk;
     }
-    void ShowNotice(const QString &) override {}
+    void showNotice(const QString &) override {}
     std::optional<QString> saveFileName() override { return savePath; }
     std::optional<QString> openFileName() override { return std::nullopt; }
     std::optional<QString> saveEditedFileName(const QString &) override { return savePath; }
     std::optional<QString> savePdfFileName(const QString &) override { return std::nullopt; }
     std::optional<QString> saveLogFileName(const QString &) override { return std::nullopt; }
-    void ShowAbout(const QString &) override {}
+    void showAbout(const QString &) override {}
 
     std::function<int()> confirm;
     std::optional<QString> savePath;

@@ -66,6 +66,16 @@ void Commands::endTransactionCommand()
     m_fields.setBusyPointer(false);
 }
 
+void Commands::readOnePage(int page)
+{
+    pageButton(page, PageAction::Read);
+}
+
+void Commands::writeOnePage(int page)
+{
+    pageButton(page, PageAction::Write);
+}
+
 void Commands::pageButton(int page, PageAction action)
 {
     runExclusive([&] {
@@ -469,7 +479,7 @@ void Commands::SaveSettingsFile()
     runExclusive([&] { saveSettingsFileCommand(); });
 }
 
-void Commands::SaveEditedSettingsFile()
+void Commands::saveEditedSettingsFile()
 {
     runExclusive([&] { saveEditedSettingsFileCommand(); });
 }
@@ -479,7 +489,7 @@ void Commands::LoadSettingsFile()
     runExclusive([&] { loadSettingsFileCommand(); });
 }
 
-void Commands::LoadSettingsFileFrom(const QString &path)
+void Commands::loadSettingsFileFrom(const QString &path)
 {
     runExclusive([&] { loadNamedSettingsFile(path); });
 }
@@ -493,7 +503,7 @@ QStringList relaySearchPorts(const QList<PresentPort> &present, const QStringLis
     return ports + named;
 }
 
-void Commands::FindRelays(const QStringList &ports)
+void Commands::findRelays(const QStringList &ports)
 {
     runExclusive([&] {
         m_running = CommandId::FindRelays;

@@ -52,6 +52,9 @@ public:
 
     // The page button of `action` on page 0..8.
     void pageButton(int page, PageAction action);
+    // Reads page 0..8 alone, as its read button does; writes it alone, after its confirmation.
+    void readOnePage(int page);
+    void writeOnePage(int page);
     void ReadAllPages();
     void WriteAllPages();
     void CopyAllPresentToSet();
@@ -59,14 +62,14 @@ public:
     void SaveSettingsFile();
     // Saves the values to write, all nine pages, as a settings file: no relay and no read
     // needed; refused while any of them cannot be written.
-    void SaveEditedSettingsFile();
+    void saveEditedSettingsFile();
     void LoadSettingsFile();
     // The load of LoadSettingsFile for a file named elsewhere (command line, a drop): its
     // confirmation naming the file, its checks and its messages.
-    void LoadSettingsFileFrom(const QString &path);
+    void loadSettingsFileFrom(const QString &path);
     // Sends a read of the common settings to every port named, all at once, and reports which
     // answered; with exactly one relay found, the port field is set to it.
-    void FindRelays(const QStringList &ports);
+    void findRelays(const QStringList &ports);
     // The search's own lines, for a frame log and the status line.
     const RelayFinder &finder() const { return *m_finder; }
     // The exit button: notice and close when the port is open. False while busy.

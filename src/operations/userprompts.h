@@ -28,7 +28,7 @@ public:
 
     // A notice that does not wait for its OK: for news that arrives while a command waits on
     // the relay, where a modal box would hold the wait up.
-    virtual void ShowNotice(const QString &text) = 0;
+    virtual void showNotice(const QString &text) = 0;
 
     // Save dialog (asks before overwriting) and open dialog; nullopt when cancelled.
     // Both propose the name chosen last in either dialog.
@@ -43,7 +43,7 @@ public:
     // Save dialog for the frame log, a text file (asks before overwriting).
     virtual std::optional<QString> saveLogFileName(const QString &proposedName) = 0;
     // The version box: program, license, Qt, build date.
-    virtual void ShowAbout(const QString &text) = 0;
+    virtual void showAbout(const QString &text) = 0;
 };
 
 } // namespace veltra

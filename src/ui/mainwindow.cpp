@@ -353,7 +353,7 @@ void MainWindow::buildMenus()
     // Values chosen by hand or loaded and changed, kept without a relay.
     connect(add(file, "ActionSaveEdited", QStringLiteral("編集した設定値を保存..."),
                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)),
-            &QAction::triggered, m_commands, &Commands::SaveEditedSettingsFile);
+            &QAction::triggered, m_commands, &Commands::saveEditedSettingsFile);
     file->addSeparator();
     connect(add(file, "ActionPrint", QStringLiteral("印刷..."), QKeySequence::Print),
             &QAction::triggered, this, &MainWindow::printReport);
@@ -491,7 +491,7 @@ void MainWindow::saveReportAsPdf()
 
 void MainWindow::showAbout()
 {
-    m_prompts->ShowAbout(
+    m_prompts->showAbout(
         QStringLiteral("VELTRA 設定ソフト Ver." VELTRA_VERSION_SHORT "\n"
                        "バージョン %1（ビルド日 %2）\n"
                        "Qt %3（実行中の Qt %4）\n\n"
@@ -792,7 +792,7 @@ void MainWindow::findRelay()
 {
     // Whatever the field names too: a port the system does not list, a Bluetooth one.
     showStatus(messages::searchingForRelays());
-    m_commands->FindRelays(relaySearchPorts(presentPorts(), {portText()}));
+    m_commands->findRelays(relaySearchPorts(presentPorts(), {portText()}));
 }
 
 void MainWindow::showServiceWindow()
@@ -863,10 +863,10 @@ void MainWindow::loadDroppedFile(const QString &path)
     // A command waiting on the relay would ignore the load: say so rather than drop it unseen,
     // in a box that does not hold that wait up.
     if (m_commands->busy()) {
-        m_prompts->ShowNotice(messages::notLoadedWhileBusy(QFileInfo(path).fileName()));
+        m_prompts->showNotice(messages::notLoadedWhileBusy(QFileInfo(path).fileName()));
         return;
     }
-    m_commands->LoadSettingsFileFrom(path);
+    m_commands->loadSettingsFileFrom(path);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

@@ -103,7 +103,7 @@ int MessageBoxPrompts::ShowMessage(const QString &text, int style, const QString
     return answer == QMessageBox::Yes ? kAnswerYes : kAnswerNo;
 }
 
-void MessageBoxPrompts::ShowNotice(const QString &text)
+void MessageBoxPrompts::showNotice(const QString &text)
 {
     auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("確認"), text, QMessageBox::Ok,
                                 m_mainWindow);
@@ -183,7 +183,7 @@ std::optional<QString> MessageBoxPrompts::runOtherSaveDialog(const QString &titl
     return path;
 }
 
-void MessageBoxPrompts::ShowAbout(const QString &text)
+void MessageBoxPrompts::showAbout(const QString &text)
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("バージョン情報"), text,
                     QMessageBox::Ok, m_mainWindow);

@@ -26,13 +26,13 @@ public:
     explicit MessageBoxPrompts(QWidget *mainWindow);
 
     int ShowMessage(const QString &text, int style, const QString &details = {}) override;
-    void ShowNotice(const QString &text) override;
+    void showNotice(const QString &text) override;
     std::optional<QString> saveFileName() override;
     std::optional<QString> openFileName() override;
     std::optional<QString> saveEditedFileName(const QString &proposedPath) override;
     std::optional<QString> savePdfFileName(const QString &proposedName) override;
     std::optional<QString> saveLogFileName(const QString &proposedName) override;
-    void ShowAbout(const QString &text) override;
+    void showAbout(const QString &text) override;
 
 private:
     std::optional<QString> runFileDialog(bool save, const QString &proposedPath = {});

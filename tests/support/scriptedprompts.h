@@ -31,7 +31,7 @@ public:
             return answers.isEmpty() ? kAnswerNo : answers.dequeue();
         return kAnswerOk;
     }
-    void ShowNotice(const QString &text) override { notices << text; }
+    void showNotice(const QString &text) override { notices << text; }
     std::optional<QString> saveFileName() override { return takeName(saveNames); }
     std::optional<QString> openFileName() override { return takeName(openNames); }
     std::optional<QString> saveEditedFileName(const QString &proposedPath) override
@@ -49,7 +49,7 @@ public:
         proposedLogNames << proposedName;
         return takeName(logNames);
     }
-    void ShowAbout(const QString &text) override { abouts << text; }
+    void showAbout(const QString &text) override { abouts << text; }
 
     QStringList texts() const
     {
