@@ -86,6 +86,7 @@ if(VELTRA_BUILD_TESTS)
     add_test(NAME package_install_tree
              COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/check-install.sh
                      --tree ${PROJECT_BINARY_DIR})
+    set_tests_properties(package_install_tree PROPERTIES LABELS e2e)
 endif()
 
 # --- Debian package -------------------------------------------------------------------------

@@ -48,7 +48,6 @@ private slots:
     void marksFollowEditsAtOnce();
     void pendingLooksAndReads();
     void copyAndLoadClearOrSetMarks();
-    void readFromRelayUpdatesMarks();
 };
 
 void TestChangeMarks::fieldStates_data()
@@ -245,26 +244,6 @@ void TestChangeMarks::copyAndLoadClearOrSetMarks()
         QCOMPARE(w.changeMarks().pageMark(page), FieldMark::Pending);
         QCOMPARE(tabBar(w)->dot(page), ChangeMarks::pendingDotColor());
     }
-}
-
-void TestChangeMarks::readFromRelayUpdatesMarks()
-{
-    Bench bench;
-    QVERIFY(bench.start());
-    MainWindow &w = bench.w();
-    for (int page = 0; page < kPageCount; ++page)
-        for (int item = 0; item < itemCount(page); ++item)
-            w.setSetValue(page, item, expectedTexts(sim::defaultSettings(), page).at(item));
-    w.setSetValue(2, 4, QStringLiteral("2.0(秒)")); // the relay has 0.4(秒) there
-    for (int page = 0; page < kPageCount; ++page)
-        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None); // nothing read yet
-    button(w, QStringLiteral("Command12"))->click();
-    QCOMPARE(bench.prompts.texts(),
-             QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
-    for (int page = 0; page < kPageCount; ++page)
-        QCOMPARE(w.changeMarks().pageMark(page), page == 2 ? FieldMark::Pending : FieldMark::None);
-    QCOMPARE(setField(w, 2, 4)->toolTip(),
-             QStringLiteral("書込で 0.4(秒) → 2.0(秒) に変わります。"));
 }
 
 QTEST_MAIN(TestChangeMarks)

@@ -7,6 +7,7 @@
 #include "link/serialport.h"
 #include "operations/messages.h"
 #include "settings/memoryfields.h"
+#include "testmain.h"
 #include "version.h"
 
 #include <QDir>
@@ -1324,5 +1325,5 @@ void TestCli::linksNoWidgetsAndNoGui()
     QVERIFY2(!libraries.contains(QStringLiteral("libQt6Widgets")), qPrintable(libraries));
 }
 
-QTEST_MAIN(TestCli)
+VELTRA_TEST_MAIN(TestCli)
 #include "tst_cli.moc"

@@ -1,18 +1,14 @@
 #include "link/frames.h"
-#include "scriptedprompts.h"
 #include "settings/encode.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
+#include "settings/memoryfields.h"
 #include "settings/validation.h"
 #include "settings/writable.h"
-#include "ui/mainwindow.h"
-#include "ui/servicewindow.h"
 
-#include <QRadioButton>
 #include <QTest>
 
 using namespace veltra;
-using veltra::test::ScriptedPrompts;
 
 class TestEncode : public QObject
 {
@@ -31,9 +27,6 @@ private slots:
     void writeProblems_data();
     void writeProblems();
     void problemsOfAllPages();
-
-private:
-    ScriptedPrompts m_prompts;
 };
 
 namespace {
@@ -43,10 +36,10 @@ QByteArray framed(const QByteArray &bodyAndChecksum)
     return "\x05" + bodyAndChecksum + "\r";
 }
 
-void setPage(MainWindow &w, int page, const QStringList &texts)
+void setPage(MemoryFields &fields, int page, const QStringList &texts)
 {
     for (int item = 0; item < texts.size(); ++item)
-        w.setSetValue(page, item, texts[item]);
+        fields.setSetValue(page, item, texts[item]);
 }
 
 } // namespace
@@ -83,16 +76,16 @@ void TestEncode::commonFrames()
 {
     QFETCH(QStringList, texts);
     QFETCH(QByteArray, data);
-    MainWindow w(&m_prompts);
-    setPage(w, 0, texts);
-    const QByteArray frame = BuildWriteFrame(0, w);
+    MemoryFields fields;
+    setPage(fields, 0, texts);
+    const QByteArray frame = BuildWriteFrame(0, fields);
     QCOMPARE(frame.size(), 17);
     QCOMPARE(frame.sliced(1, 13), "FFB0" + data);
     QCOMPARE(frame.first(1), QByteArray("\x05"));
     QCOMPARE(frame.back(), '\r');
     if (QTest::currentDataTag() == QByteArrayLiteral("documented"))
         QCOMPARE(frame, framed("FFB0000000100AF"));
-    QCOMPARE(w.setValue(0, 0), texts[0]); // the encoder changes no field
+    QCOMPARE(fields.setValue(0, 0), texts[0]); // the encoder changes no field
 }
 
 void TestEncode::circuitFrames_data()
@@ -132,9 +125,9 @@ void TestEncode::circuitFrames()
     QFETCH(int, page);
     QFETCH(QStringList, texts);
     QFETCH(QByteArray, frame);
-    MainWindow w(&m_prompts);
-    setPage(w, page, texts);
-    QCOMPARE(BuildWriteFrame(page, w), frame);
+    MemoryFields fields;
+    setPage(fields, page, texts);
+    QCOMPARE(BuildWriteFrame(page, fields), frame);
 }
 
 void TestEncode::clearFrames_data()
@@ -150,14 +143,13 @@ void TestEncode::clearFrames()
 {
     QFETCH(int, option);
     QFETCH(QByteArray, frame);
-    MainWindow w(&m_prompts);
-    setPage(w, 0, {"60Hz"}); // set values play no part
-    if (option >= 0)
-        w.serviceWindow().clearOption(option)->setChecked(true);
-    QCOMPARE(BuildWriteFrame(9, w), frame);
+    MemoryFields fields;
+    setPage(fields, 0, {"60Hz"}); // set values play no part
+    fields.setClearOptions(option == 0, option == 1);
+    QCOMPARE(BuildWriteFrame(9, fields), frame);
     // Past the clear frame, or before the common page, there is no frame at all.
-    QVERIFY(BuildWriteFrame(10, w).isEmpty());
-    QVERIFY(BuildWriteFrame(-1, w).isEmpty());
+    QVERIFY(BuildWriteFrame(10, fields).isEmpty());
+    QVERIFY(BuildWriteFrame(-1, fields).isEmpty());
 }
 
 void TestEncode::stationNumbers_data()
@@ -271,12 +263,12 @@ void TestEncode::writeProblems()
 void TestEncode::problemsOfAllPages()
 {
     // Nothing read yet: every item of every page, and a range beyond the pages adds none.
-    MainWindow w(&m_prompts);
-    const QList<ValueProblem> all = setValueProblems(w, 0, kPageCount - 1);
+    MemoryFields fields;
+    const QList<ValueProblem> all = setValueProblems(fields, 0, kPageCount - 1);
     QCOMPARE(all.size(), itemCount(kCommonPage) + (kPageCount - 1) * itemCount(1));
     QCOMPARE(all.constFirst().page, kCommonPage);
     QCOMPARE(all.constLast().page, kPageCount - 1);
-    QCOMPARE(setValueProblems(w, -1, kPageCount), all);
+    QCOMPARE(setValueProblems(fields, -1, kPageCount), all);
 }
 
 QTEST_MAIN(TestEncode)

@@ -2,6 +2,7 @@
 #include "expectedtexts.h"
 #include "faultyline.h"
 #include "operations/commands.h"
+#include "testmain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -347,7 +348,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     TestFaults test;
-    return QTest::qExec(&test, argc, argv);
+    return execShard(&test, argc, argv);
 }
 
 #include "tst_faults.moc"

@@ -1,6 +1,7 @@
 #include "endtoend.h"
 #include "expectedtexts.h"
 #include "operations/commands.h"
+#include "testmain.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -148,5 +149,5 @@ void TestFindRelay::escEndsTheSearch()
                 .startsWith(QStringLiteral("リレーの検索を中止しました。")));
 }
 
-QTEST_MAIN(TestFindRelay)
+VELTRA_TEST_MAIN(TestFindRelay)
 #include "tst_findrelay.moc"

@@ -2,6 +2,7 @@
 #include "relaymodel.h"
 #include "relaysim.h"
 #include "ser2net.h"
+#include "testmain.h"
 
 #include "link/devicelink.h"
 #include "link/serialport.h"
@@ -490,5 +491,5 @@ void TestNetwork::windowStaysLiveWhileConnecting()
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("指定のCOMポートは使用できません。")});
 }
 
-QTEST_MAIN(TestNetwork)
+VELTRA_TEST_MAIN(TestNetwork)
 #include "tst_network.moc"

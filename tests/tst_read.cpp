@@ -1,8 +1,11 @@
 #include "endtoend.h"
 #include "expectedtexts.h"
+#include "knownfile.h"
 #include "link/frames.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
+#include "testmain.h"
+#include "ui/changemarks.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -42,6 +45,8 @@ private slots:
     void portFieldChangeTakesEffectNextTime();
     void snapshotHoldsOneRelay();
     void clearAfterARefusedCopyIsSent();
+    void readFromRelayUpdatesMarks();
+    void relayReadBackSavesTheSameBytes();
 };
 
 void TestRead::readOnePage_data()
@@ -483,5 +488,50 @@ void TestRead::clearAfterARefusedCopyIsSent()
     QCOMPARE(receivedCommands(bench.sim), (QStringList{"AE0", "B99"}));
 }
 
-QTEST_MAIN(TestRead)
+void TestRead::readFromRelayUpdatesMarks()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    MainWindow &w = bench.w();
+    for (int page = 0; page < kPageCount; ++page)
+        for (int item = 0; item < itemCount(page); ++item)
+            w.setSetValue(page, item, expectedTexts(sim::defaultSettings(), page).at(item));
+    w.setSetValue(2, 4, QStringLiteral("2.0(秒)")); // the relay has 0.4(秒) there
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(w.changeMarks().pageMark(page), FieldMark::None); // nothing read yet
+    button(w, QStringLiteral("Command12"))->click();
+    QCOMPARE(bench.prompts.texts(),
+             QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(w.changeMarks().pageMark(page), page == 2 ? FieldMark::Pending : FieldMark::None);
+    QCOMPARE(w.findChild<QComboBox *>(QStringLiteral("Combo3_4"))->toolTip(),
+             QStringLiteral("書込で 0.4(秒) → 2.0(秒) に変わります。"));
+}
+
+void TestRead::relayReadBackSavesTheSameBytes()
+{
+    // A relay set up from the known file, read over the line and saved again.
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source.DT"));
+    const QString saved = dir.filePath(QStringLiteral("saved.DT"));
+    {
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kKnownFile) == kKnownFile.size());
+    }
+    RelaySim sim;
+    QVERIFY2(sim.start({QStringLiteral("--settings"), source}), qPrintable(sim.errorString()));
+    ScriptedPrompts prompts;
+    MainWindow window(&prompts, sim.portPath());
+    button(window, "Command12")->click();
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
+    prompts.clear();
+    prompts.saveNames << saved;
+    button(window, "Command15")->click();
+    QCOMPARE(prompts.texts(), QStringList());
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kKnownFile);
+}
+
+VELTRA_TEST_MAIN(TestRead)
 #include "tst_read.moc"

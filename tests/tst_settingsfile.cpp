@@ -1,16 +1,13 @@
+#include "coresession.h"
 #include "expectedtexts.h"
 #include "file/settingsfile.h"
 #include "file/sjis.h"
-#include "relaysim.h"
-#include "scriptedprompts.h"
+#include "knownfile.h"
 #include "settings/items.h"
-#include "ui/mainwindow.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +20,9 @@
 #endif
 
 using namespace veltra;
+using veltra::test::CoreSession;
+using veltra::test::kKnownFile;
+using veltra::test::kKnownLines;
 using veltra::test::ScriptedPrompts;
 
 namespace {
@@ -38,72 +38,6 @@ const QString kNotSettingsFile =
 const QString kUnreadable = QStringLiteral("設定ファイルを読み込めませんでした。");
 const QString kLoaded = QStringLiteral("設定値が読み込まれました。");
 constexpr qsizetype kHugeFileBytes = 50 * 1024 * 1024;
-
-const QStringList kKnownLines = {
-    "VELTRA設定ファイル",
-    "設定項目,周波数,動作表示復帰,絶縁接点復帰,漏電接点復帰,試験トリップ,自己診断,局番号",
-    "共通設定,60Hz,手動,自動,手動,有り,無し,128",
-    "回路NO.,電気方式,絶縁感度,絶縁時限,漏電感度,漏電時限",
-    "回路１,1φ3W,30(mA),10(秒),0.2(A),0.3(秒)",
-    "回路２,ﾛｯｸ,100(mA),40(秒),1.0(A),2.0(秒)",
-    "回路３,1φ2W,35(mA),5(秒),ﾛｯｸ,0.4(秒)",
-    "回路４,3φ3Du,ﾛｯｸ,20(秒),0.5(A),1.3(秒)",
-    "回路５,3φ3Y,95(mA),30(秒),0.9(A),1.8(秒)",
-    "回路６,3φ3Dw,50(mA),10(秒),0.3(A),0.5(秒)",
-    "回路７,1φ3W,70(mA),5(秒),0.6(A),1.0(秒)",
-    "回路８,ﾛｯｸ,ﾛｯｸ,5(秒),ﾛｯｸ,0.3(秒)",
-};
-
-// kKnownLines as code page 932 bytes, every line ended by CR LF.
-const QByteArray kKnownFile = QByteArrayLiteral(
-    "VELTRA\x90\xDD\x92\xE8\x83t\x83@\x83"
-    "C\x83\x8B\x0D\x0A"
-    "\x90\xDD\x92\xE8\x8D\x80\x96\xDA,\x8E\xFC\x94g\x90\x94,\x93\xAE\x8D\xEC\x95\x5C\x8E\xA6\x95"
-    "\x9C\x8B"
-    "A,\x90\xE2\x89\x8F\x90\xDA\x93_\x95\x9C\x8B"
-    "A,\x98R\x93"
-    "d\x90\xDA\x93_\x95\x9C\x8B"
-    "A,\x8E\x8E\x8C\xB1\x83g\x83\x8A\x83"
-    "b\x83v,\x8E\xA9\x8C\xC8\x90"
-    "f\x92"
-    "f,\x8B\xC7\x94\xD4\x8D\x86\x0D\x0A"
-    "\x8B\xA4\x92\xCA\x90\xDD\x92\xE8,60Hz,\x8E\xE8\x93\xAE,\x8E\xA9\x93\xAE,\x8E\xE8\x93\xAE,"
-    "\x97L\x82\xE8,\x96\xB3\x82\xB5,128\x0D\x0A"
-    "\x89\xF1\x98HNO.,\x93"
-    "d\x8B"
-    "C\x95\xFB\x8E\xAE,\x90\xE2\x89\x8F\x8A\xB4\x93x,\x90\xE2\x89\x8F\x8E\x9E\x8C\xC0,\x98R\x93"
-    "d\x8A\xB4\x93x,\x98R\x93"
-    "d\x8E\x9E\x8C\xC0\x0D\x0A"
-    "\x89\xF1\x98H\x82P,1\x83\xD3"
-    "3W,30(mA),10(\x95"
-    "b),0.2(A),0.3(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82Q,\xDB\xAF\xB8,100(mA),40(\x95"
-    "b),1.0(A),2.0(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82R,1\x83\xD3"
-    "2W,35(mA),5(\x95"
-    "b),\xDB\xAF\xB8,0.4(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82S,3\x83\xD3"
-    "3Du,\xDB\xAF\xB8,20(\x95"
-    "b),0.5(A),1.3(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82T,3\x83\xD3"
-    "3Y,95(mA),30(\x95"
-    "b),0.9(A),1.8(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82U,3\x83\xD3"
-    "3Dw,50(mA),10(\x95"
-    "b),0.3(A),0.5(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82V,1\x83\xD3"
-    "3W,70(mA),5(\x95"
-    "b),0.6(A),1.0(\x95"
-    "b)\x0D\x0A"
-    "\x89\xF1\x98H\x82W,\xDB\xAF\xB8,\xDB\xAF\xB8,5(\x95"
-    "b),\xDB\xAF\xB8,0.3(\x95"
-    "b)\x0D\x0A");
 
 Pages knownState()
 {
@@ -152,34 +86,29 @@ Pages with(Pages pages, int page, const QStringList &values)
     return pages;
 }
 
-Pages setValues(const MainWindow &window)
+Pages setValues(const SettingsFields &fields)
 {
     Pages pages = startUp();
     for (int page = 0; page < kPageCount; ++page)
         for (int item = 0; item < itemCount(page); ++item)
-            pages[page][item] = window.setValue(page, item);
+            pages[page][item] = fields.setValue(page, item);
     return pages;
 }
 
-Pages presentValues(const MainWindow &window)
+Pages presentValues(const SettingsFields &fields)
 {
     Pages pages = startUp();
     for (int page = 0; page < kPageCount; ++page)
         for (int item = 0; item < itemCount(page); ++item)
-            pages[page][item] = window.presentValue(page, item);
+            pages[page][item] = fields.presentValue(page, item);
     return pages;
 }
 
-void setPresent(MainWindow &window, const Pages &pages)
+void setPresent(SettingsFields &fields, const Pages &pages)
 {
     for (int page = 0; page < kPageCount; ++page)
         for (int item = 0; item < itemCount(page); ++item)
-            window.setPresentValue(page, item, pages[page][item]);
-}
-
-void click(MainWindow &window, const char *button)
-{
-    window.findChild<QPushButton *>(QString::fromLatin1(button))->click();
+            fields.setPresentValue(page, item, pages[page][item]);
 }
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -294,9 +223,6 @@ private slots:
     void parseCircuitLine();
 
     void saveWritesKnownBytes();
-#ifndef Q_OS_WIN // the simulated relay runs as a child process on Linux only
-    void relayReadBackSavesTheSameBytes();
-#endif
     void saveThenLoad();
     void saveRefused_data();
     void saveRefused();
@@ -578,11 +504,10 @@ void TestSettingsFile::parseCommonLine()
 {
     QFETCH(QString, line);
     QFETCH(QStringList, values);
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
-    ParseCommonLine(line, window);
-    QCOMPARE(setValues(window), with(startUp(), kCommonPage, values));
-    QCOMPARE(presentValues(window), startUp());
+    MemoryFields fields;
+    ParseCommonLine(line, fields);
+    QCOMPARE(setValues(fields), with(startUp(), kCommonPage, values));
+    QCOMPARE(presentValues(fields), startUp());
 }
 
 void TestSettingsFile::parseCircuitLine_data()
@@ -608,10 +533,9 @@ void TestSettingsFile::parseCircuitLine()
     QFETCH(int, page);
     QFETCH(QString, line);
     QFETCH(Pages, expected);
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
-    ParseCircuitLine(page, line, window);
-    QCOMPARE(setValues(window), expected);
+    MemoryFields fields;
+    ParseCircuitLine(page, line, fields);
+    QCOMPARE(setValues(fields), expected);
 }
 
 void TestSettingsFile::saveWritesKnownBytes()
@@ -619,38 +543,16 @@ void TestSettingsFile::saveWritesKnownBytes()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("relay.DT"));
     QVERIFY(writeBytes(path, QByteArray(4096, 'o'))); // longer than the new file
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
-    setPresent(window, knownState());
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
+    setPresent(session.fields, knownState());
     prompts.saveNames << path;
-    click(window, "Command15");
+    session.commands.SaveSettingsFile();
     QCOMPARE(readBytes(path), kKnownFile);
     QCOMPARE(prompts.texts(), QStringList());
-    QCOMPARE(setValues(window), startUp());
+    QCOMPARE(setValues(session.fields), startUp());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"relay.DT"});
 }
-
-#ifndef Q_OS_WIN
-void TestSettingsFile::relayReadBackSavesTheSameBytes()
-{
-    // A relay set up from the known file, read over the line and saved again.
-    QTemporaryDir dir;
-    const QString source = dir.filePath(QStringLiteral("source.DT"));
-    const QString saved = dir.filePath(QStringLiteral("saved.DT"));
-    QVERIFY(writeBytes(source, kKnownFile));
-    test::RelaySim sim;
-    QVERIFY2(sim.start({QStringLiteral("--settings"), source}), qPrintable(sim.errorString()));
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, sim.portPath());
-    click(window, "Command12");
-    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("設定値の読み込みが終了しました。")});
-    prompts.clear();
-    prompts.saveNames << saved;
-    click(window, "Command15");
-    QCOMPARE(prompts.texts(), QStringList());
-    QCOMPARE(readBytes(saved), kKnownFile);
-}
-#endif
 
 void TestSettingsFile::saveThenLoad()
 {
@@ -658,8 +560,8 @@ void TestSettingsFile::saveThenLoad()
     const QString previous = QDir::currentPath();
     const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
     QVERIFY(QDir::setCurrent(dir.path()));
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
     // Every list value at least once; neighbouring items never share a value, so a swap of
     // the reset-mode columns shows.
     for (int round = 0; round < 16; ++round) {
@@ -669,15 +571,15 @@ void TestSettingsFile::saveThenLoad()
                 const QStringList values = valueList(pageKind(page), item);
                 state[page][item] = values[(round + page + item) % values.size()];
             }
-        setPresent(window, state);
+        setPresent(session.fields, state);
         prompts.clear();
         prompts.saveNames << dir.filePath(QStringLiteral("state.DT"));
         prompts.openNames << QStringLiteral("state.DT"); // relative: shown in full
         prompts.answers << kAnswerYes;
-        click(window, "Command15");
-        click(window, "Command14");
-        QCOMPARE(setValues(window), state);
-        QCOMPARE(presentValues(window), state);
+        session.commands.SaveSettingsFile();
+        session.commands.LoadSettingsFile();
+        QCOMPARE(setValues(session.fields), state);
+        QCOMPARE(presentValues(session.fields), state);
         QCOMPARE(prompts.texts(),
                  (QStringList{confirmation(QDir::currentPath() + "/state.DT"), kLoaded}));
         QCOMPARE(prompts.messages[0].style, kStyleConfirm);
@@ -701,49 +603,46 @@ void TestSettingsFile::editedValuesRoundTrip()
     QTemporaryDir dir;
     const QString edited = dir.filePath(QStringLiteral("edited.DT"));
     const QString fromPresent = dir.filePath(QStringLiteral("present.DT"));
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
-    QAction *saveEdited = window.findChild<QAction *>(QStringLiteral("ActionSaveEdited"));
-    QVERIFY(saveEdited);
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
     for (int round = 0; round < 130; ++round) {
         Pages state = startUp();
         for (int page = 0; page < kPageCount; ++page)
             for (int item = 0; item < itemCount(page); ++item) {
                 const QStringList values = candidates(page, item);
                 state[page][item] = values[(round + page + item) % values.size()];
-                window.setSetValue(page, item, state[page][item]);
+                session.fields.setSetValue(page, item, state[page][item]);
             }
-        setPresent(window, state);
+        setPresent(session.fields, state);
         prompts.clear();
         prompts.saveNames << edited << fromPresent;
-        saveEdited->trigger();
-        click(window, "Command15");
+        session.commands.saveEditedSettingsFile();
+        session.commands.SaveSettingsFile();
         QVERIFY(prompts.messages.isEmpty());
         QCOMPARE(readBytes(edited), readBytes(fromPresent));
 
-        setPresent(window, startUp());
+        setPresent(session.fields, startUp());
         for (int page = 0; page < kPageCount; ++page)
             for (int item = 0; item < itemCount(page); ++item)
-                window.setSetValue(page, item, notLoadedText());
+                session.fields.setSetValue(page, item, notLoadedText());
         prompts.openNames << edited;
         prompts.answers << kAnswerYes;
-        click(window, "Command14");
-        QCOMPARE(setValues(window), state);
+        session.commands.LoadSettingsFile();
+        QCOMPARE(setValues(session.fields), state);
     }
     // The next save proposes the file last loaded.
     prompts.saveNames << std::nullopt;
-    saveEdited->trigger();
+    session.commands.saveEditedSettingsFile();
     QCOMPARE(prompts.proposedPaths.constLast(), edited);
 }
 
 void TestSettingsFile::editedSaveRefusedListsTheProblems()
 {
     QTemporaryDir dir;
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
-    QAction *saveEdited = window.findChild<QAction *>(QStringLiteral("ActionSaveEdited"));
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
     prompts.saveNames << dir.filePath(QStringLiteral("x.DT"));
-    saveEdited->trigger(); // right after start-up: 47 values not chosen
+    session.commands.saveEditedSettingsFile(); // right after start-up: 47 values not chosen
     QCOMPARE(prompts.messages.size(), 1);
     const QStringList lines = prompts.messages[0].text.split(u'\n');
     QCOMPARE(lines.size(), 2 + 10 + 1);
@@ -773,11 +672,11 @@ void TestSettingsFile::saveRefused()
     QFETCH(Pages, present);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("x.DT"));
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
-    setPresent(window, present);
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
+    setPresent(session.fields, present);
     prompts.saveNames << path;
-    click(window, "Command15");
+    session.commands.SaveSettingsFile();
     QCOMPARE(prompts.texts(), QStringList{kRefused});
     QCOMPARE(prompts.messages[0].style, kStyleNotice);
     QCOMPARE(prompts.saveNames.size(), 1); // no dialog
@@ -827,13 +726,13 @@ void TestSettingsFile::failedSaveKeepsOldFile()
     }
     const QStringList before = QDir(folderPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
     Pages state = knownState();
     state[1][0] = value;
-    setPresent(window, state);
+    setPresent(session.fields, state);
     prompts.saveNames << path;
-    click(window, "Command15");
+    session.commands.SaveSettingsFile();
     QCOMPARE(prompts.texts(), QStringList{kSaveFailed});
     QCOMPARE(prompts.messages[0].style, kStyleNotice);
     QCOMPARE(QDir(folderPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
@@ -901,16 +800,16 @@ void TestSettingsFile::load()
     const QString path = dir.filePath(QStringLiteral("in.DT"));
     if (!bytes.isNull())
         QVERIFY(writeBytes(path, bytes));
-    ScriptedPrompts prompts;
-    MainWindow window(&prompts, {});
+    CoreSession session;
+    ScriptedPrompts &prompts = session.prompts;
     prompts.openNames << path;
     prompts.answers << answer;
-    click(window, "Command14");
+    session.commands.LoadSettingsFile();
     if (refusedWrite >= 0)
-        click(window, qPrintable(QStringLiteral("Command%1_2").arg(refusedWrite + 1)));
+        session.commands.pageButton(refusedWrite, PageAction::Write);
     QCOMPARE(prompts.texts(), QStringList{confirmation(path)} + messages);
-    QCOMPARE(setValues(window), expected);
-    QCOMPARE(presentValues(window), startUp());
+    QCOMPARE(setValues(session.fields), expected);
+    QCOMPARE(presentValues(session.fields), startUp());
 }
 
 void TestSettingsFile::misplacedLabels_data()

@@ -1,6 +1,7 @@
 #include "endtoend.h"
 #include "expectedtexts.h"
 #include "operations/commands.h"
+#include "testmain.h"
 
 #include <QCheckBox>
 #include <QSignalSpy>
@@ -258,5 +259,5 @@ void TestVerify::optionOffLeavesTheLineAsItWas()
     }
 }
 
-QTEST_MAIN(TestVerify)
+VELTRA_TEST_MAIN(TestVerify)
 #include "tst_verify.moc"

@@ -8,7 +8,9 @@
 #include "settings/encode.h"
 #include "settings/items.h"
 #include "settings/memoryfields.h"
+#include "testmain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDropEvent>
@@ -25,6 +27,14 @@ using namespace veltra::test;
 using namespace veltra::test::text;
 
 namespace {
+
+QAction *action(MainWindow &w, const QString &name)
+{
+    auto *found = w.findChild<QAction *>(name);
+    if (!found)
+        qFatal("no action %s", qPrintable(name));
+    return found;
+}
 
 // Read everything and take it over as the values to write.
 void readAndCopyAll(Bench &bench)
@@ -66,6 +76,7 @@ private slots:
     void editDuringPacingIsNotWritten();
     void dropWhileBusyIsSaid();
     void roundTrip();
+    void shortcutsAndItemsRunTheButtonsCommands();
     void clear_data();
     void clear();
     void clearNo();
@@ -727,6 +738,35 @@ void TestWrite::roundTrip()
     QCOMPARE(receivedFrames(bench.sim).mid(framesBefore), expectedLog);
 }
 
+void TestWrite::shortcutsAndItemsRunTheButtonsCommands()
+{
+    Bench bench;
+    QVERIFY(bench.start());
+    MainWindow &w = bench.w();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    QTest::keyClick(&w, Qt::Key_F5); // read all
+    QCOMPARE(bench.prompts.texts(), QStringList{kAllRead});
+    QCOMPARE(receivedCommands(bench.sim).size(), 9);
+
+    action(w, "ActionCopyAll")->trigger();
+    for (int page = 0; page < kPageCount; ++page)
+        QCOMPARE(setTexts(w, page), presentTexts(w, page));
+
+    bench.prompts.clear();
+    bench.prompts.answers.enqueue(kAnswerYes);
+    action(w, "ActionWriteAll")->trigger();
+    QCOMPARE(bench.prompts.texts(), (QStringList{kWriteAllConfirm, kWritten}));
+    QVERIFY(bench.sim.waitForFrames(19));
+    QCOMPARE(receivedCommands(bench.sim).mid(9),
+             (QStringList{"AE0", "B00", "B11", "B22", "B33", "B44", "B55", "B66", "B77", "B88"}));
+
+    QTest::keyClick(&w, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(w.serviceWindow().isVisible());
+    QTest::keyClick(&w, Qt::Key_F1);
+    QVERIFY(w.helpWindow() && w.helpWindow()->isVisible());
+}
+
 void TestWrite::clear_data()
 {
     QTest::addColumn<int>("option");
@@ -826,5 +866,5 @@ void TestWrite::clearRelayAbsent()
     QVERIFY(bench.writeMonitor().isEmpty());
 }
 
-QTEST_MAIN(TestWrite)
+VELTRA_TEST_MAIN(TestWrite)
 #include "tst_write.moc"
