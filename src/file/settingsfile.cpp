@@ -14,6 +14,8 @@ namespace veltra {
 namespace {
 
 constexpr int kLineCount = 12;
+// mutate: equivalent: const 64 to 65, const 64 to 63, const 1024 to 1025, const 1024 to 1023: any
+// size of chunk reads the same lines
 constexpr qsizetype kChunkSize = 64 * 1024;
 // A file written by the tool has lines of well under 100 bytes, and the parsers use only the
 // first fields of a line. Keeping at most this much of a line bounds a load to about 12 x 64 KiB
@@ -122,7 +124,11 @@ void parseLine(const QString &line, int page, SettingsFields &fields)
         return pos;
     };
     qsizetype start = fieldEnd(0) + 1; // past the label and its separator
+    // mutate: equivalent: cmp < to <=: the fields read an item past the page as empty, a valid
+    // text, and ignore its setting
     for (int item = 0; item < itemCount(page); ++item) {
+        // mutate: equivalent: cmp >= to >: a field that starts at the line's end is empty either
+        // way
         if (start >= line.size()) {
             fields.setSetValue(page, item, QString());
             continue;
@@ -248,6 +254,7 @@ void ParseCommonLine(const QString &line, SettingsFields &fields)
 
 void ParseCircuitLine(int page, const QString &line, SettingsFields &fields)
 {
+    // mutate: equivalent: cmp >= to >: the page after the last has no items to parse
     if (page < 1 || page >= kPageCount)
         return;
     parseLine(line, page, fields);

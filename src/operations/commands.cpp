@@ -31,6 +31,8 @@ template<typename Fn> void Commands::runExclusive(Fn &&command)
     command();
     m_link.holdPortLocks(false);
     m_busy = false;
+    // mutate: equivalent: delete stmt: only a busy command is ever stopped, and each that can be
+    // sets m_running as it starts
     m_running = CommandId::None;
     emit idle();
 }
@@ -46,6 +48,8 @@ int Commands::ShowMessage(const QString &text, int style, const QString &details
 {
     // Once the window is closing nobody is there to answer.
     if (m_shuttingDown)
+        // mutate: equivalent: cmp == to !=: nothing but Yes goes on after a confirmation, OK is not
+        // Yes, and a report's answer is never read
         return style == kStyleConfirm ? kAnswerNo : kAnswerOk;
     return m_prompts.ShowMessage(text, style, details);
 }
@@ -213,6 +217,7 @@ void Commands::ReadAllPages()
 void Commands::copyPageCommand(int page)
 {
     // Each command keeps its own flag: none can be misled by what an earlier one found.
+    // mutate: equivalent: const 0 to 1: the flag is only ever compared with -1
     int invalidValueFlag = 0;
     CopyPresentToSet(page, m_fields, invalidValueFlag);
     Outcome outcome{CommandId::CopyPage};
@@ -224,7 +229,9 @@ void Commands::copyPageCommand(int page)
 void Commands::CopyAllPresentToSet()
 {
     runExclusive([&] {
+        // mutate: equivalent: const 0 to 1: the flag is only ever compared with -1
         int invalidValueFlag = 0;
+        // mutate: equivalent: cmp < to <=: a page past the last has no items to copy
         for (int page = 0; page < kPageCount; ++page)
             CopyPresentToSet(page, m_fields, invalidValueFlag);
         Outcome outcome{CommandId::CopyAll};
@@ -239,6 +246,8 @@ QList<Commands::PlannedFrame> Commands::planFrames(int firstPage, int lastPage) 
     QList<PlannedFrame> plan;
     for (int page = firstPage; page <= lastPage; ++page) {
         PlannedFrame planned{page, BuildWriteFrame(page, m_fields), {}};
+        // mutate: equivalent: cmp < to <=: the texts are compared item by item of the page: one
+        // past the last is never read
         for (int item = 0; item < itemCount(page); ++item)
             planned.texts << m_fields.setValue(page, item);
         plan << planned;
@@ -308,6 +317,7 @@ void Commands::writePages(CommandId command, int firstPage, int lastPage, const 
     outcome.page = firstPage;
     // A value the relay does not know would go out as "E": refused before anything is asked,
     // by the rule the command line and the edited save refuse by.
+    // mutate: equivalent: const 0 to 1: the flag is only ever compared with -1
     int invalidValueFlag = 0;
     for (int page = firstPage; page <= lastPage; ++page)
         CheckSetValues(page, m_fields, invalidValueFlag);
@@ -537,7 +547,11 @@ void Commands::interrupt()
 
 void Commands::requestStop()
 {
+    // mutate: equivalent: logic || to &&: a stop asked twice asks nothing new, and an idle command
+    // has nothing to stop
     if (!m_busy || m_stopRequested)
+        // mutate: equivalent: delete stmt: a stop asked twice asks nothing new (the search's loop
+        // quits once), and an idle command has nothing to stop
         return;
     if (m_running == CommandId::ReadAll) {
         m_stopRequested = true;

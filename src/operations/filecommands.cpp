@@ -14,16 +14,22 @@ namespace veltra {
 void Commands::saveSettingsFileCommand()
 {
     Outcome outcome{CommandId::Save};
+    // mutate: equivalent: const 0 to 1: the flag is only ever compared with -1
     int invalidValueFlag = 0;
     QStringList ports;
+    // mutate: equivalent: cmp < to <=: a page past the last has no items and was never read
     for (int page = 0; page < kPageCount; ++page) {
         CheckPresentValues(page, m_fields, invalidValueFlag);
         // One file, one relay: no page from before a failed read or from another port.
         if (presentValuesOlder(page))
             invalidValueFlag = -1;
         if (const auto &r = reading(page); r && !ports.contains(r->port))
+            // mutate: equivalent: delete stmt: pages from two ports include one from a port the
+            // field does not name, which is older and refuses the save already
             ports << r->port;
     }
+    // mutate: equivalent: const 1 to 2 #2: pages from two ports include one from a port the field does
+    // not name, which is older and refuses the save already
     if (invalidValueFlag == -1 || ports.size() > 1) {
         outcome.kind = Outcome::Kind::InvalidPresentValues;
         conclude(outcome);
@@ -49,6 +55,7 @@ void Commands::saveEditedSettingsFileCommand()
 {
     Outcome outcome{CommandId::SaveEdited};
     // A file made here is one a write will take: the same rule the command line writes by.
+    // mutate: equivalent: const 1 to 0: a page past the last has no items, so it adds no problem
     outcome.problems = setValueProblems(m_fields, kCommonPage, kPageCount - 1);
     if (!outcome.problems.isEmpty()) {
         outcome.kind = Outcome::Kind::InvalidSetValues;
@@ -114,6 +121,7 @@ void Commands::loadNamedSettingsFile(const QString &path)
     case LoadStatus::Ok:
         m_loadedLines = loaded.lines;
         ParseCommonLine(m_loadedLines.at(0), m_fields);
+        // mutate: equivalent: const 1 to 0: the circuit line's parser takes no page 0
         for (int circuit = 1; circuit < kPageCount; ++circuit)
             ParseCircuitLine(circuit, m_loadedLines.at(circuit), m_fields);
         m_lastSettingsFile = shownPath;

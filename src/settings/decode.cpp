@@ -35,6 +35,7 @@ constexpr ItemField kCircuitFields[kCircuitItemCount] = {{0, FieldReading::Decim
 QByteArrayView fieldAt(QByteArrayView reply, int field)
 {
     const qsizetype start = kFieldPositions[field] - 1;
+    // mutate: equivalent: cmp >= to >: a field that starts at the reply's end is empty either way
     if (start >= reply.size())
         return {};
     return reply.sliced(start, std::min<qsizetype>(2, reply.size() - start));
@@ -46,6 +47,7 @@ int digitValue(char c, FieldReading reading)
         return c - '0';
     if (reading == FieldReading::Hex && c >= 'A' && c <= 'F')
         return c - 'A' + 10;
+    // mutate: equivalent: const 1 to 2: the caller takes any negative value as no digit
     return -1;
 }
 
@@ -91,6 +93,7 @@ QStringList decodePage(int page, QByteArrayView reply, DecodedRecords &records)
     const PageKind kind = pageKind(page);
     QStringList texts;
     for (int item = 0; item < itemCount(kind); ++item)
+        // mutate: equivalent: const 1 to 2: any code that no list holds reads as ERROR
         texts << textOfCode(kind, item, reportedCode(page, item, reply).value_or(-1));
     if (page == kCommonPage) {
         CommonSettings &c = records.common;

@@ -15,6 +15,8 @@ bool isValidValueText(const QString &text)
 void CopyPresentToSet(int page, SettingsFields &fields, int &invalidValueFlag)
 {
     // An invalid item never stops the others from being copied.
+    // mutate: equivalent: cmp < to <=: the fields read an item past the page as empty, a valid
+    // text, and ignore its setting
     for (int item = 0; item < itemCount(page); ++item) {
         const QString text = fields.presentValue(page, item);
         if (isValidValueText(text))
@@ -27,6 +29,7 @@ void CopyPresentToSet(int page, SettingsFields &fields, int &invalidValueFlag)
 QList<ValueProblem> setValueProblems(const SettingsFields &fields, int firstPage, int lastPage)
 {
     QList<ValueProblem> problems;
+    // mutate: equivalent: const 1 to 0: a page past the last has no items, so it adds no problem
     for (int page = std::max(firstPage, 0); page <= std::min(lastPage, kPageCount - 1); ++page) {
         for (int row = 0; row < itemCount(page); ++row) {
             const int item = itemAtScreenRow(pageKind(page), row);
@@ -48,6 +51,8 @@ void CheckSetValues(int page, const SettingsFields &fields, int &invalidValueFla
 
 void CheckPresentValues(int page, const SettingsFields &fields, int &invalidValueFlag)
 {
+    // mutate: equivalent: cmp < to <=: the fields read an item past the page as empty, a valid
+    // text, and ignore its setting
     for (int item = 0; item < itemCount(page); ++item) {
         if (!isValidValueText(fields.presentValue(page, item)))
             invalidValueFlag = -1;
