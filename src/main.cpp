@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
 #ifdef Q_OS_WIN
@@ -53,7 +55,18 @@ int main(int argc, char *argv[])
     // What the line says about itself (the serial port logs it on stderr too) shows with the
     // communication monitor.
     QObject::connect(&window.serialPort(), &veltra::SerialPort::notice, &window.serviceWindow(),
-                     &veltra::ServiceWindow::showLineNotice);
+                     [&window](const veltra::LineNotice &notice) {
+                         const QString text = veltra::messages::lineNotice(notice);
+                         // The category decides, but the line goes to stderr as UTF-8 itself:
+                         // Qt's handler sends it to the debugger when no console is attached
+                         // (Wine with stderr in a file) and otherwise through the ANSI code
+                         // page, which has no kana under Wine.
+                         if (veltra::lcLink().isInfoEnabled()) {
+                             std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+                             std::fflush(stderr);
+                         }
+                         window.serviceWindow().showLineNotice(text);
+                     });
     QObject::connect(&window.serialPort(), &veltra::SerialPort::refused, &window.serviceWindow(),
                      [&window](const QString &why) {
                          window.serviceWindow().showLineNotice(veltra::messages::lineRefused(why));

@@ -1,6 +1,7 @@
 #include "link/portdetails.h"
 #include "link/serialport.h"
 #include "operations/commands.h"
+#include "operations/messages.h"
 #include "scriptedprompts.h"
 #include "settings/items.h"
 #include "ui/helpwindow.h"
@@ -263,7 +264,9 @@ void TestDesktop::latencyTimerNotice()
 {
     QFETCH(int, ms);
     QFETCH(QString, notice);
-    QCOMPARE(veltra::latencyTimerNotice(ms).value_or(QString()), notice);
+    const std::optional<LineNotice> slow = veltra::latencyTimerNotice(QStringLiteral("COM7"), ms);
+    QCOMPARE(slow ? messages::lineNotice(*slow) : QString(),
+             notice.isEmpty() ? QString() : QStringLiteral("COM7: ") + notice);
 }
 
 void TestDesktop::bluetoothPortsOnlyWhenNamed()

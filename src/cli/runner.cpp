@@ -48,6 +48,12 @@ std::unique_ptr<Session> Runner::session(const QString &port) const
 {
     SerialPort *line = m_console.serialPort ? m_console.serialPort() : createSerialPort(nullptr);
     auto made = std::make_unique<Session>(port, line);
+    // What the line says about itself (Wine's framing, a slow adapter) goes where the link's
+    // log goes.
+    QObject::connect(line, &SerialPort::notice, line, [this](const LineNotice &notice) {
+        if (lcLink().isInfoEnabled())
+            err(messages::lineNotice(notice) + u'\n');
+    });
     if (m_frameLog) {
         m_frameLog->follow(made->link);
         m_frameLog->follow(made->commands.finder());

@@ -46,14 +46,11 @@ bool isBluetoothPort(const QString &instanceIdOrDevice)
            instanceIdOrDevice.startsWith(QLatin1String("/dev/rfcomm"));
 }
 
-std::optional<QString> latencyTimerNotice(int ms)
+std::optional<LineNotice> latencyTimerNotice(const QString &port, int ms)
 {
     if (ms <= kLatencyTimerLimitMs)
         return std::nullopt;
-    return QStringLiteral("このUSBシリアル変換器の応答待ち時間 (Latency Timer) は %1 ms です。"
-                          "デバイスマネージャー → ポートの設定 → 詳細設定 で 1～4 ms "
-                          "にすると読み込みが速くなります。")
-        .arg(ms);
+    return LineNotice{LineNotice::Kind::SlowLatencyTimer, port, ms};
 }
 
 } // namespace veltra

@@ -29,8 +29,21 @@ bool isBluetoothPort(const QString &instanceIdOrDevice);
 // drivers' default 16 ms, a reply comes up to 16 ms late. 1 to 4 ms is enough for 9600 baud.
 inline constexpr int kLatencyTimerLimitMs = 4;
 
-// What the operator should be told about an FTDI adapter whose latency timer is `ms`, or
-// nothing when it is low enough.
-std::optional<QString> latencyTimerNotice(int ms);
+// Something about a line the operator should know that is no failure. Its words are in the
+// outcome table's neighbourhood (messages::lineNotice), with every other text the user reads.
+struct LineNotice
+{
+    enum class Kind {
+        EightBitsUnderWine, // Wine cannot set 7E1 on this COM port: it runs 8N1
+        SlowLatencyTimer,   // a USB adapter holds received bytes longer than 9600 baud needs
+    };
+    Kind kind;
+    QString port;           // the line it is about; empty in a listing of every port
+    int latencyTimerMs = 0; // SlowLatencyTimer's timer
+};
+
+// What the operator should be told about an FTDI adapter whose latency timer is `ms` on `port`,
+// or nothing when it is low enough.
+std::optional<LineNotice> latencyTimerNotice(const QString &port, int ms);
 
 } // namespace veltra

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/portdetails.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -75,8 +77,9 @@ signals:
     // arrived around it cannot be trusted.
     void receiveError();
     // Something the operator should know about the line that is no failure (the port runs
-    // other framing than asked because the system cannot set it). Emitted once per port.
-    void notice(const QString &text);
+    // other framing than asked because the system cannot set it). Emitted once per port; the
+    // edges put it in words and, where the link's log category is on, on stderr too.
+    void notice(const veltra::LineNotice &notice);
 };
 
 // A serial line behind a serial device server: `socket://HOST:PORT` carries the bytes as they

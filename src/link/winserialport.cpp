@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -391,9 +390,9 @@ bool WinSerialPort::adopt(HANDLE handle, bool latencyLookedUp, std::optional<int
     }
     if (latencyLookedUp) {
         m_latencyLookedUp << m_name;
-        if (const std::optional<QString> text =
-                latencyTimerMs ? latencyTimerNotice(*latencyTimerMs) : std::nullopt)
-            emit notice(QStringLiteral("%1: %2").arg(m_name, *text));
+        if (const std::optional<LineNotice> slow =
+                latencyTimerMs ? latencyTimerNotice(m_name, *latencyTimerMs) : std::nullopt)
+            emit notice(*slow);
     }
     return true;
 }
@@ -452,19 +451,8 @@ bool WinSerialPort::configure()
         wineLine.parity = 'N';
         if (heldLine != line && !(underWine() && heldLine == wineLine))
             return false;
-        if (heldLine != line && !std::exchange(m_noticeGiven, true)) {
-            const QString text = QStringLiteral(
-                "Wine上で動作しています。このCOMポートは7ビット・偶数パリティに設定できないため、"
-                "8ビット・パリティなしで通信します。");
-            // The category decides, but the line goes to stderr as UTF-8 itself: Qt's handler
-            // sends it to the debugger when no console is attached (Wine with stderr in a
-            // file) and otherwise through the ANSI code page, which has no kana under Wine.
-            if (lcLink().isInfoEnabled()) {
-                std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-                std::fflush(stderr);
-            }
-            emit notice(text);
-        }
+        if (heldLine != line && !std::exchange(m_noticeGiven, true))
+            emit notice({LineNotice::Kind::EightBitsUnderWine, m_name});
     }
     return setTimeouts();
 }

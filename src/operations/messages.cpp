@@ -706,6 +706,24 @@ QString report(const Outcome &outcome)
     return meaningOf(outcome).message;
 }
 
+QString lineNotice(const LineNotice &notice)
+{
+    QString text;
+    switch (notice.kind) {
+    case LineNotice::Kind::EightBitsUnderWine:
+        // Said once a session, whichever port: it is about Wine, not the port.
+        return QStringLiteral("Wine上で動作しています。このCOMポートは7ビット・偶数パリティに"
+                              "設定できないため、8ビット・パリティなしで通信します。");
+    case LineNotice::Kind::SlowLatencyTimer:
+        text = QStringLiteral("このUSBシリアル変換器の応答待ち時間 (Latency Timer) は %1 ms です。"
+                              "デバイスマネージャー → ポートの設定 → 詳細設定 で 1～4 ms "
+                              "にすると読み込みが速くなります。")
+                   .arg(notice.latencyTimerMs);
+        break;
+    }
+    return notice.port.isEmpty() ? text : QStringLiteral("%1: %2").arg(notice.port, text);
+}
+
 const QList<ExitMeaning> &exitMeanings()
 {
     static const QList<ExitMeaning> meanings{

@@ -57,6 +57,9 @@ namespace veltra::messages {
 OutcomeMeaning meaningOf(const Outcome &outcome);
 // Every exit status with its meaning, as --help, the manual and the README list them.
 const QList<ExitMeaning> &exitMeanings();
+// What a line says about itself, as the monitor shows it: "PORT: text", or the text alone in a
+// listing of every port. A switch over every kind with no default, as the table above.
+QString lineNotice(const LineNotice &notice);
 // The message box text for an outcome; empty where the command ends without a word.
 QString report(const Outcome &outcome);
 // Why a set value cannot be written, in a few words.

@@ -1,6 +1,7 @@
 #include "ui/porttooltip.h"
 
 #include "link/portdetails.h"
+#include "operations/messages.h"
 
 #include <QStringList>
 
@@ -38,9 +39,10 @@ QString portFieldToolTip(const QString &fieldText, const QList<PresentPort> &por
         if (!port.serialNumber.isEmpty())
             words << QStringLiteral("シリアル番号 %1").arg(port.serialNumber);
         lines << u'　' + words.join(u'　');
-        if (const std::optional<QString> notice =
-                port.latencyTimerMs ? latencyTimerNotice(*port.latencyTimerMs) : std::nullopt)
-            for (const QString &sentence : notice->split(u'。', Qt::SkipEmptyParts))
+        if (const std::optional<LineNotice> slow =
+                port.latencyTimerMs ? latencyTimerNotice({}, *port.latencyTimerMs) : std::nullopt)
+            for (const QString &sentence :
+                 messages::lineNotice(*slow).split(u'。', Qt::SkipEmptyParts))
                 lines << QStringLiteral("　　%1。").arg(sentence); // a tooltip does not wrap
     }
 #ifndef Q_OS_WIN
