@@ -77,6 +77,8 @@ int HexCodeValue(QByteArrayView field)
 
 std::optional<int> reportedCode(int page, int item, QByteArrayView reply)
 {
+    // mutate: equivalent: logic || to && #1: a page that is no settings page has no items, so
+    // the item's bounds refuse it alone
     if (!isSettingsPage(page) || item < 0 || item >= itemCount(page))
         return std::nullopt;
     const ItemField &at = page == kCommonPage ? kCommonFields[item] : kCircuitFields[item];
