@@ -110,6 +110,122 @@ private:
     double m_scale;
 };
 
+// What one render paints with: the page's size in points and the report's fonts.
+struct Sheet
+{
+    Canvas canvas;
+    double width = 0;
+    double height = 0;
+    int pageCount = 0;
+    QFont title = reportFont(16, true);
+    QFont meta = reportFont(9);
+    QFont heading = reportFont(11, true);
+    QFont cell = reportFont(9);
+    QFont cellBold = reportFont(9, true);
+    QFont note = reportFont(7.5);
+};
+
+// What this is, when, and from which relay and file; returns where the first table goes.
+double paintHeader(Sheet &sheet, const SettingsFields &fields, const ReportInfo &info)
+{
+    double y = 0;
+    sheet.canvas.text(QRectF(0, y, sheet.width, kTitleHeight),
+                      QStringLiteral("VELTRA 設定値レポート"), sheet.title);
+    y += kTitleHeight;
+    const auto olderPages = std::count_if(info.olderNotes.begin(), info.olderNotes.end(),
+                                          [](const QString &note) { return !note.isEmpty(); });
+    const QString lines[] = {
+        QStringLiteral("作成日時: %1")
+            .arg(info.created.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
+        QStringLiteral("COMポート: %1　　%2").arg(info.port, messages::stationNumber(info.station)),
+        messages::reportReadings(info.readings, int(olderPages)),
+        messages::lastWrite(info.lastWrite, info.lastWriteTime),
+        messages::reportSettingsFile(info.settingsFile, info.settingsFileEdited),
+        QStringLiteral("フィンガープリント: 現在値 %1　　設定値 %2")
+            .arg(shownFingerprint(fingerprint(
+                     [&](int page, int item) { return fields.presentValue(page, item); })),
+                 shownFingerprint(
+                     fingerprint([&](int page, int item) { return fields.setValue(page, item); }))),
+        QStringLiteral("太字・黄色: 書き込むと変わる設定値　　赤: 書き込みできない設定値"),
+    };
+    for (const QString &line : lines) {
+        sheet.canvas.text(QRectF(0, y, sheet.width, kHeaderLineHeight), line, sheet.meta);
+        y += kHeaderLineHeight;
+    }
+    return y + kTableGap;
+}
+
+// One settings page's caption and table from `y` down; returns where the next one goes.
+// `older` says why its present values may not be the relay's now, or is empty.
+double paintPageTable(Sheet &sheet, double y, const SettingsFields &fields, int page,
+                      const QString &older)
+{
+    Canvas &canvas = sheet.canvas;
+    const double width = sheet.width;
+    const double columns[] = {0.40 * width, 0.22 * width, 0.22 * width, 0.16 * width};
+    canvas.text(QRectF(0, y, width, kHeadingHeight), pageCaption(page), sheet.heading,
+                Qt::AlignLeft | Qt::AlignBottom);
+    // Values that may not be this relay's now say so, beside the page's name.
+    if (!older.isEmpty())
+        canvas.text(QRectF(kOlderNoteX, y, width - kOlderNoteX, kHeadingHeight), older, sheet.note,
+                    Qt::AlignLeft | Qt::AlignBottom, kOlderText);
+    y += kHeadingHeight;
+
+    const QString headers[] = {QStringLiteral("項目"), QStringLiteral("現在値"),
+                               QStringLiteral("設定値"), QStringLiteral("書込で")};
+    double x = 0;
+    for (int c = 0; c < 4; ++c) {
+        const QRectF r(x, y, columns[c], kRowHeight);
+        canvas.cell(r, kHeaderBackground);
+        canvas.text(r, headers[c], sheet.cellBold);
+        x += columns[c];
+    }
+    y += kRowHeight;
+
+    const PageKind kind = pageKind(page);
+    QStringList presentTexts, setTexts;
+    for (int item = 0; item < itemCount(kind); ++item) {
+        presentTexts << fields.presentValue(page, item);
+        setTexts << fields.setValue(page, item);
+    }
+    const QList<FieldState> states = pageStates(page, presentTexts, setTexts);
+    for (int row = 0; row < itemCount(kind); ++row) {
+        const int item = itemAtScreenRow(kind, row);
+        const QString present = presentTexts[item];
+        const QString set = setTexts[item];
+        const FieldMark mark = states[item].mark;
+        const QString cells[] = {rowLabel(kind, item), present, set,
+                                 mark == FieldMark::Pending   ? QStringLiteral("変わる")
+                                 : mark == FieldMark::Warning ? QStringLiteral("書込不可")
+                                                              : QString()};
+        x = 0;
+        for (int c = 0; c < 4; ++c) {
+            const QRectF r(x, y, columns[c], kRowHeight);
+            const bool setCell = c == 2;
+            canvas.cell(r, setCell && mark == FieldMark::Pending
+                               ? ChangeMarks::pendingBackgroundColor()
+                               : QColor());
+            canvas.text(
+                r, cells[c],
+                (setCell || c == 3) && mark == FieldMark::Pending ? sheet.cellBold : sheet.cell,
+                Qt::AlignLeft | Qt::AlignVCenter,
+                (setCell || c == 3) && mark == FieldMark::Warning ? ChangeMarks::warningTextColor()
+                : c == 1 && !older.isEmpty()                      ? kOlderText
+                                                                  : QColor(Qt::black));
+            x += columns[c];
+        }
+        y += kRowHeight;
+    }
+    return y + kTableGap;
+}
+
+void paintFooter(Sheet &sheet, int reportPage)
+{
+    sheet.canvas.text(QRectF(0, sheet.height - kFooterHeight, sheet.width, kFooterHeight),
+                      QStringLiteral("%1 / %2").arg(reportPage + 1).arg(sheet.pageCount),
+                      sheet.meta, Qt::AlignHCenter | Qt::AlignBottom);
+}
+
 } // namespace
 
 SettingsReport::SettingsReport(const SettingsFields &fields, const ReportInfo &info)
@@ -134,118 +250,21 @@ bool SettingsReport::render(QPagedPaintDevice *device) const
     if (!painter.begin(device))
         return false;
     const double scale = device->logicalDpiY() / 72.0;
-    const double width = device->width() / scale;
-    const double height = device->height() / scale;
-    Canvas canvas(painter, scale);
-    int pageCount = 0;
-    const QList<int> pageOf = paginate(height - kFooterHeight, &pageCount);
+    Sheet sheet{Canvas(painter, scale), device->width() / scale, device->height() / scale};
+    const QList<int> pageOf = paginate(sheet.height - kFooterHeight, &sheet.pageCount);
 
-    const QFont title = reportFont(16, true);
-    const QFont meta = reportFont(9);
-    const QFont heading = reportFont(11, true);
-    const QFont cellFont = reportFont(9);
-    const QFont cellBold = reportFont(9, true);
-    const QFont note = reportFont(7.5);
-
-    auto footer = [&](int reportPage) {
-        canvas.text(QRectF(0, height - kFooterHeight, width, kFooterHeight),
-                    QStringLiteral("%1 / %2").arg(reportPage + 1).arg(pageCount), meta,
-                    Qt::AlignHCenter | Qt::AlignBottom);
-    };
-
-    // The header: what this is, when, and from which relay and file.
-    double y = 0;
-    canvas.text(QRectF(0, y, width, kTitleHeight), QStringLiteral("VELTRA 設定値レポート"), title);
-    y += kTitleHeight;
-    const auto olderPages = std::count_if(m_info.olderNotes.begin(), m_info.olderNotes.end(),
-                                          [](const QString &note) { return !note.isEmpty(); });
-    const QString lines[] = {
-        QStringLiteral("作成日時: %1")
-            .arg(m_info.created.toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
-        QStringLiteral("COMポート: %1　　%2")
-            .arg(m_info.port, messages::stationNumber(m_info.station)),
-        messages::reportReadings(m_info.readings, int(olderPages)),
-        messages::lastWrite(m_info.lastWrite, m_info.lastWriteTime),
-        messages::reportSettingsFile(m_info.settingsFile, m_info.settingsFileEdited),
-        QStringLiteral("フィンガープリント: 現在値 %1　　設定値 %2")
-            .arg(shownFingerprint(fingerprint(
-                     [&](int page, int item) { return m_fields.presentValue(page, item); })),
-                 shownFingerprint(fingerprint(
-                     [&](int page, int item) { return m_fields.setValue(page, item); }))),
-        QStringLiteral("太字・黄色: 書き込むと変わる設定値　　赤: 書き込みできない設定値"),
-    };
-    for (const QString &line : lines) {
-        canvas.text(QRectF(0, y, width, kHeaderLineHeight), line, meta);
-        y += kHeaderLineHeight;
-    }
-    y += kTableGap;
-
-    const double columns[] = {0.40 * width, 0.22 * width, 0.22 * width, 0.16 * width};
+    double y = paintHeader(sheet, m_fields, m_info);
     int reportPage = 0;
     for (int page = 0; page < kPageCount; ++page) {
         if (pageOf[page] != reportPage) {
-            footer(reportPage);
+            paintFooter(sheet, reportPage);
             device->newPage();
             reportPage = pageOf[page];
             y = 0;
         }
-        canvas.text(QRectF(0, y, width, kHeadingHeight), pageCaption(page), heading,
-                    Qt::AlignLeft | Qt::AlignBottom);
-        // Values that may not be this relay's now say so, beside the page's name.
-        const QString &older = m_info.olderNotes[std::size_t(page)];
-        if (!older.isEmpty())
-            canvas.text(QRectF(kOlderNoteX, y, width - kOlderNoteX, kHeadingHeight), older, note,
-                        Qt::AlignLeft | Qt::AlignBottom, kOlderText);
-        y += kHeadingHeight;
-
-        const QString headers[] = {QStringLiteral("項目"), QStringLiteral("現在値"),
-                                   QStringLiteral("設定値"), QStringLiteral("書込で")};
-        double x = 0;
-        for (int c = 0; c < 4; ++c) {
-            const QRectF r(x, y, columns[c], kRowHeight);
-            canvas.cell(r, kHeaderBackground);
-            canvas.text(r, headers[c], cellBold);
-            x += columns[c];
-        }
-        y += kRowHeight;
-
-        const PageKind kind = pageKind(page);
-        QStringList presentTexts, setTexts;
-        for (int item = 0; item < itemCount(kind); ++item) {
-            presentTexts << m_fields.presentValue(page, item);
-            setTexts << m_fields.setValue(page, item);
-        }
-        const QList<FieldState> states = pageStates(page, presentTexts, setTexts);
-        for (int row = 0; row < itemCount(kind); ++row) {
-            const int item = itemAtScreenRow(kind, row);
-            const QString present = presentTexts[item];
-            const QString set = setTexts[item];
-            const FieldMark mark = states[item].mark;
-            const QString cells[] = {rowLabel(kind, item), present, set,
-                                     mark == FieldMark::Pending   ? QStringLiteral("変わる")
-                                     : mark == FieldMark::Warning ? QStringLiteral("書込不可")
-                                                                  : QString()};
-            x = 0;
-            for (int c = 0; c < 4; ++c) {
-                const QRectF r(x, y, columns[c], kRowHeight);
-                const bool setCell = c == 2;
-                canvas.cell(r, setCell && mark == FieldMark::Pending
-                                   ? ChangeMarks::pendingBackgroundColor()
-                                   : QColor());
-                canvas.text(r, cells[c],
-                            (setCell || c == 3) && mark == FieldMark::Pending ? cellBold : cellFont,
-                            Qt::AlignLeft | Qt::AlignVCenter,
-                            (setCell || c == 3) && mark == FieldMark::Warning
-                                ? ChangeMarks::warningTextColor()
-                            : c == 1 && !older.isEmpty() ? kOlderText
-                                                         : QColor(Qt::black));
-                x += columns[c];
-            }
-            y += kRowHeight;
-        }
-        y += kTableGap;
+        y = paintPageTable(sheet, y, m_fields, page, m_info.olderNotes[std::size_t(page)]);
     }
-    footer(reportPage);
+    paintFooter(sheet, reportPage);
     return painter.end();
 }
 
