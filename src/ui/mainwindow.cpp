@@ -13,11 +13,11 @@
 #include "ui/helpwindow.h"
 #include "ui/messageboxes.h"
 #include "ui/porttooltip.h"
+#include "ui/reportprinting.h"
 #include "ui/servicewindow.h"
 #include "ui/settingsreport.h"
 #include "version.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -34,9 +34,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPdfWriter>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -450,16 +447,7 @@ void MainWindow::printReport()
     // A modal dialog inside a wait for the relay would hold the wait up until it closed.
     if (m_commands->busy())
         return;
-    QPrinter printer(QPrinter::HighResolution);
-    // Once, before the preview: its orientation and page set-up then change it for good.
-    printer.setPageLayout(SettingsReport::pageLayout());
-    QPrintPreviewDialog preview(&printer, this);
-    preview.setObjectName(QStringLiteral("PrintPreview"));
-    preview.setWindowTitle(QStringLiteral("印刷プレビュー"));
-    const SettingsReport report(*this, reportInfo(QDateTime::currentDateTime()));
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-            [&report](QPrinter *target) { report.render(target); });
-    preview.exec();
+    previewReport(SettingsReport(*this, reportInfo(QDateTime::currentDateTime())), this);
 }
 
 void MainWindow::saveReportAsPdf()
@@ -469,23 +457,7 @@ void MainWindow::saveReportAsPdf()
     const QDateTime now = QDateTime::currentDateTime();
     const std::optional<QString> path =
         m_prompts->savePdfFileName(SettingsReport::defaultPdfName(now));
-    if (!path)
-        return;
-    // Rendered in memory, then written whole or not at all: an existing file is replaced only
-    // by a finished report.
-    QByteArray pdf;
-    bool saved = false;
-    {
-        QBuffer buffer(&pdf);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter writer(&buffer);
-        writer.setPageLayout(SettingsReport::pageLayout());
-        writer.setTitle(QStringLiteral("VELTRA 設定値レポート"));
-        writer.setCreator(QStringLiteral("VELTRA 設定ソフト " VELTRA_VERSION));
-        saved = SettingsReport(*this, reportInfo(now)).render(&writer);
-    }
-    saved = saved && saveWholeFile(*path, pdf) == FileProblem::None;
-    if (!saved)
+    if (path && !saveReportPdf(SettingsReport(*this, reportInfo(now)), *path))
         m_prompts->ShowMessage(messages::pdfSaveFailed(), kStyleNotice);
 }
 
