@@ -8,6 +8,7 @@
 #include "ui/messageboxes.h"
 #include "ui/qtjapanese.h"
 #include "ui/servicewindow.h"
+#include "ui/windowplacement.h"
 #include "version.h"
 
 #include <QAbstractButton>
@@ -101,6 +102,8 @@ private slots:
     void accessibleNames();
     void monitorAndClearControlsAreOffTheMainWindow();
     void serviceWindowShortcut();
+    void monitorOpensBesideTheWindow_data();
+    void monitorOpensBesideTheWindow();
     void tabKeysWorkFromAnywhere_data();
     void tabKeysWorkFromAnywhere();
     void setValueTakesAnyText();
@@ -494,6 +497,30 @@ void TestMainWindow::serviceWindowShortcut()
     QTRY_VERIFY(w.serviceWindow().isVisible());
     w.serviceWindow().closeButton()->click();
     QVERIFY(!w.serviceWindow().isVisible());
+}
+
+void TestMainWindow::monitorOpensBesideTheWindow_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QRect>("room"); // null: no screen known
+    QTest::addColumn<QPoint>("placed");
+    const QRect screen(0, 0, 1920, 1040);
+    QTest::newRow("on the right") << QRect(100, 100, 553, 480) << screen << QPoint(660, 100);
+    QTest::newRow("no room on the right")
+        << QRect(1300, 100, 553, 480) << screen << QPoint(1519, 100);
+    QTest::newRow("kept above the bottom")
+        << QRect(100, 900, 553, 480) << screen << QPoint(660, 739);
+    QTest::newRow("no screen") << QRect(1300, 900, 553, 480) << QRect() << QPoint(1860, 900);
+}
+
+void TestMainWindow::monitorOpensBesideTheWindow()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QRect, room);
+    QFETCH(QPoint, placed);
+    QCOMPARE(placeBeside(frame, QSize(400, 300),
+                         room.isNull() ? std::nullopt : std::optional<QRect>(room)),
+             placed);
 }
 
 void TestMainWindow::tabKeysWorkFromAnywhere_data()

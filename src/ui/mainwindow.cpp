@@ -17,6 +17,7 @@
 #include "ui/reportprinting.h"
 #include "ui/servicewindow.h"
 #include "ui/settingsreport.h"
+#include "ui/windowplacement.h"
 #include "version.h"
 
 #include <QCheckBox>
@@ -764,16 +765,10 @@ void MainWindow::showServiceWindow()
     // The first time beside the window, not at the screen's corner; then where it was left.
     if (!std::exchange(m_servicePlaced, true)) {
         m_service->adjustSize();
-        const QRect frame = frameGeometry();
-        QRect placed(frame.topRight() + QPoint(8, 0), m_service->frameGeometry().size());
-        if (const QScreen *screen = this->screen()) {
-            const QRect room = screen->availableGeometry();
-            if (placed.right() > room.right()) // no room on the right: over the window's left
-                placed.moveLeft(std::max(room.left(), room.right() - placed.width()));
-            placed.moveTop(std::clamp(placed.top(), room.top(),
-                                      std::max(room.top(), room.bottom() - placed.height())));
-        }
-        m_service->move(placed.topLeft());
+        const QScreen *screen = this->screen();
+        m_service->move(
+            placeBeside(frameGeometry(), m_service->frameGeometry().size(),
+                        screen ? std::optional(screen->availableGeometry()) : std::nullopt));
     }
     m_service->show();
     m_service->raise();
