@@ -1,16 +1,11 @@
 #include "file/filenames.h"
-#include "link/serialport.h"
-#include "operations/messages.h"
 #include "programstart.h"
 #include "ui/mainwindow.h"
 #include "ui/qtjapanese.h"
-#include "ui/servicewindow.h"
 #include "version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-
-#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -52,25 +47,6 @@ int main(int argc, char *argv[])
     veltra::MainWindow window(nullptr, parser.value(portOption));
     QObject::connect(&window, &veltra::MainWindow::exitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    // What the line says about itself (the serial port logs it on stderr too) shows with the
-    // communication monitor.
-    QObject::connect(&window.serialPort(), &veltra::SerialPort::notice, &window.serviceWindow(),
-                     [&window](const veltra::LineNotice &notice) {
-                         const QString text = veltra::messages::lineNotice(notice);
-                         // The category decides, but the line goes to stderr as UTF-8 itself:
-                         // Qt's handler sends it to the debugger when no console is attached
-                         // (Wine with stderr in a file) and otherwise through the ANSI code
-                         // page, which has no kana under Wine.
-                         if (veltra::lcLink().isInfoEnabled()) {
-                             std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-                             std::fflush(stderr);
-                         }
-                         window.serviceWindow().showLineNotice(text);
-                     });
-    QObject::connect(&window.serialPort(), &veltra::SerialPort::refused, &window.serviceWindow(),
-                     [&window](const QString &why) {
-                         window.serviceWindow().showLineNotice(veltra::messages::lineRefused(why));
-                     });
     window.show();
     // A file opened from the desktop loads as through 既存設定値取得, once the window is up.
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())

@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -104,6 +105,8 @@ private slots:
     void serviceWindowShortcut();
     void monitorOpensBesideTheWindow_data();
     void monitorOpensBesideTheWindow();
+    void lineNoticeShowsWithTheMonitor_data();
+    void lineNoticeShowsWithTheMonitor();
     void tabKeysWorkFromAnywhere_data();
     void tabKeysWorkFromAnywhere();
     void setValueTakesAnyText();
@@ -521,6 +524,38 @@ void TestMainWindow::monitorOpensBesideTheWindow()
     QCOMPARE(placeBeside(frame, QSize(400, 300),
                          room.isNull() ? std::nullopt : std::optional<QRect>(room)),
              placed);
+}
+
+void TestMainWindow::lineNoticeShowsWithTheMonitor_data()
+{
+    QTest::addColumn<bool>("refusal");
+    QTest::addColumn<QString>("shown"); // a pattern: a refusal comes with the time
+    QTest::newRow("notice") << false
+                            << QRegularExpression::escape(QStringLiteral(
+                                   "Wine上で動作しています。このCOMポートは7ビット・偶数パリティに"
+                                   "設定できないため、8ビット・パリティなしで通信します。"));
+    QTest::newRow("refused")
+        << true
+        << QStringLiteral(
+               "\\d\\d:\\d\\d:\\d\\d ネットワーク経由のポートを使用できません: port in use");
+}
+
+void TestMainWindow::lineNoticeShowsWithTheMonitor()
+{
+    QFETCH(bool, refusal);
+    QFETCH(QString, shown);
+    ScriptedPrompts prompts;
+    SerialPort *line = createSerialPort(nullptr);
+    MainWindow w(&prompts, {}, line);
+    auto *notice = child<QLabel>(w.serviceWindow(), QStringLiteral("LineNotice"));
+    QVERIFY(notice && notice->isHidden());
+    if (refusal)
+        emit line->refused(QStringLiteral("port in use"));
+    else
+        emit line->notice({LineNotice::Kind::EightBitsUnderWine, QStringLiteral("COM3")});
+    QVERIFY(!notice->isHidden());
+    QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(shown)).match(notice->text()).hasMatch(),
+             qPrintable(notice->text()));
 }
 
 void TestMainWindow::tabKeysWorkFromAnywhere_data()

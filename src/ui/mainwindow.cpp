@@ -45,6 +45,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdio>
+
 namespace veltra {
 namespace {
 
@@ -232,6 +234,20 @@ MainWindow::MainWindow(UserPrompts *prompts, const QString &initialPort, SerialP
     connect(m_link, &DeviceLink::writeFrameSent, this, [this](const QByteArray &frame) {
         m_service->writeMonitor()->setText(QString::fromLatin1(frame));
     });
+    // What the line says about itself shows with the communication monitor.
+    connect(m_port, &SerialPort::notice, m_service, [this](const LineNotice &notice) {
+        const QString text = messages::lineNotice(notice);
+        // The category decides, but the line goes to stderr as UTF-8 itself: Qt's handler sends
+        // it to the debugger when no console is attached (Wine with stderr in a file) and
+        // otherwise through the ANSI code page, which has no kana under Wine.
+        if (lcLink().isInfoEnabled()) {
+            std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+            std::fflush(stderr);
+        }
+        m_service->showLineNotice(text);
+    });
+    connect(m_port, &SerialPort::refused, m_service,
+            [this](const QString &why) { m_service->showLineNotice(messages::lineRefused(why)); });
     m_frameLog = new FrameLog(this);
     m_frameLog->follow(*m_link);
     m_frameLog->follow(m_commands->finder());

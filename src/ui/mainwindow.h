@@ -56,7 +56,6 @@ public:
     Commands &commands() { return *m_commands; }
     const ChangeMarks &changeMarks() const { return *m_marks; }
     DeviceLink &link() { return *m_link; }
-    const SerialPort &serialPort() const { return *m_port; }
     // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
     ServiceWindow &serviceWindow() { return *m_service; }
     HelpWindow *helpWindow() const { return m_help; }

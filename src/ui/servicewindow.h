@@ -31,7 +31,6 @@ public:
     // "書込後に読み戻して照合": the window keeps it and the menu's item in step.
     QCheckBox *verifyOption() const { return m_verify; }
     // What the serial line has to say about itself (SerialPort::notice), below the monitor.
-    QLabel *lineNotice() const { return m_notice; }
     void showLineNotice(const QString &text);
     // Every frame of this run, one line each (FrameLog::line), and what saves it.
     QPlainTextEdit *frameLogView() const { return m_log; }
