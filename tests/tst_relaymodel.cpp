@@ -1,6 +1,7 @@
 // The simulated relay's model: its frames against the tool's own codec, its refusals, its
 // framing and its settings file (the process on a pseudo-terminal: tst_relaysim).
 
+#include "dtimport.h"
 #include "examplefile.h"
 #include "file/sjis.h"
 #include "link/frames.h"

@@ -81,9 +81,6 @@ QByteArray replyData(const RelaySettings &settings, int page);
 // STX, header, data, ETX, checksum over header..ETX, CR: 21 bytes.
 QByteArray replyFrame(QByteArrayView header, QByteArrayView data);
 
-// Turns the nine data lines of a settings file into codes; on failure says which value is wrong.
-std::optional<RelaySettings> settingsFromLines(const QStringList &lines, QString *error);
-
 class RelayModel
 {
 public:
