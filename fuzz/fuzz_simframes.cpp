@@ -2,6 +2,7 @@
 // input itself: the splitter stays bounded and loses no byte, chunking does not change what it
 // hands out, a rejected frame changes nothing, and every read it answers gets a sound reply.
 
+#include "framesplitter.h"
 #include "harness.h"
 #include "link/frames.h"
 #include "relaymodel.h"

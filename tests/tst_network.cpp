@@ -1,4 +1,5 @@
 #include "endtoend.h"
+#include "framesplitter.h"
 #include "relaymodel.h"
 #include "relaysim.h"
 #include "ser2net.h"

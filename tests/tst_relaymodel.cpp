@@ -4,6 +4,7 @@
 #include "dtimport.h"
 #include "examplefile.h"
 #include "file/sjis.h"
+#include "framesplitter.h"
 #include "link/frames.h"
 #include "relaymodel.h"
 #include "replyfaults.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framesplitter.h"
 #include "pseudoterminal.h"
 #include "relaymodel.h"
 #include "replyfaults.h"
