@@ -120,6 +120,13 @@ namespace {
 
 using Kind = SiteProblem::Kind;
 
+void fill(const LoadedFile &loaded, MemoryFields &fields)
+{
+    ParseCommonLine(loaded.lines.at(0), fields);
+    for (int circuit = 1; circuit < kPageCount; ++circuit)
+        ParseCircuitLine(circuit, loaded.lines.at(circuit), fields);
+}
+
 // What `check` says of a design file: it reads, its labels are in their places, and every
 // value can be written.
 std::optional<QString> designProblem(const QString &path)
@@ -138,9 +145,7 @@ std::optional<QString> designProblem(const QString &path)
         return QStringLiteral("%1 の行が位置と合いません")
             .arg(settingsFileLabel(misplaced.constFirst()));
     MemoryFields fields;
-    ParseCommonLine(loaded.lines.at(0), fields);
-    for (int circuit = 1; circuit < kPageCount; ++circuit)
-        ParseCircuitLine(circuit, loaded.lines.at(circuit), fields);
+    fill(loaded, fields);
     if (const QList<ValueProblem> problems = setValueProblems(fields, kCommonPage, kPageCount - 1);
         !problems.isEmpty())
         return QStringLiteral("書き込めない値があります (%1 件)").arg(problems.size());
@@ -148,6 +153,15 @@ std::optional<QString> designProblem(const QString &path)
 }
 
 } // namespace
+
+bool loadDesign(const QString &path, MemoryFields &fields)
+{
+    const LoadedFile loaded = readSettingsFile(path);
+    if (loaded.status != LoadStatus::Ok)
+        return false;
+    fill(loaded, fields);
+    return true;
+}
 
 SiteFile readSiteFile(const QString &path)
 {

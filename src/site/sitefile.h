@@ -74,6 +74,10 @@ struct CsvRecord
 };
 std::optional<QList<CsvRecord>> parseCsv(const QString &text, int *unterminatedLine = nullptr);
 
+class MemoryFields;
+// The design file's values as set values of `fields`; false when it is no settings file.
+bool loadDesign(const QString &path, MemoryFields &fields);
+
 // Reads a site file and every design file it names. The site file is never written.
 SiteFile readSiteFile(const QString &path);
 
