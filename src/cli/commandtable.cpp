@@ -17,7 +17,8 @@ struct OptionRow
 constexpr OptionRow kOptions[] = {
     {"port", "P"},        {"page", "N"},       {"json", nullptr},       {"o", "FILE.DT"},
     {"yes", nullptr},     {"verify", nullptr}, {"no-verify", nullptr},  {"operation", nullptr},
-    {"maximum", nullptr}, {"log", "FILE"},     {"expect-station", "N"},
+    {"maximum", nullptr}, {"log", "FILE"},     {"expect-station", "N"}, {"tag", "T"},
+    {"engineer", "NAME"},
 };
 
 } // namespace
@@ -149,6 +150,30 @@ const QList<CommandRow> &commandTable()
          "port<TAB>station. Ports that could not be opened or did not answer are named on stderr.\n"
          "Exits 0 when a relay answered, 3 when none did. Nothing but read requests is sent.\n",
          ""},
+        {"site", "site  check SITE.csv [--tag T]... [--json] [--engineer NAME]",
+         {{"tag", "--tag T", "check only the relay named T (名称); give it once for each"},
+          {"json", "--json",
+           "print one JSON array, an object per relay with \"tag\", \"port\",\n"
+           "\"station_expected\", \"station_read\", \"fingerprint_design\",\n"
+           "\"fingerprint_relay\", \"differences\" and \"status\""},
+          {"engineer", "--engineer NAME",
+           "the name the site log records (else the system's user name)"}},
+         false, 2, 2, 0, &Runner::site,
+         "Reads every relay of a site file (or those named by --tag) and compares it with its\n"
+         "design file by the codes that travel, as diff --port does, and its station with the\n"
+         "row's. Relays on different ports are read at the same time; rows that share a port\n"
+         "one after another, in file order. One line per relay: tag<TAB>status<TAB>detail, the\n"
+         "status one of match, differs, wrong-station, no-reply, data-error, port-unusable,\n"
+         "not-reached (stopped). Each relay's check is appended to the site log beside the\n"
+         "site file (plant.csv: plant.log.csv), which is never rewritten. A problem in the\n"
+         "site file or a design file is listed as line<TAB>column<TAB>problem on stderr, and\n"
+         "nothing is sent (exit 6). Nothing but read requests is sent.\n",
+         "The site file is CSV (UTF-8, with or without a BOM, or Shift-JIS) whose header names\n"
+         "the columns 名称, 場所 (optional), ポート, 局番号 and 設定ファイル (relative to the\n"
+         "site file), in any order; other columns are left alone.\n"
+         "Exits 0 when every relay checked matches; else 11 when stopped (Ctrl+C), 12 when a\n"
+         "relay could not be read, 10 when one answered with another station, 1 when one\n"
+         "differs, in that order.\n"},
     };
     // clang-format on
     return table;

@@ -59,6 +59,9 @@ struct Session
     Commands commands;
 };
 
+// Where a site file's log goes: plant.csv's is plant.log.csv beside it.
+QString siteLogPath(const QString &sitePath);
+
 // The handlers of the command table, and what they share.
 // A value that cannot be written, as the command line lists it: page<TAB>label<TAB>value<TAB>
 // reason.
@@ -78,6 +81,7 @@ public:
     int check(const QCommandLineParser &parser);
     int set(const QCommandLineParser &parser);
     int find(const QCommandLineParser &parser);
+    int site(const QCommandLineParser &parser);
 
 private:
     // The command itself, once its arguments are known to be right, and its files are ones it

@@ -741,6 +741,8 @@ const QList<ExitMeaning> &exitMeanings()
                         "(--expect-station): nothing was sent"},
         {kStopped, "stopped by Ctrl+C, SIGTERM or SIGHUP: the frame on the line completed, no "
                    "further one was sent, and the note names what was"},
+        {kRelaysUnread, "site check: a relay could not be read (no reply, data error, port "
+                        "unusable)"},
     };
     return meanings;
 }

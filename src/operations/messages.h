@@ -26,6 +26,7 @@ enum ExitCode : int {
     kNotVerified = 9,
     kWrongStation = 10,
     kStopped = 11,
+    kRelaysUnread = 12,
 };
 
 struct ExitMeaning
