@@ -84,6 +84,7 @@ private slots:
     void namesNoMakerOrOtherProduct_data();
     void namesNoMakerOrOtherProduct();
     void latinWordsAreOnlyKnownOnes();
+    void carriesNoMergeLeftovers();
 
     void windowIsTheHelpForm();
     void textFieldShowsEveryLineAsItsOwnBlock_data() { addFieldRows(); }
@@ -339,6 +340,15 @@ void TestHelpWindow::latinWordsAreOnlyKnownOnes()
         const QString w = it.next().captured();
         QVERIFY2(known.contains(w), qPrintable(w));
     }
+}
+
+void TestHelpWindow::carriesNoMergeLeftovers()
+{
+    // A merge's conflict markers once shipped in the additions tab.
+    static const QRegularExpression marker(QStringLiteral("^(<{7}|={7}|>{7})( |$)"),
+                                           QRegularExpression::MultilineOption);
+    QVERIFY(!marker.match(HelpWindow::helpText()).hasMatch());
+    QVERIFY(!marker.match(HelpWindow::additionsText()).hasMatch());
 }
 
 void TestHelpWindow::windowIsTheHelpForm()
