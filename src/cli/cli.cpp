@@ -187,9 +187,8 @@ int Runner::diff(const QCommandLineParser &parser)
     };
     // Against a relay by the codes that travel, as verify compares; files by their values.
     auto same = [&](int page, int item, const QString &a, const QString &b) {
-        if (withRelay && relayHolds(page, item, a, left->commands.reading(page)->reply))
-            return true;
-        return sameValue(page, item, a, b);
+        return withRelay ? relayMatches(page, item, a, left->commands.reading(page)->reply)
+                         : sameValue(page, item, a, b);
     };
     if (withRelay) {
         showProgress(*left, messages::Progress::Reading, kPageCount);

@@ -67,4 +67,10 @@ QString reportedText(int page, int item, QByteArrayView reply)
     return text.value_or(errorText());
 }
 
+bool relayMatches(int page, int item, const QString &text, QByteArrayView reply)
+{
+    return relayHolds(page, item, text, reply) ||
+           sameValue(page, item, text, reportedText(page, item, reply));
+}
+
 } // namespace veltra

@@ -44,6 +44,11 @@ namespace veltra {
 // carries against the code the relay reports, both read strictly. What verify and diff go by.
 bool relayHolds(int page, int item, const QString &text, QByteArrayView reply);
 
+// Whether the relay holds `text` for the item as far as a comparison with it goes: by the
+// codes that travel, or by value where the reply's code has no text of its own. What diff and a
+// site's check go by.
+bool relayMatches(int page, int item, const QString &text, QByteArrayView reply);
+
 // The item's value in the reply as a write would name it: 1.5(A) where the list shows ERROR;
 // "ERROR" for a code no table names or a field that cannot be read.
 QString reportedText(int page, int item, QByteArrayView reply);

@@ -27,10 +27,8 @@ QList<ItemDifference> relayDifferences(const std::function<QString(int, int)> &d
         const QByteArray bytes = reply(page);
         for (int item = 0; item < itemCount(page); ++item) {
             const QString planned = design(page, item);
-            const QString held = reportedText(page, item, bytes);
-            if (relayHolds(page, item, planned, bytes) || sameValue(page, item, planned, held))
-                continue;
-            differences << ItemDifference{page, item, planned, held};
+            if (!relayMatches(page, item, planned, bytes))
+                differences << ItemDifference{page, item, planned, reportedText(page, item, bytes)};
         }
     }
     return differences;
