@@ -28,8 +28,8 @@ void Commands::saveSettingsFileCommand()
             // field does not name, which is older and refuses the save already
             ports << r->port;
     }
-    // mutate: equivalent: const 1 to 2 #2: pages from two ports include one from a port the field does
-    // not name, which is older and refuses the save already
+    // mutate: equivalent: const 1 to 2 #2: pages from two ports include one from a port the field
+    // does not name, which is older and refuses the save already
     if (invalidValueFlag == -1 || ports.size() > 1) {
         outcome.kind = Outcome::Kind::InvalidPresentValues;
         conclude(outcome);

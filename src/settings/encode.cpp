@@ -42,10 +42,11 @@ QByteArray commonData(const SettingsFields &fields)
     QByteArray data;
     data.append(listCode(PageKind::Common, 0, text(0)));
     // Items 1 and 2 share one character: item 1 is bit value 2, item 2 bit value 1.
-    // mutate: equivalent: const 1 to 2 #1: items 1, 2 and 3 of the common page take one list of values
+    // mutate: equivalent: const 1 to 2 #1: items 1, 2 and 3 of the common page take one list of
+    // values
     const auto insulationReset = writeCode(PageKind::Common, 1, text(1));
-    // mutate: equivalent: const 2 to 3 #1, const 2 to 1 #1: items 1, 2 and 3 of the common page take one
-    // list of values
+    // mutate: equivalent: const 2 to 3 #1, const 2 to 1 #1: items 1, 2 and 3 of the common page
+    // take one list of values
     const auto ledReset = writeCode(PageKind::Common, 2, text(2));
     data.append(insulationReset && ledReset ? codeCharacter(*insulationReset * 2 + *ledReset)
                                             : kUnknownCode);
