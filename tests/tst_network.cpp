@@ -1,3 +1,4 @@
+#include "clirun.h"
 #include "endtoend.h"
 #include "framesplitter.h"
 #include "relaymodel.h"
@@ -29,36 +30,7 @@ using namespace veltra::test;
 
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-// Waited for with events running, so that a server of the test's own answers meanwhile.
-Result runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.setChildProcessModifier([] { ::setsid(); });
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    process.start(QStringLiteral(VELTRA_CLI), arguments);
-    process.closeWriteChannel();
-    loop.exec();
-    Result result;
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
+using Result = CliResult;
 
 constexpr char kIac = char(255), kSb = char(250), kSe = char(240);
 
