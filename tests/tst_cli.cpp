@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "clirun.h"
 #include "endtoend.h"
 #include "expectedtexts.h"
 #include "faultyline.h"
@@ -31,71 +32,7 @@ using namespace veltra::test;
 // relay over a pseudo-terminal; the relay's log shows what reached the line.
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Result runCli(const QStringList &arguments, int timeoutMs = 20000)
-{
-    QProcess process;
-    // A session of its own has no controlling terminal: nobody to answer, wherever the
-    // suite itself runs.
-    process.setChildProcessModifier([] { ::setsid(); });
-    process.start(QStringLiteral(VELTRA_CLI), arguments);
-    process.closeWriteChannel();
-    Result result;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-// Started and left running, for a test that acts on it while it works.
-std::unique_ptr<QProcess> startCli(const QStringList &arguments)
-{
-    auto process = std::make_unique<QProcess>();
-    process->setChildProcessModifier([] { ::setsid(); });
-    process->start(QStringLiteral(VELTRA_CLI), arguments);
-    process->closeWriteChannel();
-    return process->waitForStarted() ? std::move(process) : nullptr;
-}
-
-Result finished(QProcess &process)
-{
-    Result result;
-    if (!process.waitForFinished(20000))
-        return result;
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-// The same on a terminal (util-linux script gives it one), with `typed` as the keyboard.
-Result onTerminal(const QStringList &arguments, const QByteArray &typed)
-{
-    QStringList quoted;
-    for (const QString &argument : QStringList{QStringLiteral(VELTRA_CLI)} + arguments)
-        quoted << u'\'' + argument + u'\'';
-    QProcess process;
-    process.start(QStringLiteral("script"),
-                  {QStringLiteral("-qec"), quoted.join(u' '), QStringLiteral("/dev/null")});
-    process.write(typed);
-    Result result;
-    if (!process.waitForFinished(20000))
-        return result;
-    result.code = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    return result;
-}
+using Result = CliResult;
 
 // A settings file whose every item holds its `code`-th value (station `code`).
 QString makeFile(const QString &path, int code)
@@ -238,7 +175,7 @@ void TestCli::usageAgreesWithManPageAndReadme()
         else
             inExits = false;
     }
-    QCOMPARE(synopses.size(), 10);
+    QCOMPARE(synopses.size(), 11);
     QCOMPARE(exits.size(), 13);
     QString man = readText(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/veltra-cli.1.in"));
     man.replace(QStringLiteral("\\-"), QStringLiteral("-"));

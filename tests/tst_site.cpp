@@ -1,11 +1,13 @@
-// veltra-cli site check against simulated relays, each on a pseudo-terminal of its own: every
-// state a relay can be in, rows that share a port, and the site log.
+// veltra-cli site check and site write against simulated relays, each on a pseudo-terminal of
+// its own: every state a relay can be in, rows that share a port, the history and the site log.
 
+#include "clirun.h"
 #include "knownfile.h"
 #include "relaysim.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +17,7 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace veltra::test;
@@ -26,34 +29,14 @@ private slots:
     void checkNamesEveryState();
     void badSiteFileSendsNothing();
     void stopEndsOnThePageOnTheLine();
+    void writeOnlyWhereItDiffers();
+    void stopFinishesTheRelayBeingWritten();
+    void fileFaultsAreReported();
 };
 
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Result runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.setChildProcessModifier([] { ::setsid(); });
-    process.start(QStringLiteral(VELTRA_CLI), arguments);
-    process.closeWriteChannel();
-    Result result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
+using Result = CliResult;
 
 bool put(const QString &path, const QByteArray &bytes)
 {
@@ -67,18 +50,33 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The pages of the write frames a relay received, in order.
+QList<int> writtenPages(const RelaySim &sim)
+{
+    QList<int> pages;
+    for (const QJsonObject &frame : sim.frames())
+        if (frame[QLatin1String("command")].toString().startsWith(u'B'))
+            pages << frame[QLatin1String("page")].toInt();
+    return pages;
+}
+
+// known.DT as the relays hold it, and other.DT, a design that differs from it in one item.
+void putDesigns(const QTemporaryDir &dir)
+{
+    QByteArray other = kKnownFile;
+    other.replace(QByteArray("30(mA),10"), QByteArray("50(mA),10"));
+    QVERIFY(other != kKnownFile);
+    QVERIFY(put(dir.filePath(QStringLiteral("known.DT")), kKnownFile));
+    QVERIFY(put(dir.filePath(QStringLiteral("other.DT")), other));
+}
+
 } // namespace
 
 void TestSite::checkNamesEveryState()
 {
     QTemporaryDir dir;
+    putDesigns(dir);
     const QString known = dir.filePath(QStringLiteral("known.DT"));
-    QVERIFY(put(known, kKnownFile));
-    // The design of a relay set up otherwise: circuit 1's insulation sensitivity.
-    QByteArray other = kKnownFile;
-    other.replace(QByteArray("30(mA),10"), QByteArray("50(mA),10"));
-    QVERIFY(other != kKnownFile);
-    QVERIFY(put(dir.filePath(QStringLiteral("other.DT")), other));
 
     RelaySim same, differs, silent, garbled;
     for (RelaySim *sim : {&same, &differs})
@@ -194,6 +192,150 @@ void TestSite::stopEndsOnThePageOnTheLine()
     // The page on the line was answered, and no other was asked for.
     const qsizetype asked = sim.frames().size();
     QVERIFY2(asked >= 2 && asked < 9, qPrintable(QString::number(asked)));
+}
+
+void TestSite::writeOnlyWhereItDiffers()
+{
+    QTemporaryDir dir;
+    putDesigns(dir);
+    const QString known = dir.filePath(QStringLiteral("known.DT"));
+    RelaySim differs, same, stubborn, silent;
+    for (RelaySim *sim : {&differs, &same})
+        QVERIFY(sim->start({QStringLiteral("--settings"), known}));
+    // Circuit 1's insulation sensitivity is written and kept as it was.
+    QVERIFY(stubborn.start({QStringLiteral("--settings"), known, QStringLiteral("--ignore-write"),
+                            QStringLiteral("1:1")}));
+    QVERIFY(silent.start({QStringLiteral("--fault"), QStringLiteral("no-reply")}));
+    const QString sitePath = dir.filePath(QStringLiteral("plant.csv"));
+    QVERIFY(put(sitePath, QStringLiteral("名称,ポート,局番号,設定ファイル\n"
+                                         "W,%1,128,other.DT\n"
+                                         "M,%2,128,known.DT\n"
+                                         "S,%2,014,other.DT\n"
+                                         "T,%3,128,other.DT\n"
+                                         "N,%4,128,other.DT\n")
+                              .arg(differs.portPath(), same.portPath(), stubborn.portPath(),
+                                   silent.portPath())
+                              .toUtf8()));
+    const QStringList write{QStringLiteral("site"), QStringLiteral("write"), sitePath};
+
+    // Not confirmed: the check's reads, and nothing written.
+    const Result declined = onTerminal(write, "n\n");
+    QCOMPARE(declined.code, 12); // the silent relay outranks the refusal
+    QVERIFY2(declined.out.contains(
+                 QStringLiteral("  W  %1  局番号 128  変更 1 項目").arg(differs.portPath())),
+             qPrintable(declined.out));
+    QVERIFY(declined.out.contains(
+        QStringLiteral("  T  %1  局番号 128  変更 1 項目").arg(stubborn.portPath())));
+    QVERIFY(!declined.out.contains(QStringLiteral("  M  ")));
+    QVERIFY(writtenPages(differs).isEmpty());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("plant.history"))));
+
+    const Result result =
+        runCli(write + QStringList{QStringLiteral("--yes"), QStringLiteral("--json")});
+    QCOMPARE(result.code, 12);
+    QStringList outcomes;
+    QString history;
+    for (const QJsonValue &relay : QJsonDocument::fromJson(result.out.toUtf8()).array()) {
+        outcomes << relay[QLatin1String("tag")].toString() + u'=' +
+                        relay[QLatin1String("write")].toString();
+        if (relay[QLatin1String("tag")].toString() == QLatin1String("W"))
+            history = relay[QLatin1String("history")].toString();
+    }
+    QCOMPARE(outcomes, (QStringList{"W=verified", "M=left-alone", "S=left-alone", "T=not-taken",
+                                    "N=left-alone"}));
+    QVERIFY2(
+        result.err.contains(QStringLiteral("written 2, verified 1, left alone 3, not reached 0")),
+        qPrintable(result.err));
+    const QList<int> allPages{0, 1, 2, 3, 4, 5, 6, 7, 8};
+    QCOMPARE(writtenPages(differs), allPages);
+    QCOMPARE(writtenPages(stubborn), allPages);
+    QVERIFY(writtenPages(same).isEmpty()); // neither the match nor the other station's row
+
+    // The relay's values before, kept as a settings file holding what it held.
+    QVERIFY2(QFileInfo(history).fileName().startsWith(QStringLiteral("W_")), qPrintable(history));
+    QCOMPARE(QFileInfo(history).absolutePath(), dir.filePath(QStringLiteral("plant.history")));
+    const Result before = runCli({QStringLiteral("diff"), history, known});
+    QCOMPARE(before.code, 0);
+    // And the relay holds its design now.
+    const Result again = runCli({QStringLiteral("site"), QStringLiteral("check"), sitePath,
+                                 QStringLiteral("--tag"), QStringLiteral("W")});
+    QCOMPARE(again.code, 0);
+
+    // The site log: a check line per relay and run, a write and a verify line per relay written.
+    const QByteArray log = readAll(dir.filePath(QStringLiteral("plant.log.csv")));
+    QCOMPARE(log.count(",check,"), 11);
+    QCOMPARE(log.count(",write,"), 2);
+    QVERIFY(log.contains(",verify,") && log.contains(",verified\r\n") &&
+            log.contains(",not-taken\r\n"));
+}
+
+void TestSite::stopFinishesTheRelayBeingWritten()
+{
+    QTemporaryDir dir;
+    putDesigns(dir);
+    RelaySim first, second;
+    for (RelaySim *sim : {&first, &second})
+        QVERIFY(sim->start({QStringLiteral("--settings"), dir.filePath(QStringLiteral("known.DT")),
+                            QStringLiteral("--wire-time")}));
+    const QString sitePath = dir.filePath(QStringLiteral("plant.csv"));
+    QVERIFY(put(sitePath, QStringLiteral("名称,ポート,局番号,設定ファイル\n"
+                                         "A,%1,128,other.DT\nB,%2,128,other.DT\n")
+                              .arg(first.portPath(), second.portPath())
+                              .toUtf8()));
+    QProcess cli;
+    cli.setChildProcessModifier([] { ::setsid(); });
+    cli.start(QStringLiteral(VELTRA_CLI),
+              {QStringLiteral("site"), QStringLiteral("write"), sitePath, QStringLiteral("--yes")});
+    QVERIFY(cli.waitForStarted());
+    // The first relay's first write frame: the stop comes amid its write.
+    QVERIFY(QTest::qWaitFor([&] { return !writtenPages(first).isEmpty(); }, 20000));
+    ::kill(pid_t(cli.processId()), SIGINT);
+    QVERIFY(cli.waitForFinished(20000));
+    QCOMPARE(cli.exitCode(), 11);
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QVERIFY2(out.startsWith(QStringLiteral("A\tverified\t")), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("\nB\tnot-reached\t")), qPrintable(out));
+    QCOMPARE(writtenPages(first), (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    QVERIFY(writtenPages(second).isEmpty());
+}
+
+void TestSite::fileFaultsAreReported()
+{
+    QTemporaryDir dir;
+    putDesigns(dir);
+    RelaySim sim;
+    QVERIFY(sim.start({QStringLiteral("--settings"), dir.filePath(QStringLiteral("known.DT"))}));
+    const QString sitePath = dir.filePath(QStringLiteral("plant.csv"));
+    QVERIFY(put(sitePath, QStringLiteral("名称,ポート,局番号,設定ファイル\nA,%1,128,other.DT\n")
+                              .arg(sim.portPath())
+                              .toUtf8()));
+    const QString logPath = dir.filePath(QStringLiteral("plant.log.csv"));
+    QVERIFY(put(logPath, QByteArrayLiteral("\xEF\xBB\xBF") + "x\r\n"));
+
+    // A history folder that cannot be made: the relay is left as it is.
+    QVERIFY(put(dir.filePath(QStringLiteral("plant.history")), "a file, not a folder"));
+    const Result history = runCli(
+        {QStringLiteral("site"), QStringLiteral("write"), sitePath, QStringLiteral("--yes")});
+    QCOMPARE(history.code, 7);
+    QVERIFY2(history.out.startsWith(QStringLiteral("A\thistory-unsaved\t")),
+             qPrintable(history.out));
+    QVERIFY(writtenPages(sim).isEmpty());
+
+    // A full medium under the site log: its lines are missing, and the exit says so.
+    const QByteArray logBefore = readAll(logPath);
+    QProcess cli;
+    cli.setChildProcessModifier([size = logBefore.size()] {
+        ::setsid();
+        ::signal(SIGXFSZ, SIG_IGN); // EFBIG, as a full disk gives ENOSPC, not a killed process
+        const rlimit limit{rlim_t(size), rlim_t(size)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    cli.start(QStringLiteral(VELTRA_CLI), {QStringLiteral("site"), QStringLiteral("check"),
+                                           sitePath, QStringLiteral("--tag"), QStringLiteral("A")});
+    QVERIFY(cli.waitForFinished(20000));
+    QCOMPARE(cli.exitCode(), 1); // it differs: that verdict stands, the log's failure is said
+    QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(logPath));
+    QCOMPARE(readAll(logPath), logBefore);
 }
 
 QTEST_GUILESS_MAIN(TestSite)

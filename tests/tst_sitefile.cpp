@@ -75,7 +75,7 @@ void TestSiteFile::read_data()
     QTest::newRow("design files missing, not settings files, or with circuits swapped")
         << kHeader + "A1,,COM4,1,\r\nA2,,COM4,1,gone.DT\r\n"
                      "A3,,COM4,1,notes.txt\r\nA4,,COM4,1,swapped.DT\r\n"
-        << none
+        << QStringList{"A1!", "A2!", "A3!", "A4!"}
         << QStringList{
                "2\t設定ファイル\t設定ファイルの指定がありません",
                "3\t設定ファイル\t設定ファイルがありません: gone.DT",
@@ -115,8 +115,8 @@ void TestSiteFile::read()
 
     const SiteFile site = readSiteFile(dir.filePath(QStringLiteral("plant.csv")));
     QStringList read, found;
-    for (const SiteRelay &relay : site.relays)
-        read << relay.tag;
+    for (const SiteRelay &relay : site.relays) // "!": listed only to show its design's problem
+        read << relay.tag + (relay.designValid ? QString() : QStringLiteral("!"));
     for (const SiteProblem &problem : site.problems)
         found << QStringLiteral("%1\t%2\t%3")
                      .arg(problem.line)
@@ -124,7 +124,8 @@ void TestSiteFile::read()
     QCOMPARE(found, problems);
     QCOMPARE(read, tags);
     for (const SiteRelay &relay : site.relays)
-        QVERIFY2(QFile::exists(relay.designPath), qPrintable(relay.designPath));
+        QVERIFY2(!relay.designValid || QFile::exists(relay.designPath),
+                 qPrintable(relay.designPath));
     QFile file(dir.filePath(QStringLiteral("plant.csv")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before); // never rewritten

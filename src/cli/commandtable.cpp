@@ -36,6 +36,18 @@ constexpr OptionHelp kLogOption{
     "log", "--log FILE",
     "also append every frame sent and received to FILE (UTF-8), each line as its\n"
     "frame goes, under a header line naming the time, the command and the port"};
+constexpr OptionHelp kTagOption{"tag", "--tag T",
+                                "only the relay named T (名称); give it once for each"};
+constexpr OptionHelp kEngineerOption{"engineer", "--engineer NAME",
+                                     "the name the site log records (else the system's user name)"};
+constexpr const char *kSiteNotes =
+    "The site file is CSV (UTF-8, with or without a BOM, or Shift-JIS) whose header names\n"
+    "the columns 名称, 場所 (optional), ポート, 局番号 and 設定ファイル (relative to the\n"
+    "site file), in any order; other columns are left alone.\n"
+    "Exits 0 when every relay matches its design at the end; else, the worst first: 11\n"
+    "stopped (Ctrl+C), 12 a relay could not be read or written, 10 one answered with another\n"
+    "station, 7 a file could not be written (the site log, a history file), 9 written but\n"
+    "not verified, 8 not confirmed, 1 differences.\n";
 constexpr OptionHelp kExpectStationOption{
     "expect-station", "--expect-station N",
     "the station number (000..255) the relay must hold: the link check reads it\n"
@@ -150,15 +162,16 @@ const QList<CommandRow> &commandTable()
          "port<TAB>station. Ports that could not be opened or did not answer are named on stderr.\n"
          "Exits 0 when a relay answered, 3 when none did. Nothing but read requests is sent.\n",
          ""},
-        {"site", "site  check SITE.csv [--tag T]... [--json] [--engineer NAME]",
-         {{"tag", "--tag T", "check only the relay named T (名称); give it once for each"},
+        {"site check", "site check SITE.csv [--tag T]... [--json] [--engineer NAME] [--log FILE]",
+         {kTagOption,
           {"json", "--json",
            "print one JSON array, an object per relay with \"tag\", \"port\",\n"
            "\"station_expected\", \"station_read\", \"fingerprint_design\",\n"
-           "\"fingerprint_relay\", \"differences\" and \"status\""},
-          {"engineer", "--engineer NAME",
-           "the name the site log records (else the system's user name)"}},
-         false, 2, 2, 0, &Runner::site,
+           "\"fingerprint_relay\", \"differences\" (each with \"page\", \"label\",\n"
+           "\"design\", \"relay\") and \"status\""},
+          kEngineerOption,
+          kLogOption},
+         false, 1, 1, 1, &Runner::siteCheck,
          "Reads every relay of a site file (or those named by --tag) and compares it with its\n"
          "design file by the codes that travel, as diff --port does, and its station with the\n"
          "row's. Relays on different ports are read at the same time; rows that share a port\n"
@@ -168,12 +181,31 @@ const QList<CommandRow> &commandTable()
          "site file (plant.csv: plant.log.csv), which is never rewritten. A problem in the\n"
          "site file or a design file is listed as line<TAB>column<TAB>problem on stderr, and\n"
          "nothing is sent (exit 6). Nothing but read requests is sent.\n",
-         "The site file is CSV (UTF-8, with or without a BOM, or Shift-JIS) whose header names\n"
-         "the columns 名称, 場所 (optional), ポート, 局番号 and 設定ファイル (relative to the\n"
-         "site file), in any order; other columns are left alone.\n"
-         "Exits 0 when every relay checked matches; else 11 when stopped (Ctrl+C), 12 when a\n"
-         "relay could not be read, 10 when one answered with another station, 1 when one\n"
-         "differs, in that order.\n"},
+         kSiteNotes},
+        {"site write", "site write SITE.csv [--tag T]... [--yes] [--json] [--engineer NAME] "
+                       "[--log FILE]",
+         {kTagOption,
+          {"yes", "--yes", "write without asking (see write)"},
+          {"json", "--json",
+           "print one JSON array: site check's object per relay, with \"write\" (its\n"
+           "result), \"history\" (the file of its values before, or null) and\n"
+           "\"fingerprint_after\" (read back, or null)"},
+          kEngineerOption,
+          kLogOption},
+         false, 1, 1, 1, &Runner::siteWrite,
+         "Checks the relays as site check does, then writes each one that differs, and only\n"
+         "those, one after another: its values as the check read them saved in the history\n"
+         "folder beside the site file (plant.csv: plant.history/TAG_YYYYMMDD_HHMMSS.DT), then\n"
+         "its design file written under the station guard with the row's station, and read\n"
+         "back. A relay that matches, answers with another station or cannot be read gets\n"
+         "nothing but the check's reads. The question lists every relay to be written: tag,\n"
+         "port, station, number of changes. One line per relay: tag<TAB>result<TAB>detail, the\n"
+         "result one of verified, not-taken, not-verified, write-failed, refused,\n"
+         "history-unsaved, left-alone, not-reached; the counts written, verified, left alone\n"
+         "and not reached follow on stderr. Ctrl+C finishes the relay being written and writes\n"
+         "no other. The site log gets a check line per relay and a write and a verify line per\n"
+         "relay written.\n",
+         kSiteNotes},
     };
     // clang-format on
     return table;

@@ -27,7 +27,7 @@ struct CommandRow
     bool needsPort;
     int minArguments;  // after the command's name: settings files, changes
     int maxArguments;  // -1: no limit
-    int settingsFiles; // how many of the first arguments name settings files it reads
+    int settingsFiles; // how many of the first arguments name files it reads (settings, site)
     Handler handler;
     const char *about; // what the command does, above its options
     const char *notes; // below its options; may be empty

@@ -137,4 +137,69 @@ QString savedAsUtf8Note()
     return QStringLiteral("saved as UTF-8? settings files are Shift-JIS");
 }
 
+namespace {
+// Best to worst.
+constexpr int kSiteOrder[] = {kSuccess,      kDifferences,  kDeclined, kNotVerified, kFileError,
+                              kWrongStation, kRelaysUnread, kInvalid,  kStopped};
+} // namespace
+
+void SiteVerdict::raise(int code)
+{
+    const auto at = std::find(std::begin(kSiteOrder), std::end(kSiteOrder), code);
+    m_rank = std::max(m_rank, int(at - std::begin(kSiteOrder)));
+}
+
+void SiteVerdict::add(const RelayCheck &check)
+{
+    switch (check.status) {
+    case RelayCheck::Status::Match:
+        return raise(kSuccess);
+    case RelayCheck::Status::Differs:
+        return raise(kDifferences);
+    case RelayCheck::Status::WrongStation:
+        return raise(kWrongStation);
+    case RelayCheck::Status::NoReply:
+    case RelayCheck::Status::DataError:
+    case RelayCheck::Status::PortUnusable:
+        return raise(kRelaysUnread);
+    case RelayCheck::Status::NotReached:
+        return raise(kStopped);
+    case RelayCheck::Status::DesignInvalid:
+        return raise(kInvalid);
+    }
+}
+
+void SiteVerdict::add(const RelayWrite &write)
+{
+    switch (write.status) {
+    case RelayWrite::Status::Verified:
+        return raise(kSuccess);
+    case RelayWrite::Status::NotTaken:
+        return raise(kDifferences);
+    case RelayWrite::Status::NotVerified:
+        return raise(kNotVerified);
+    case RelayWrite::Status::WriteFailed:
+        return raise(kRelaysUnread);
+    case RelayWrite::Status::Refused:
+        return raise(write.outcome.kind == Outcome::Kind::WrongStation ? kWrongStation
+                                                                       : kRelaysUnread);
+    case RelayWrite::Status::HistoryUnsaved:
+        return raise(kFileError);
+    case RelayWrite::Status::LeftAlone:
+        return add(write.check);
+    case RelayWrite::Status::NotReached:
+        return raise(kStopped);
+    }
+}
+
+void SiteVerdict::addDeclined()
+{
+    raise(kDeclined);
+}
+
+int SiteVerdict::exitCode() const
+{
+    return kSiteOrder[m_rank];
+}
+
 } // namespace veltra::cli

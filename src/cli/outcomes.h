@@ -2,6 +2,7 @@
 
 #include "operations/messages.h"
 #include "operations/outcome.h"
+#include "site/sitewrite.h"
 
 #include <QList>
 #include <QString>
@@ -28,6 +29,22 @@ struct Verdict
 };
 
 Verdict verdict(const Outcome &outcome, const NoteContext &context);
+
+// A site command's exit status: the worst situation among its relays decides, in the order
+// stopped, a design not valid, a relay not read or not written, another station, a history
+// file not saved, a write not verified, not confirmed, differences.
+class SiteVerdict
+{
+public:
+    void add(const RelayCheck &check);
+    void add(const RelayWrite &write);
+    void addDeclined();
+    int exitCode() const;
+
+private:
+    void raise(int code);
+    int m_rank = 0; // an index into the order above, from its end
+};
 
 // One port of a relay search that found no relay there: "PORT<TAB>Japanese (English)".
 QString probeLine(const Probe &probe);

@@ -6,6 +6,7 @@
 #include "file/wholefile.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
+#include "site/sitelog.h"
 #include "version.h"
 
 #include <QDateTime>
@@ -274,7 +275,11 @@ int Runner::run(const QStringList &arguments)
     if (arguments.isEmpty())
         return usage(QStringLiteral("a command is needed"));
     m_arguments = arguments;
-    const QString name = arguments.constFirst();
+    QStringList words = arguments;
+    // A command of two words (site check) reaches the parser as one.
+    if (words.size() > 1 && findCommand(words[0] + u' ' + words[1]))
+        words[0] += u' ' + words.takeAt(1);
+    const QString name = words.constFirst();
     if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
         out(overview());
         return kSuccess;
@@ -284,8 +289,16 @@ int Runner::run(const QStringList &arguments)
         return kSuccess;
     }
     const CommandRow *command = findCommand(name);
-    if (!command)
+    if (!command) {
+        QStringList second; // what may follow a command's first word
+        for (const CommandRow &row : commandTable())
+            if (const QString full = QLatin1String(row.name); full.startsWith(name + u' '))
+                second << full.mid(name.size() + 1);
+        if (!second.isEmpty())
+            return usage(
+                QStringLiteral("%1 takes %2").arg(name, second.join(QStringLiteral(" or "))));
         return usage(QStringLiteral("unknown command '%1'").arg(name));
+    }
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -298,7 +311,7 @@ int Runner::run(const QStringList &arguments)
             value ? QCommandLineOption(QLatin1String(option.name), QString(), QLatin1String(value))
                   : QCommandLineOption(QLatin1String(option.name), QString()));
     }
-    if (!parser.parse(QStringList{QStringLiteral("veltra-cli")} + arguments))
+    if (!parser.parse(QStringList{QStringLiteral("veltra-cli")} + words))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
         out(commandHelp(*command));
@@ -325,7 +338,10 @@ std::optional<int> Runner::openOutputs(const CommandRow &command, const QCommand
     };
     const QString logPath = takes("log") ? parser.value(QStringLiteral("log")) : QString();
     const QString target = takes("o") ? parser.value(QStringLiteral("o")) : QString();
-    const QStringList inputs = parser.positionalArguments().mid(1, command.settingsFiles);
+    QStringList inputs = parser.positionalArguments().mid(1, command.settingsFiles);
+    // A site command also appends to the site log: the frame log is never that file either.
+    if (QLatin1String(command.name).startsWith(QLatin1String("site ")) && !inputs.isEmpty())
+        inputs << siteLogPath(inputs.constFirst());
     const auto refuse = [this](const QString &japanese, FileProblem problem, const QString &file) {
         return fail(kFileError, japanese,
                     fileProblemNote(problem, file) + QStringLiteral("; nothing was sent"));

@@ -10,6 +10,7 @@
 #include "operations/userprompts.h"
 #include "settings/fingerprint.h"
 #include "settings/memoryfields.h"
+#include "site/sitecheck.h"
 
 #include <QCommandLineParser>
 
@@ -59,9 +60,6 @@ struct Session
     Commands commands;
 };
 
-// Where a site file's log goes: plant.csv's is plant.log.csv beside it.
-QString siteLogPath(const QString &sitePath);
-
 // The handlers of the command table, and what they share.
 // A value that cannot be written, as the command line lists it: page<TAB>label<TAB>value<TAB>
 // reason.
@@ -81,7 +79,8 @@ public:
     int check(const QCommandLineParser &parser);
     int set(const QCommandLineParser &parser);
     int find(const QCommandLineParser &parser);
-    int site(const QCommandLineParser &parser);
+    int siteCheck(const QCommandLineParser &parser);
+    int siteWrite(const QCommandLineParser &parser);
 
 private:
     // The command itself, once its arguments are known to be right, and its files are ones it
@@ -118,6 +117,14 @@ private:
     // Lists each value that cannot be written on stderr; exit 6 when there is one.
     int refuseProblems(const QList<ValueProblem> &problems, const QString &file,
                        const QString &consequence) const;
+    // The site commands' shared steps (site.cpp): the site file read and its log opened (an
+    // exit code when refused), its relays checked, the exit code once the log is known.
+    struct SiteRun;
+    std::optional<int> openSite(const QCommandLineParser &parser, SiteRun &run);
+    QList<RelayCheck> checkSite(SiteRun &run);
+    // One line per relay, or with `json` one array of objects.
+    void printChecks(const QList<RelayCheck> &checks, bool json) const;
+    int siteLogFailure(const SiteRun &run, int code) const;
     // With --json, what a read or write came to, as one object on standard output.
     void printOutcomeJson(const Session &session, const QString &file, int code) const;
 

@@ -1,10 +1,13 @@
-// veltra-cli site check: every relay of a plant against its design file, at once where the
-// ports allow, with an append-only site log beside the site file.
+// veltra-cli site check and site write: every relay of a plant against its design file, at once
+// where the ports allow, written only where it differs, with an append-only site log beside the
+// site file.
 
 #include "cli/outcomes.h"
 #include "cli/runner.h"
 #include "site/sitecheck.h"
 #include "site/sitefile.h"
+#include "site/sitelog.h"
+#include "site/sitewrite.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,7 +18,6 @@
 #include <QJsonValue>
 
 #include <algorithm>
-#include <array>
 
 #ifndef Q_OS_WIN
 #include <pwd.h>
@@ -26,27 +28,7 @@ namespace veltra::cli {
 namespace {
 
 using Status = RelayCheck::Status;
-
-const char *statusWord(Status status)
-{
-    switch (status) {
-    case Status::Match:
-        return "match";
-    case Status::Differs:
-        return "differs";
-    case Status::WrongStation:
-        return "wrong-station";
-    case Status::NoReply:
-        return "no-reply";
-    case Status::DataError:
-        return "data-error";
-    case Status::PortUnusable:
-        return "port-unusable";
-    case Status::NotReached:
-        return "not-reached";
-    }
-    Q_UNREACHABLE();
-}
+using WriteStatus = RelayWrite::Status;
 
 // What a line of output says after the status.
 QString detail(const RelayCheck &check)
@@ -76,16 +58,44 @@ QString detail(const RelayCheck &check)
                    : QStringLiteral("cannot open %1: %2").arg(check.relay.port, check.refusal);
     case Status::NotReached:
         return QStringLiteral("stopped before it was checked");
+    case Status::DesignInvalid:
+        return QStringLiteral("%1 is missing or cannot be written: not asked")
+            .arg(check.relay.design);
     }
     Q_UNREACHABLE();
 }
 
-QString csvField(const QString &text)
+QString writeDetail(const RelayWrite &w)
 {
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
-        !text.contains(u'\r'))
-        return text;
-    return u'"' + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    const QString history = QDir::toNativeSeparators(w.historyPath);
+    const int changes = int(w.check.differences.size());
+    switch (w.status) {
+    case WriteStatus::Verified:
+        return QStringLiteral("%1 item%2 written and read back; before: %3")
+            .arg(changes)
+            .arg(changes == 1 ? "" : "s", history);
+    case WriteStatus::NotTaken:
+        return QStringLiteral("written; %1 item%2 not taken as written; before: %3")
+            .arg(w.outcome.notTaken.size())
+            .arg(w.outcome.notTaken.size() == 1 ? "" : "s", history);
+    case WriteStatus::NotVerified:
+        return QStringLiteral("written, the read-back failed; before: %1").arg(history);
+    case WriteStatus::WriteFailed:
+        return QStringLiteral("a frame did not leave: written up to page %1 only; before: %2")
+            .arg(w.outcome.page)
+            .arg(history);
+    case WriteStatus::Refused:
+        return QStringLiteral("the link check refused it, nothing written: %1")
+            .arg(verdict(w.outcome, {w.check.relay.port, w.check.relay.design, false}).english);
+    case WriteStatus::HistoryUnsaved:
+        return QStringLiteral("nothing written: %1")
+            .arg(fileProblemNote(w.historyProblem, w.historyPath));
+    case WriteStatus::LeftAlone:
+        return QStringLiteral("%1: %2").arg(siteStatusWord(w.check.status), detail(w.check));
+    case WriteStatus::NotReached:
+        return QStringLiteral("stopped before it was written");
+    }
+    Q_UNREACHABLE();
 }
 
 QString engineerName(const QCommandLineParser &parser)
@@ -103,144 +113,245 @@ QString engineerName(const QCommandLineParser &parser)
     return {};
 }
 
-} // namespace
-
-QString siteLogPath(const QString &sitePath)
+QJsonObject checkJson(const RelayCheck &c)
 {
-    const QFileInfo info(sitePath);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".log.csv"));
+    QJsonArray differences;
+    for (const ItemDifference &d : c.differences)
+        differences.append(QJsonObject{{"page", d.page},
+                                       {"label", rowLabel(pageKind(d.page), d.item)},
+                                       {"design", d.design},
+                                       {"relay", d.relay}});
+    const auto orNull = [](const std::optional<QString> &text) {
+        return text ? QJsonValue(*text) : QJsonValue();
+    };
+    return QJsonObject{{"tag", c.relay.tag},
+                       {"port", c.relay.port},
+                       {"station_expected", messages::stationText(c.relay.station)},
+                       {"station_read", c.stationRead
+                                            ? QJsonValue(messages::stationText(*c.stationRead))
+                                            : QJsonValue()},
+                       {"fingerprint_design", orNull(c.designFingerprint)},
+                       {"fingerprint_relay", orNull(c.relayFingerprint)},
+                       {"differences", differences},
+                       {"status", siteStatusWord(c.status)}};
 }
 
-int Runner::site(const QCommandLineParser &parser)
+} // namespace
+
+// What a site command shares: the site file read, the relays chosen, the site log open.
+struct Runner::SiteRun
 {
-    const QStringList arguments = parser.positionalArguments().mid(1);
-    if (arguments.value(0) != QLatin1String("check"))
-        return usage(QStringLiteral("site takes check: veltra-cli site check SITE.csv"));
-    const QString path = arguments.value(1);
-    const SiteFile site = readSiteFile(path);
-    if (!site.problems.isEmpty()) {
-        for (const SiteProblem &problem : site.problems)
+    SiteFile site;
+    QList<SiteRelay> chosen;
+    SiteLog log;
+    QString engineer;
+
+    SiteLogEntry entry(const RelayCheck &check, const QString &operation) const
+    {
+        return {QDateTime::currentDateTime(),
+                engineer,
+                check.relay.tag,
+                check.relay.port,
+                check.stationRead ? messages::stationText(*check.stationRead) : QString(),
+                operation,
+                {},
+                {},
+                {}};
+    }
+};
+
+std::optional<int> Runner::openSite(const QCommandLineParser &parser, SiteRun &run)
+{
+    const QString path = parser.positionalArguments().value(1);
+    run.site = readSiteFile(path);
+    if (!run.site.problems.isEmpty()) {
+        for (const SiteProblem &problem : run.site.problems)
             err(QStringLiteral("%1\t%2\t%3\n")
                     .arg(problem.line)
                     .arg(problem.column, siteProblemText(problem)));
+        // The relays the file names well but for their designs, as any run reports a relay.
+        QList<RelayCheck> unfit;
+        for (const SiteRelay &relay : run.site.relays)
+            if (!relay.designValid) {
+                RelayCheck check;
+                check.relay = relay;
+                check.status = Status::DesignInvalid;
+                unfit << check;
+            }
+        printChecks(unfit, parser.isSet(QStringLiteral("json")));
         return fail(kInvalid, QStringLiteral("サイトファイルに誤りがあります。"),
                     QStringLiteral("%1: the site file or a design file it names is not right; "
                                    "nothing was sent")
                         .arg(path));
     }
-    QList<SiteRelay> chosen = site.relays;
+    run.chosen = run.site.relays;
     if (const QStringList tags = parser.values(QStringLiteral("tag")); !tags.isEmpty()) {
-        chosen.clear();
-        for (const SiteRelay &relay : site.relays)
-            if (tags.contains(relay.tag))
-                chosen << relay;
         for (const QString &tag : tags)
-            if (std::none_of(site.relays.begin(), site.relays.end(),
+            if (std::none_of(run.site.relays.begin(), run.site.relays.end(),
                              [&](const SiteRelay &relay) { return relay.tag == tag; }))
                 return usage(QStringLiteral("%1 has no relay named '%2'").arg(path, tag));
+        run.chosen.clear();
+        for (const SiteRelay &relay : run.site.relays)
+            if (tags.contains(relay.tag))
+                run.chosen << relay;
     }
-
-    // The site log: only ever appended to, a line per relay as its check ends.
     const QString logPath = siteLogPath(path);
-    const bool fresh = !QFileInfo::exists(logPath);
-    AppendFile log;
-    if (const FileProblem problem = log.open(logPath); problem != FileProblem::None)
+    if (const FileProblem problem = run.log.open(logPath); problem != FileProblem::None)
         return fail(kFileError, messages::logSaveFailed(),
                     fileProblemNote(problem, logPath) + QStringLiteral("; nothing was sent"));
-    bool logComplete = true;
-    if (fresh)
-        logComplete = log.append(QByteArrayLiteral("\xEF\xBB\xBF") +
-                                 QStringLiteral("時刻,技術者,名称,ポート,読込局番号,操作,"
-                                                "変更前フィンガープリント,"
-                                                "変更後フィンガープリント,結果\r\n")
-                                     .toUtf8());
-    const QString engineer = engineerName(parser);
-    const bool json = parser.isSet(QStringLiteral("json"));
+    run.engineer = engineerName(parser);
+    return std::nullopt;
+}
 
+void Runner::printChecks(const QList<RelayCheck> &checks, bool json) const
+{
+    // In file order, whichever relay answered first: what a script compares run after run.
+    if (json) {
+        QJsonArray array;
+        for (const RelayCheck &c : checks)
+            array.append(checkJson(c));
+        out(QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)));
+        return;
+    }
+    for (const RelayCheck &c : checks)
+        out(QStringLiteral("%1\t%2\t%3\n").arg(c.relay.tag, siteStatusWord(c.status), detail(c)));
+}
+
+QList<RelayCheck> Runner::checkSite(SiteRun &run)
+{
     SiteChecker checker(m_console.serialPort);
     if (StopRequests *stops = m_console.stops)
         QObject::connect(stops, &StopRequests::requested, &checker, &SiteChecker::stop);
+    if (m_frameLog)
+        m_frameLog->follow(checker);
     QObject::connect(&checker, &SiteChecker::relayChecked, &checker, [&](const RelayCheck &c) {
-        const QDateTime now = QDateTime::currentDateTime();
-        const QStringList fields{now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate),
-                                 engineer,
-                                 c.relay.tag,
-                                 c.relay.port,
-                                 c.stationRead ? messages::stationText(*c.stationRead) : QString(),
-                                 QStringLiteral("check"),
-                                 c.relayFingerprint.value_or(QString()),
-                                 c.relayFingerprint.value_or(QString()),
-                                 QLatin1String(statusWord(c.status))};
-        QStringList quoted;
-        for (const QString &field : fields)
-            quoted << csvField(field);
-        logComplete =
-            log.append((quoted.join(u',') + QStringLiteral("\r\n")).toUtf8()) && logComplete;
+        SiteLogEntry entry = run.entry(c, QStringLiteral("check"));
+        entry.fingerprintBefore = entry.fingerprintAfter = c.relayFingerprint.value_or(QString());
+        entry.result = siteStatusWord(c.status);
+        run.log.append(entry);
     });
-    const QList<RelayCheck> results = checker.check(chosen);
-    // In file order, whichever relay answered first: what a script compares run after run.
-    if (!json)
-        for (const RelayCheck &c : results)
-            out(QStringLiteral("%1\t%2\t%3\n")
-                    .arg(c.relay.tag, QLatin1String(statusWord(c.status)), detail(c)));
+    return checker.check(run.chosen);
+}
 
+int Runner::siteLogFailure(const SiteRun &run, int code) const
+{
+    if (run.log.complete())
+        return code;
+    const int failed =
+        fail(kFileError, messages::logSaveFailed(),
+             QStringLiteral("the site log could not all be written to %1").arg(run.log.path()));
+    return code == kSuccess ? failed : code;
+}
+
+int Runner::siteCheck(const QCommandLineParser &parser)
+{
+    SiteRun run;
+    if (const std::optional<int> refused = openSite(parser, run))
+        return *refused;
+    const QList<RelayCheck> results = checkSite(run);
+    printChecks(results, parser.isSet(QStringLiteral("json")));
+    SiteVerdict verdict;
+    for (const RelayCheck &c : results)
+        verdict.add(c);
+    return siteLogFailure(run, verdict.exitCode());
+}
+
+int Runner::siteWrite(const QCommandLineParser &parser)
+{
+    SiteRun run;
+    if (const std::optional<int> refused = openSite(parser, run))
+        return *refused;
+    const QList<RelayCheck> checks = checkSite(run);
+    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool stopped = m_console.stops && m_console.stops->isRequested();
+
+    QList<RelayCheck> toWrite;
+    for (const RelayCheck &c : checks)
+        if (needsWrite(c))
+            toWrite << c;
+    bool declined = false;
+    if (!toWrite.isEmpty() && !stopped)
+        declined = confirmation(parser, messages::siteWriteQuestion(toWrite) +
+                                            QStringLiteral(" [y/N] "))() != kAnswerYes;
+
+    SiteWriter writer(m_console.serialPort);
+    if (StopRequests *stops = m_console.stops)
+        QObject::connect(stops, &StopRequests::requested, &writer, &SiteWriter::stop);
+    if (m_frameLog)
+        QObject::connect(&writer, &SiteWriter::linkOpened, &writer,
+                         [this](const DeviceLink &link, const QString &port) {
+                             m_frameLog->follow(link, port);
+                         });
+    QObject::connect(&writer, &SiteWriter::relayWritten, &writer, [&](const RelayWrite &w) {
+        if (w.status == WriteStatus::LeftAlone || w.status == WriteStatus::NotReached)
+            return;
+        SiteLogEntry entry = run.entry(w.check, QStringLiteral("write"));
+        entry.fingerprintBefore = w.check.relayFingerprint.value_or(QString());
+        entry.fingerprintAfter = w.check.designFingerprint.value_or(QString());
+        const bool everyFrameLeft = w.status == WriteStatus::Verified ||
+                                    w.status == WriteStatus::NotTaken ||
+                                    w.status == WriteStatus::NotVerified;
+        entry.result = everyFrameLeft ? QStringLiteral("written") : siteWriteWord(w.status);
+        run.log.append(entry);
+        if (everyFrameLeft) {
+            entry.operation = QStringLiteral("verify");
+            entry.fingerprintAfter = w.fingerprintAfter.value_or(QString());
+            entry.result = siteWriteWord(w.status);
+            run.log.append(entry);
+        }
+    });
+    QList<RelayWrite> writes;
+    if (declined || stopped) {
+        for (const RelayCheck &c : checks) {
+            RelayWrite w;
+            w.check = c;
+            w.status = stopped && needsWrite(c) ? WriteStatus::NotReached : WriteStatus::LeftAlone;
+            writes << w;
+        }
+    } else {
+        writes = writer.write(checks, siteHistoryFolder(run.site.path));
+    }
+
+    int counts[4] = {}; // written, verified, left alone, not reached
+    for (const RelayWrite &w : writes) {
+        const bool written = !w.outcome.pagesSent.isEmpty();
+        counts[0] += written;
+        counts[1] += w.status == WriteStatus::Verified;
+        counts[2] += !written && w.status != WriteStatus::NotReached;
+        counts[3] += w.status == WriteStatus::NotReached;
+    }
     if (json) {
         QJsonArray array;
-        for (const RelayCheck &c : results) {
-            QJsonArray differences;
-            for (const ItemDifference &d : c.differences)
-                differences.append(QJsonObject{{"page", d.page},
-                                               {"label", rowLabel(pageKind(d.page), d.item)},
-                                               {"design", d.design},
-                                               {"relay", d.relay}});
-            const auto orNull = [](const std::optional<QString> &text) {
-                return text ? QJsonValue(*text) : QJsonValue();
-            };
-            array.append(QJsonObject{
-                {"tag", c.relay.tag},
-                {"port", c.relay.port},
-                {"station_expected", messages::stationText(c.relay.station)},
-                {"station_read",
-                 c.stationRead ? QJsonValue(messages::stationText(*c.stationRead)) : QJsonValue()},
-                {"fingerprint_design", orNull(c.designFingerprint)},
-                {"fingerprint_relay", orNull(c.relayFingerprint)},
-                {"differences", differences},
-                {"status", QLatin1String(statusWord(c.status))}});
+        for (const RelayWrite &w : writes) {
+            QJsonObject object = checkJson(w.check);
+            object.insert("write", siteWriteWord(w.status));
+            object.insert("history",
+                          w.historyPath.isEmpty() ? QJsonValue() : QJsonValue(w.historyPath));
+            object.insert("fingerprint_after",
+                          w.fingerprintAfter ? QJsonValue(*w.fingerprintAfter) : QJsonValue());
+            array.append(object);
         }
         out(QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)));
+    } else {
+        for (const RelayWrite &w : writes)
+            out(QStringLiteral("%1\t%2\t%3\n")
+                    .arg(w.check.relay.tag, siteWriteWord(w.status), writeDetail(w)));
     }
+    err(QStringLiteral("written %1, verified %2, left alone %3, not reached %4\n")
+            .arg(counts[0])
+            .arg(counts[1])
+            .arg(counts[2])
+            .arg(counts[3]));
 
-    // The worst situation decides: a stop, a relay not read at all, another station, then
-    // differences.
-    const auto rank = [](Status status) {
-        switch (status) {
-        case Status::Match:
-            return 0;
-        case Status::Differs:
-            return 1;
-        case Status::WrongStation:
-            return 2;
-        case Status::NoReply:
-        case Status::DataError:
-        case Status::PortUnusable:
-            return 3;
-        case Status::NotReached:
-            return 4;
-        }
-        Q_UNREACHABLE();
-    };
-    int worst = 0;
-    for (const RelayCheck &c : results)
-        worst = std::max(worst, rank(c.status));
-    const int code =
-        std::array{kSuccess, kDifferences, kWrongStation, kRelaysUnread, kStopped}[worst];
-    if (!logComplete) {
-        const int failed =
-            fail(kFileError, messages::logSaveFailed(),
-                 QStringLiteral("the site log could not all be written to %1").arg(logPath));
-        return code == kSuccess ? failed : code;
+    SiteVerdict verdict;
+    for (const RelayWrite &w : writes)
+        verdict.add(w);
+    if (declined) {
+        verdict.addDeclined();
+        err(m_noTerminal ? QStringLiteral("no terminal to ask on; nothing was written\n")
+                         : QStringLiteral("not confirmed; nothing was written\n"));
     }
-    return code;
+    return siteLogFailure(run, verdict.exitCode());
 }
 
 } // namespace veltra::cli

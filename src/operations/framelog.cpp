@@ -5,6 +5,7 @@
 #include "operations/messages.h"
 #include "operations/relayfinder.h"
 #include "settings/items.h"
+#include "site/sitecheck.h"
 
 namespace veltra {
 namespace {
@@ -66,47 +67,59 @@ FrameLog::Result replyResult(const QByteArray &collected)
 
 FrameLog::FrameLog(QObject *parent) : QObject(parent) {}
 
-void FrameLog::follow(const DeviceLink &link)
+void FrameLog::follow(const DeviceLink &link, const QString &port)
 {
-    connect(&link, &DeviceLink::requestSent, this, [this](const QByteArray &frame) {
-        m_requestedPage = pageOfFrame(frame);
-        add(Direction::Sent, frame, Result::Sent);
+    connect(&link, &DeviceLink::requestSent, this, [this, port](const QByteArray &frame) {
+        m_requestedPage.insert(port, pageOfFrame(frame));
+        add(Direction::Sent, frame, Result::Sent, port);
     });
-    connect(&link, &DeviceLink::replyReceived, this, [this](const QByteArray &collected) {
-        add(Direction::Received, collected, replyResult(collected));
+    connect(&link, &DeviceLink::replyReceived, this, [this, port](const QByteArray &collected) {
+        add(Direction::Received, collected, replyResult(collected), port);
     });
-    connect(&link, &DeviceLink::writeFrameSent, this, [this](const QByteArray &frame, bool left) {
-        m_requestedPage = -1;
-        add(Direction::Sent, frame, left ? Result::Sent : Result::NotSent);
-    });
-    connect(&link, &DeviceLink::frameNotSent, this, [this](const QByteArray &frame) {
-        m_requestedPage = -1;
-        add(Direction::Sent, frame, Result::PortUnusable);
+    connect(&link, &DeviceLink::writeFrameSent, this,
+            [this, port](const QByteArray &frame, bool left) {
+                m_requestedPage.remove(port);
+                add(Direction::Sent, frame, left ? Result::Sent : Result::NotSent, port);
+            });
+    connect(&link, &DeviceLink::frameNotSent, this, [this, port](const QByteArray &frame) {
+        m_requestedPage.remove(port);
+        add(Direction::Sent, frame, Result::PortUnusable, port);
     });
 }
 
-void FrameLog::follow(const RelayFinder &finder)
+// The finder and a site's check report each frame with its port, by the same three signals.
+template<typename Source> void FrameLog::followPorts(const Source &source)
 {
-    // Every port is asked for the common page, so each reply is that page's.
-    connect(&finder, &RelayFinder::requestSent, this,
+    connect(&source, &Source::requestSent, this,
             [this](const QString &port, const QByteArray &frame) {
+                m_requestedPage.insert(port, pageOfFrame(frame));
                 add(Direction::Sent, frame, Result::Sent, port);
             });
-    connect(&finder, &RelayFinder::replyReceived, this,
+    connect(&source, &Source::replyReceived, this,
             [this](const QString &port, const QByteArray &collected) {
                 add(Direction::Received, collected, replyResult(collected), port);
             });
-    connect(&finder, &RelayFinder::frameNotSent, this,
+    connect(&source, &Source::frameNotSent, this,
             [this](const QString &port, const QByteArray &frame) {
+                m_requestedPage.remove(port);
                 add(Direction::Sent, frame, Result::PortUnusable, port);
             });
 }
 
+void FrameLog::follow(const RelayFinder &finder)
+{
+    followPorts(finder);
+}
+
+void FrameLog::follow(const SiteChecker &checker)
+{
+    followPorts(checker);
+}
+
 void FrameLog::add(Direction direction, const QByteArray &frame, Result result, const QString &port)
 {
-    const int page = !port.isEmpty()                    ? kCommonPage
-                     : direction == Direction::Received ? m_requestedPage
-                                                        : pageOfFrame(frame);
+    const int page =
+        direction == Direction::Received ? m_requestedPage.value(port, -1) : pageOfFrame(frame);
     m_entries.push_back({QTime::currentTime(), direction, page, frame, result, port});
     if (m_entries.size() > std::size_t(kMaxEntries))
         m_entries.pop_front();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTime>
@@ -11,6 +12,7 @@ namespace veltra {
 
 class DeviceLink;
 class RelayFinder;
+class SiteChecker;
 
 // Every frame sent and received in this run, for a support call: the last kMaxEntries, kept
 // in memory only; nothing is written unless the user saves it.
@@ -42,10 +44,13 @@ public:
     };
 
     explicit FrameLog(QObject *parent = nullptr);
-    // Logs what `link` sends and receives from now on.
-    void follow(const DeviceLink &link);
+    // Logs what `link` sends and receives from now on; its entries name `port` when given (a
+    // site's relays, each on its own link).
+    void follow(const DeviceLink &link, const QString &port = QString());
     // And what a relay search sends and receives, each entry with its port.
     void follow(const RelayFinder &finder);
+    // And what a site's check sends and receives, each entry with its port.
+    void follow(const SiteChecker &checker);
 
     const std::deque<Entry> &entries() const { return m_entries; }
     // "14:32:05.123  送信  回路３  <ENQ>FFAE3000D5<CR>  送信済み", one line per entry. A frame
@@ -58,11 +63,13 @@ signals:
     void entryAdded(const FrameLog::Entry &entry);
 
 private:
+    template<typename Source> void followPorts(const Source &source);
     void add(Direction direction, const QByteArray &frame, Result result,
              const QString &port = QString());
 
     std::deque<Entry> m_entries;
-    int m_requestedPage = -1; // a reply belongs to the request before it
+    // A reply belongs to the request before it on its port; ports are asked at the same time.
+    QHash<QString, int> m_requestedPage;
 };
 
 } // namespace veltra

@@ -90,6 +90,18 @@ QString terminalWriteQuestion(const QString &device, std::optional<int> station,
         .arg(pages);
 }
 
+QString siteWriteQuestion(const QList<RelayCheck> &relays)
+{
+    QString text;
+    for (const RelayCheck &relay : relays)
+        text += QStringLiteral("  %1  %2  局番号 %3  変更 %4 項目\n")
+                    .arg(relay.relay.tag, relay.relay.port, stationText(relay.relay.station))
+                    .arg(relay.differences.size());
+    return text + QStringLiteral("以上 %1 台のVELTRAに設計ファイルの値を書き込みます"
+                                 "（書込前の値は履歴として保存します）。よろしいですか？")
+                      .arg(relays.size());
+}
+
 QString terminalClearQuestion(const QString &device, std::optional<int> station,
                               bool operationValues)
 {
@@ -741,8 +753,8 @@ const QList<ExitMeaning> &exitMeanings()
                         "(--expect-station): nothing was sent"},
         {kStopped, "stopped by Ctrl+C, SIGTERM or SIGHUP: the frame on the line completed, no "
                    "further one was sent, and the note names what was"},
-        {kRelaysUnread, "site check: a relay could not be read (no reply, data error, port "
-                        "unusable)"},
+        {kRelaysUnread, "site: a relay could not be read or written (no reply, data error, "
+                        "port unusable, a write frame that did not leave)"},
     };
     return meanings;
 }

@@ -5,6 +5,7 @@
 #include "operations/outcome.h"
 #include "settings/changes.h"
 #include "settings/writable.h"
+#include "site/sitecheck.h"
 
 #include <QString>
 
@@ -78,6 +79,9 @@ QString loadQuestion(const QString &shownPath);
 // The same questions as the command line asks them on the terminal, naming the relay's port
 // and the station it must hold ("局番号未確認" without one).
 QString terminalWriteQuestion(const QString &device, std::optional<int> station, int pages);
+// A site write's one question: each relay to be written on a line of its own (tag, port,
+// station, number of changes), then the question.
+QString siteWriteQuestion(const QList<RelayCheck> &relays);
 QString terminalClearQuestion(const QString &device, std::optional<int> station,
                               bool operationValues);
 // A load's details: the lines whose labels are not those of their place; empty when none.

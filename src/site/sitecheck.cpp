@@ -86,7 +86,6 @@ private:
         }
         ++m_row;
         m_page = 0;
-        m_replies.clear();
         open();
     }
 
@@ -145,7 +144,7 @@ private:
                                                : RelayCheck::Status::DataError);
             return;
         }
-        m_replies << m_reply.bytes();
+        row().replies << m_reply.bytes();
         if (m_page == kCommonPage) {
             DecodedRecords records;
             row().stationRead = stationNumberValue(
@@ -173,12 +172,12 @@ private:
         loadDesign(row().relay.designPath, design);
         const auto planned = [&](int page, int item) { return design.setValue(page, item); };
         const auto reported = [&](int page, int item) {
-            return reportedText(page, item, m_replies.value(page));
+            return reportedText(page, item, row().replies.value(page));
         };
         row().designFingerprint = fingerprint(planned);
         row().relayFingerprint = fingerprint(reported);
         row().differences =
-            relayDifferences(planned, [&](int page) { return m_replies.value(page); });
+            relayDifferences(planned, [&](int page) { return row().replies.value(page); });
         rowEnded(row().differences.isEmpty() ? RelayCheck::Status::Match
                                              : RelayCheck::Status::Differs);
     }
@@ -216,7 +215,6 @@ private:
     PortLock m_lock;
     std::unique_ptr<SerialPort> m_line;
     ReplyCollector m_reply;
-    QList<QByteArray> m_replies;
     QTimer m_deadline, m_pause;
     qsizetype m_row = -1;
     int m_page = kPageCount;
@@ -251,6 +249,11 @@ QList<RelayCheck> SiteChecker::check(const QList<SiteRelay> &relays)
     QList<QString> ports;
     QList<QList<RelayCheck *>> groups;
     for (RelayCheck &result : results) {
+        if (!result.relay.designValid) {
+            result.status = RelayCheck::Status::DesignInvalid;
+            emit relayChecked(result);
+            continue;
+        }
         const QString key =
             PortLock::canonicalName(systemPortName(result.relay.port).value_or(result.relay.port));
         const qsizetype at = ports.indexOf(key);

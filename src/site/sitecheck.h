@@ -28,13 +28,14 @@ struct ItemDifference
 struct RelayCheck
 {
     enum class Status {
-        Match,        // the row's station, and every item as designed
-        Differs,      // the row's station, and `differences`
-        WrongStation, // another station answered: its values were not compared
-        NoReply,      // the port opened, and no complete reply came within the time-out
-        DataError,    // a reply came that a read would reject
-        PortUnusable, // the port would not open (`refusal` says why, where it said)
-        NotReached,   // the check was stopped before this relay
+        Match,         // the row's station, and every item as designed
+        Differs,       // the row's station, and `differences`
+        WrongStation,  // another station answered: its values were not compared
+        NoReply,       // the port opened, and no complete reply came within the time-out
+        DataError,     // a reply came that a read would reject
+        PortUnusable,  // the port would not open (`refusal` says why, where it said)
+        NotReached,    // the check was stopped before this relay
+        DesignInvalid, // its design file is missing or unfit: it was not asked
     };
     SiteRelay relay;
     Status status = Status::NotReached;
@@ -43,11 +44,13 @@ struct RelayCheck
     std::optional<QString> relayFingerprint;
     QList<ItemDifference> differences;
     QString refusal;
+    QList<QByteArray> replies; // each page's accepted reply, in page order, as far as it was read
 };
 
 // Checks a site's relays: relays on different ports at the same time, rows that share a port
 // one after another in the order given, each read as a read-all reads (every page, one request
-// at a time with the protocol's pause). Nothing but read requests is sent.
+// at a time with the protocol's pause). Nothing but read requests is sent, and nothing to a
+// relay whose design is not valid.
 class SiteChecker : public QObject
 {
     Q_OBJECT

@@ -227,6 +227,7 @@ SiteFile readSiteFile(const QString &path)
             problem(stationName, Kind::BadStation, station);
         if (relay.port.isEmpty() || !systemPortName(relay.port))
             problem(portName, Kind::BadPort, relay.port);
+        const qsizetype rowProblems = site.problems.size();
         if (relay.design.isEmpty()) {
             problem(designName, Kind::DesignMissing);
         } else {
@@ -236,7 +237,8 @@ SiteFile readSiteFile(const QString &path)
             else if (const std::optional<QString> why = designProblem(relay.designPath))
                 problem(designName, Kind::DesignInvalid, *why);
         }
-        if (site.problems.size() == before)
+        relay.designValid = site.problems.size() == rowProblems;
+        if (rowProblems == before)
             site.relays << relay;
     }
     return site;

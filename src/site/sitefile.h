@@ -27,6 +27,9 @@ struct SiteRelay
     int station = 0;    // 0..255
     QString design;     // the design .DT as written, relative to the site file
     QString designPath; // the same, resolved beside the site file
+    // False when the design file is missing or does not pass the checks a write makes: the
+    // site file then has a problem saying so, and the relay is listed only to show it.
+    bool designValid = true;
 };
 
 // What is wrong with a site file, where: nothing is sent to any relay while there is one.
@@ -54,7 +57,8 @@ struct SiteProblem
 struct SiteFile
 {
     QString path;
-    QList<SiteRelay> relays;
+    QList<SiteRelay> relays; // every row without a problem, and those whose only one is the design
+
     QList<SiteProblem> problems;
 };
 
