@@ -19,10 +19,6 @@
 
 #include <algorithm>
 
-#ifndef Q_OS_WIN
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 namespace veltra::cli {
 namespace {
@@ -100,17 +96,8 @@ QString writeDetail(const RelayWrite &w)
 
 QString engineerName(const QCommandLineParser &parser)
 {
-    if (parser.isSet(QStringLiteral("engineer")))
-        return parser.value(QStringLiteral("engineer"));
-    for (const char *variable : {"USER", "USERNAME", "LOGNAME"})
-        if (const QString user = qEnvironmentVariable(variable); !user.isEmpty())
-            return user;
-#ifndef Q_OS_WIN
-    // A service or a container may set none of them; the account is still known.
-    if (const passwd *account = getpwuid(getuid()))
-        return QString::fromLocal8Bit(account->pw_name);
-#endif
-    return {};
+    return parser.isSet(QStringLiteral("engineer")) ? parser.value(QStringLiteral("engineer"))
+                                                    : systemUserName();
 }
 
 QJsonObject checkJson(const RelayCheck &c)
@@ -145,19 +132,6 @@ struct Runner::SiteRun
     QList<SiteRelay> chosen;
     SiteLog log;
     QString engineer;
-
-    SiteLogEntry entry(const RelayCheck &check, const QString &operation) const
-    {
-        return {QDateTime::currentDateTime(),
-                engineer,
-                check.relay.tag,
-                check.relay.port,
-                check.stationRead ? messages::stationText(*check.stationRead) : QString(),
-                operation,
-                {},
-                {},
-                {}};
-    }
 };
 
 std::optional<int> Runner::openSite(const QCommandLineParser &parser, SiteRun &run)
@@ -225,10 +199,7 @@ QList<RelayCheck> Runner::checkSite(SiteRun &run)
     if (m_frameLog)
         m_frameLog->follow(checker);
     QObject::connect(&checker, &SiteChecker::relayChecked, &checker, [&](const RelayCheck &c) {
-        SiteLogEntry entry = run.entry(c, QStringLiteral("check"));
-        entry.fingerprintBefore = entry.fingerprintAfter = c.relayFingerprint.value_or(QString());
-        entry.result = siteStatusWord(c.status);
-        run.log.append(entry);
+        run.log.append(checkLogEntry(c, run.engineer));
     });
     return checker.check(run.chosen);
 }
@@ -283,22 +254,8 @@ int Runner::siteWrite(const QCommandLineParser &parser)
                              m_frameLog->follow(link, port);
                          });
     QObject::connect(&writer, &SiteWriter::relayWritten, &writer, [&](const RelayWrite &w) {
-        if (w.status == WriteStatus::LeftAlone || w.status == WriteStatus::NotReached)
-            return;
-        SiteLogEntry entry = run.entry(w.check, QStringLiteral("write"));
-        entry.fingerprintBefore = w.check.relayFingerprint.value_or(QString());
-        entry.fingerprintAfter = w.check.designFingerprint.value_or(QString());
-        const bool everyFrameLeft = w.status == WriteStatus::Verified ||
-                                    w.status == WriteStatus::NotTaken ||
-                                    w.status == WriteStatus::NotVerified;
-        entry.result = everyFrameLeft ? QStringLiteral("written") : siteWriteWord(w.status);
-        run.log.append(entry);
-        if (everyFrameLeft) {
-            entry.operation = QStringLiteral("verify");
-            entry.fingerprintAfter = w.fingerprintAfter.value_or(QString());
-            entry.result = siteWriteWord(w.status);
+        for (const SiteLogEntry &entry : writeLogEntries(w, run.engineer))
             run.log.append(entry);
-        }
     });
     QList<RelayWrite> writes;
     if (declined || stopped) {

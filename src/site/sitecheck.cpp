@@ -80,7 +80,7 @@ private:
             ask();
             return;
         }
-        if (m_row + 1 >= m_rows.size() || m_checker.m_stopping) {
+        if (m_row + 1 >= m_rows.size() || m_checker.m_stopping || m_checker.m_stoppingRelays) {
             finish();
             return;
         }
@@ -128,6 +128,7 @@ private:
         m_line->discardInput();
         m_line->write(request);
         m_deadline.start(kReplyTimeoutMs);
+        emit m_checker.pageAsked(row().relay.tag, m_page);
         emit m_checker.requestSent(row().relay.port, request);
     }
 
@@ -236,9 +237,14 @@ void SiteChecker::stop()
     m_stopping = true;
 }
 
+void SiteChecker::stopBetweenRelays()
+{
+    m_stoppingRelays = true;
+}
+
 QList<RelayCheck> SiteChecker::check(const QList<SiteRelay> &relays)
 {
-    m_stopping = false;
+    m_stopping = m_stoppingRelays = false;
     QList<RelayCheck> results;
     for (const SiteRelay &relay : relays) {
         RelayCheck result;

@@ -65,8 +65,12 @@ public:
     // No relay begins after this; each relay on a line finishes its page and ends there as
     // not reached, unless it was complete.
     void stop();
+    // No relay begins after this; each relay on a line is read to its end.
+    void stopBetweenRelays();
 
 signals:
+    // The relay `tag` is asked for page 0..8.
+    void pageAsked(const QString &tag, int page);
     void requestSent(const QString &port, const QByteArray &frame);
     void replyReceived(const QString &port, const QByteArray &collected);
     void frameNotSent(const QString &port, const QByteArray &frame);
@@ -76,7 +80,8 @@ private:
     friend class PortRound;
     LineFactory m_makeLine;
     QEventLoop *m_loop = nullptr;
-    bool m_stopping = false;
+    bool m_stopping = false;        // at the next page
+    bool m_stoppingRelays = false;  // at the next relay
 };
 
 // Where the design file's values and the replies of a relay differ, by the codes that travel

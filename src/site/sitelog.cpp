@@ -1,12 +1,18 @@
 #include "site/sitelog.h"
 
 #include "file/filenames.h"
+#include "operations/messages.h"
 #include "site/sitefile.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <memory>
+
+#ifndef Q_OS_WIN
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 namespace veltra {
 namespace {
@@ -125,6 +131,54 @@ bool SiteLog::append(const SiteLogEntry &entry)
             .toUtf8());
     m_complete = m_complete && written;
     return written;
+}
+
+SiteLogEntry checkLogEntry(const RelayCheck &check, const QString &engineer)
+{
+    const QString fingerprint = check.relayFingerprint.value_or(QString());
+    return {QDateTime::currentDateTime(),
+            engineer,
+            check.relay.tag,
+            check.relay.port,
+            check.stationRead ? messages::stationText(*check.stationRead) : QString(),
+            QStringLiteral("check"),
+            fingerprint,
+            fingerprint,
+            siteStatusWord(check.status)};
+}
+
+QList<SiteLogEntry> writeLogEntries(const RelayWrite &write, const QString &engineer)
+{
+    using Status = RelayWrite::Status;
+    if (write.status == Status::LeftAlone || write.status == Status::NotReached)
+        return {};
+    SiteLogEntry entry = checkLogEntry(write.check, engineer);
+    entry.operation = QStringLiteral("write");
+    entry.fingerprintAfter = write.check.designFingerprint.value_or(QString());
+    const bool everyFrameLeft = write.status == Status::Verified ||
+                                write.status == Status::NotTaken ||
+                                write.status == Status::NotVerified;
+    entry.result = everyFrameLeft ? QStringLiteral("written") : siteWriteWord(write.status);
+    if (!everyFrameLeft)
+        return {entry};
+    SiteLogEntry verify = entry;
+    verify.operation = QStringLiteral("verify");
+    verify.fingerprintAfter = write.fingerprintAfter.value_or(QString());
+    verify.result = siteWriteWord(write.status);
+    return {entry, verify};
+}
+
+QString systemUserName()
+{
+    for (const char *variable : {"USER", "USERNAME", "LOGNAME"})
+        if (const QString user = qEnvironmentVariable(variable); !user.isEmpty())
+            return user;
+#ifndef Q_OS_WIN
+    // A service or a container may set none of them; the account is still known.
+    if (const passwd *account = getpwuid(getuid()))
+        return QString::fromLocal8Bit(account->pw_name);
+#endif
+    return {};
 }
 
 QList<SiteLogEntry> readSiteLog(const QString &path)

@@ -46,6 +46,14 @@ private:
     bool m_complete = true;
 };
 
+// The check's line for one relay.
+SiteLogEntry checkLogEntry(const RelayCheck &check, const QString &engineer);
+// A written relay's write line, and its verify line when every frame left; nothing for a relay
+// no frame went to.
+QList<SiteLogEntry> writeLogEntries(const RelayWrite &write, const QString &engineer);
+// Who the log names when no engineer is given: the system's user name.
+QString systemUserName();
+
 // Every complete line of a site log, oldest first; lines that are no log line (a line cut by a
 // crash, an edit) are passed over.
 QList<SiteLogEntry> readSiteLog(const QString &path);
