@@ -19,7 +19,6 @@
 
 #include <algorithm>
 
-
 namespace veltra::cli {
 namespace {
 
@@ -198,9 +197,8 @@ QList<RelayCheck> Runner::checkSite(SiteRun &run)
         QObject::connect(stops, &StopRequests::requested, &checker, &SiteChecker::stop);
     if (m_frameLog)
         m_frameLog->follow(checker);
-    QObject::connect(&checker, &SiteChecker::relayChecked, &checker, [&](const RelayCheck &c) {
-        run.log.append(checkLogEntry(c, run.engineer));
-    });
+    QObject::connect(&checker, &SiteChecker::relayChecked, &checker,
+                     [&](const RelayCheck &c) { run.log.append(checkLogEntry(c, run.engineer)); });
     return checker.check(run.chosen);
 }
 

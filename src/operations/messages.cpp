@@ -102,6 +102,54 @@ QString siteWriteQuestion(const QList<RelayCheck> &relays)
                       .arg(relays.size());
 }
 
+QString siteStatusText(RelayCheck::Status status)
+{
+    using Status = RelayCheck::Status;
+    switch (status) {
+    case Status::Match:
+        return QStringLiteral("一致");
+    case Status::Differs:
+        return QStringLiteral("相違あり");
+    case Status::WrongStation:
+        return QStringLiteral("局番号違い");
+    case Status::NoReply:
+        return QStringLiteral("応答なし");
+    case Status::DataError:
+        return QStringLiteral("データ異常");
+    case Status::PortUnusable:
+        return QStringLiteral("ポート使用不可");
+    case Status::NotReached:
+        return QStringLiteral("未確認");
+    case Status::DesignInvalid:
+        return QStringLiteral("設定ファイル不良");
+    }
+    Q_UNREACHABLE();
+}
+
+QString siteWriteText(RelayWrite::Status status)
+{
+    using Status = RelayWrite::Status;
+    switch (status) {
+    case Status::Verified:
+        return QStringLiteral("書込・照合済み");
+    case Status::NotTaken:
+        return QStringLiteral("書込済み・照合不一致");
+    case Status::NotVerified:
+        return QStringLiteral("書込済み・照合できず");
+    case Status::WriteFailed:
+        return QStringLiteral("書込失敗");
+    case Status::Refused:
+        return QStringLiteral("書込中止");
+    case Status::HistoryUnsaved:
+        return QStringLiteral("履歴を保存できず未書込");
+    case Status::LeftAlone:
+        return QStringLiteral("書込不要");
+    case Status::NotReached:
+        return QStringLiteral("未書込");
+    }
+    Q_UNREACHABLE();
+}
+
 QString terminalClearQuestion(const QString &device, std::optional<int> station,
                               bool operationValues)
 {

@@ -6,6 +6,7 @@
 #include "settings/changes.h"
 #include "settings/writable.h"
 #include "site/sitecheck.h"
+#include "site/sitewrite.h"
 
 #include <QString>
 
@@ -82,6 +83,9 @@ QString terminalWriteQuestion(const QString &device, std::optional<int> station,
 // A site write's one question: each relay to be written on a line of its own (tag, port,
 // station, number of changes), then the question.
 QString siteWriteQuestion(const QList<RelayCheck> &relays);
+// How a relay of a site stands, and what a site write did to it, in a word or two.
+QString siteStatusText(RelayCheck::Status status);
+QString siteWriteText(RelayWrite::Status status);
 QString terminalClearQuestion(const QString &device, std::optional<int> station,
                               bool operationValues);
 // A load's details: the lines whose labels are not those of their place; empty when none.

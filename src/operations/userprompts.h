@@ -38,6 +38,8 @@ public:
     // (the file last loaded) when there is one.
     virtual std::optional<QString> saveEditedFileName(const QString &proposedPath) = 0;
 
+    // Open dialog for a site file (CSV); nullopt when cancelled.
+    virtual std::optional<QString> openSiteFileName() = 0;
     // Save dialog for a PDF report, proposing `proposedName` (asks before overwriting).
     virtual std::optional<QString> savePdfFileName(const QString &proposedName) = 0;
     // Save dialog for the frame log, a text file (asks before overwriting).

@@ -80,8 +80,8 @@ private:
     friend class PortRound;
     LineFactory m_makeLine;
     QEventLoop *m_loop = nullptr;
-    bool m_stopping = false;        // at the next page
-    bool m_stoppingRelays = false;  // at the next relay
+    bool m_stopping = false;       // at the next page
+    bool m_stoppingRelays = false; // at the next relay
 };
 
 // Where the design file's values and the replies of a relay differ, by the codes that travel

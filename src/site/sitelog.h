@@ -39,6 +39,7 @@ public:
     bool append(const SiteLogEntry &entry);
     bool complete() const { return m_complete; }
     QString path() const { return m_path; }
+    bool isOpen() const { return m_file.isOpen(); }
 
 private:
     AppendFile m_file;

@@ -32,6 +32,7 @@ public:
     std::optional<QString> saveFileName() override { return std::nullopt; }
     std::optional<QString> openFileName() override { return std::nullopt; }
     std::optional<QString> saveEditedFileName(const QString &) override { return std::nullopt; }
+    std::optional<QString> openSiteFileName() override { return std::nullopt; }
     std::optional<QString> savePdfFileName(const QString &) override { return std::nullopt; }
     std::optional<QString> saveLogFileName(const QString &) override { return std::nullopt; }
     void showAbout(const QString &) override {}

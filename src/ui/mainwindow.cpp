@@ -17,6 +17,7 @@
 #include "ui/reportprinting.h"
 #include "ui/servicewindow.h"
 #include "ui/settingsreport.h"
+#include "ui/sitewindow.h"
 #include "ui/windowplacement.h"
 #include "version.h"
 
@@ -370,6 +371,9 @@ void MainWindow::buildMenus()
                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)),
             &QAction::triggered, m_commands, &Commands::saveEditedSettingsFile);
     file->addSeparator();
+    connect(add(file, "ActionOpenSite", QStringLiteral("サイトを開く...")), &QAction::triggered,
+            this, &MainWindow::openSite);
+    file->addSeparator();
     connect(add(file, "ActionPrint", QStringLiteral("印刷..."), QKeySequence::Print),
             &QAction::triggered, this, &MainWindow::printReport);
     connect(add(file, "ActionPdf", QStringLiteral("PDFに保存...")), &QAction::triggered, this,
@@ -403,6 +407,23 @@ void MainWindow::buildMenus()
             &QAction::triggered, this, &MainWindow::showHelp);
     connect(add(help, "ActionAbout", QStringLiteral("バージョン情報")), &QAction::triggered, this,
             &MainWindow::showAbout);
+}
+
+void MainWindow::openSite()
+{
+    const std::optional<QString> path = m_prompts->openSiteFileName();
+    if (!path)
+        return;
+    if (!m_siteWindow)
+        m_siteWindow = new SiteWindow(*this, *m_prompts, {}, this);
+    if (m_siteWindow->busy()) {
+        m_siteWindow->raise();
+        return;
+    }
+    m_siteWindow->openSite(*path);
+    m_siteWindow->show();
+    m_siteWindow->raise();
+    m_siteWindow->activateWindow();
 }
 
 ReportInfo MainWindow::reportInfo(const QDateTime &created) const

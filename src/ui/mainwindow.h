@@ -25,6 +25,7 @@ class QTabWidget;
 namespace veltra {
 
 class ChangeMarks;
+class SiteWindow;
 class DottedTabWidget;
 class DeviceLink;
 class FrameLog;
@@ -59,6 +60,8 @@ public:
     // Monitor fields and clear controls; reachable with Ctrl+Shift+M.
     ServiceWindow &serviceWindow() { return *m_service; }
     HelpWindow *helpWindow() const { return m_help; }
+    // The site window, once a site was opened; it stays for the rest of the run.
+    SiteWindow *siteWindow() const { return m_siteWindow; }
     const FrameLog &frameLog() const { return *m_frameLog; }
     // Present values that may not be the relay's on the port now named are shown in this.
     static QColor olderTextColor();
@@ -70,6 +73,8 @@ signals:
 public slots:
     void showHelp();
     void showServiceWindow();
+    // ファイル → サイトを開く...: the site file asked for, shown in the site window.
+    void openSite();
     // ログを保存...: the frame log as a UTF-8 text file, whole or not at all.
     void saveFrameLog();
     // 通信 → リレーを探す: the present ports and the port field's text, all at once.
@@ -131,6 +136,7 @@ private:
     QPushButton *m_helpButton = nullptr;
     QPushButton *m_exitButton = nullptr;
     ServiceWindow *m_service = nullptr;
+    SiteWindow *m_siteWindow = nullptr;
     FrameLog *m_frameLog = nullptr;
     QLabel *m_status = nullptr;
     QString m_progress;        // the running command's step, "読込中 3/9"

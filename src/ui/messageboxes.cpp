@@ -154,6 +154,25 @@ std::optional<QString> MessageBoxPrompts::savePdfFileName(const QString &propose
                               QStringLiteral("pdf"), &m_lastPdfFolder, proposedName);
 }
 
+std::optional<QString> MessageBoxPrompts::openSiteFileName()
+{
+    QFileDialog dialog(m_mainWindow, QStringLiteral("サイトを開く"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(
+        {QStringLiteral("サイトファイル (*.csv)"), QStringLiteral("すべてのファイル (*)")});
+#ifdef Q_OS_WIN
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    if (!m_lastSiteFolder.isEmpty())
+        dialog.setDirectory(m_lastSiteFolder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString path = dialog.selectedFiles().constFirst();
+    m_lastSiteFolder = QFileInfo(path).absolutePath();
+    return path;
+}
+
 std::optional<QString> MessageBoxPrompts::saveLogFileName(const QString &proposedName)
 {
     return runOtherSaveDialog(QStringLiteral("ログを保存"), QStringLiteral("テキスト (*.txt)"),

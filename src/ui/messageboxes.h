@@ -30,6 +30,7 @@ public:
     std::optional<QString> saveFileName() override;
     std::optional<QString> openFileName() override;
     std::optional<QString> saveEditedFileName(const QString &proposedPath) override;
+    std::optional<QString> openSiteFileName() override;
     std::optional<QString> savePdfFileName(const QString &proposedName) override;
     std::optional<QString> saveLogFileName(const QString &proposedName) override;
     void showAbout(const QString &text) override;
@@ -47,6 +48,7 @@ private:
     QString m_lastFileName; // proposed by both dialogs for the rest of the run
     QString m_lastPdfFolder;
     QString m_lastLogFolder;
+    QString m_lastSiteFolder;
 };
 
 } // namespace veltra

@@ -39,6 +39,7 @@ public:
         proposedPaths << proposedPath;
         return takeName(saveNames);
     }
+    std::optional<QString> openSiteFileName() override { return takeName(siteNames); }
     std::optional<QString> savePdfFileName(const QString &proposedName) override
     {
         proposedPdfNames << proposedName;
@@ -64,6 +65,7 @@ public:
     QQueue<int> answers;                      // confirmation answers
     QQueue<std::optional<QString>> saveNames; // nullopt: the dialog is cancelled
     QQueue<std::optional<QString>> openNames;
+    QQueue<std::optional<QString>> siteNames;
     QQueue<std::optional<QString>> pdfNames;
     QStringList proposedPdfNames;
     QQueue<std::optional<QString>> logNames;
