@@ -5,6 +5,7 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QCommandLineParser>
 
 int main(int argc, char *argv[])
@@ -29,6 +30,11 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Initial text of the COM port field."),
                                         QStringLiteral("NAME"));
     parser.addOption(portOption);
+    const QCommandLineOption siteOption(QStringLiteral("site"),
+                                        QStringLiteral("A site file (CSV) to open in the site "
+                                                       "window."),
+                                        QStringLiteral("FILE.csv"));
+    parser.addOption(siteOption);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A settings file (.DT) to load as the values to "
                                                 "write, after a confirmation."),
@@ -51,5 +57,8 @@ int main(int argc, char *argv[])
     // A file opened from the desktop loads as through 既存設定値取得, once the window is up.
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
         window.openSettingsFileLater(files.constFirst());
+    if (parser.isSet(siteOption))
+        QTimer::singleShot(0, &window,
+                           [&] { window.openSiteFile(parser.value(siteOption)); });
     return app.exec();
 }

@@ -175,7 +175,6 @@ private:
         const auto reported = [&](int page, int item) {
             return reportedText(page, item, row().replies.value(page));
         };
-        row().designFingerprint = fingerprint(planned);
         row().relayFingerprint = fingerprint(reported);
         row().differences =
             relayDifferences(planned, [&](int page) { return row().replies.value(page); });
@@ -249,6 +248,8 @@ QList<RelayCheck> SiteChecker::check(const QList<SiteRelay> &relays)
     for (const SiteRelay &relay : relays) {
         RelayCheck result;
         result.relay = relay;
+        // Known before any reply: a relay that cannot be read still has its design's.
+        result.designFingerprint = designFingerprint(relay);
         results << result;
     }
     // Rows by the port they name, in file order within each.

@@ -5,6 +5,7 @@
 #include "file/sjis.h"
 #include "link/serialport.h"
 #include "settings/items.h"
+#include "settings/fingerprint.h"
 #include "settings/memoryfields.h"
 #include "settings/validation.h"
 
@@ -161,6 +162,14 @@ bool loadDesign(const QString &path, MemoryFields &fields)
         return false;
     fill(loaded, fields);
     return true;
+}
+
+std::optional<QString> designFingerprint(const SiteRelay &relay)
+{
+    MemoryFields design;
+    if (!relay.designValid || !loadDesign(relay.designPath, design))
+        return std::nullopt;
+    return fingerprint([&](int page, int item) { return design.setValue(page, item); });
 }
 
 SiteFile readSiteFile(const QString &path)

@@ -82,6 +82,9 @@ class MemoryFields;
 // The design file's values as set values of `fields`; false when it is no settings file.
 bool loadDesign(const QString &path, MemoryFields &fields);
 
+// The settings fingerprint of a relay's design; nothing when its design is not valid.
+std::optional<QString> designFingerprint(const SiteRelay &relay);
+
 // Reads a site file and every design file it names. The site file is never written.
 SiteFile readSiteFile(const QString &path);
 

@@ -411,16 +411,19 @@ void MainWindow::buildMenus()
 
 void MainWindow::openSite()
 {
-    const std::optional<QString> path = m_prompts->openSiteFileName();
-    if (!path)
-        return;
+    if (const std::optional<QString> path = m_prompts->openSiteFileName())
+        openSiteFile(*path);
+}
+
+void MainWindow::openSiteFile(const QString &path)
+{
     if (!m_siteWindow)
         m_siteWindow = new SiteWindow(*this, *m_prompts, {}, this);
     if (m_siteWindow->busy()) {
         m_siteWindow->raise();
         return;
     }
-    m_siteWindow->openSite(*path);
+    m_siteWindow->openSite(path);
     m_siteWindow->show();
     m_siteWindow->raise();
     m_siteWindow->activateWindow();

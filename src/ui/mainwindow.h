@@ -75,6 +75,8 @@ public slots:
     void showServiceWindow();
     // ファイル → サイトを開く...: the site file asked for, shown in the site window.
     void openSite();
+    // The same for a site file named elsewhere (the command line's --site).
+    void openSiteFile(const QString &path);
     // ログを保存...: the frame log as a UTF-8 text file, whole or not at all.
     void saveFrameLog();
     // 通信 → リレーを探す: the present ports and the port field's text, all at once.

@@ -134,6 +134,7 @@ bool SiteWindow::openSite(const QString &path)
         RelayCheck check;
         check.relay = relay;
         check.status = relay.designValid ? Status::NotReached : Status::DesignInvalid;
+        check.designFingerprint = designFingerprint(relay);
         m_results << check;
     }
     setWindowTitle(QStringLiteral("サイト - %1").arg(QFileInfo(path).fileName()));
