@@ -225,7 +225,7 @@ QList<RelayCheck> Runner::checkSite(SiteRun &run)
     if (m_frameLog)
         m_frameLog->follow(checker);
     QObject::connect(&checker, &SiteChecker::relayChecked, &checker, [&](const RelayCheck &c) {
-        SiteLogEntry entry = run.entry(c, QStringLiteral("check"));
+        SiteLogEntry entry = run.entry(c, QString::fromUtf16(siteoperation::kCheck));
         entry.fingerprintBefore = entry.fingerprintAfter = c.relayFingerprint.value_or(QString());
         entry.result = siteStatusWord(c.status);
         run.log.append(entry);
@@ -285,16 +285,17 @@ int Runner::siteWrite(const QCommandLineParser &parser)
     QObject::connect(&writer, &SiteWriter::relayWritten, &writer, [&](const RelayWrite &w) {
         if (w.status == WriteStatus::LeftAlone || w.status == WriteStatus::NotReached)
             return;
-        SiteLogEntry entry = run.entry(w.check, QStringLiteral("write"));
+        SiteLogEntry entry = run.entry(w.check, QString::fromUtf16(siteoperation::kWrite));
         entry.fingerprintBefore = w.check.relayFingerprint.value_or(QString());
         entry.fingerprintAfter = w.check.designFingerprint.value_or(QString());
         const bool everyFrameLeft = w.status == WriteStatus::Verified ||
                                     w.status == WriteStatus::NotTaken ||
                                     w.status == WriteStatus::NotVerified;
-        entry.result = everyFrameLeft ? QStringLiteral("written") : siteWriteWord(w.status);
+        entry.result =
+            everyFrameLeft ? QString::fromUtf16(siteoperation::kWritten) : siteWriteWord(w.status);
         run.log.append(entry);
         if (everyFrameLeft) {
-            entry.operation = QStringLiteral("verify");
+            entry.operation = QString::fromUtf16(siteoperation::kVerify);
             entry.fingerprintAfter = w.fingerprintAfter.value_or(QString());
             entry.result = siteWriteWord(w.status);
             run.log.append(entry);
