@@ -2,6 +2,7 @@
 #include "expectedtexts.h"
 #include "faultyline.h"
 #include "operations/commands.h"
+#include "pdftext.h"
 #include "settings/changes.h"
 #include "ui/changemarks.h"
 #include "ui/settingsreport.h"
@@ -23,7 +24,7 @@ using namespace veltra;
 using namespace veltra::test;
 
 // The settings report, printed to PDF through the real window and read back with poppler's
-// pdftotext, as a reader of the paper would see it.
+// pdftotext (pdftext.h), as a reader of the paper would see it.
 namespace {
 
 QAction *action(MainWindow &w, const char *name)
@@ -32,36 +33,6 @@ QAction *action(MainWindow &w, const char *name)
     if (!found)
         qFatal("no action %s", name);
     return found;
-}
-
-// Qt's PDF writer names each glyph by the first code point the font maps to it, so an
-// ideograph that a CJK font shares with a Kangxi radical (日, 自, 方 ...) comes out of the
-// text layer as the radical (⽇, ⾃, ⽅). The page looks right; compatibility normalisation
-// makes the two comparable; so does naming the glyphs that normalisation leaves apart alike
-// (～ comes out as the wave dash 〜, ・ as the hyphenation point ‧).
-QString comparable(const QString &text)
-{
-    return text.normalized(QString::NormalizationForm_KC)
-        .replace(u'\u301C', u'~')
-        .replace(u'\u2027', u'\u30FB');
-}
-
-// The text of a PDF, laid out as on the page; one string per line.
-QStringList pdfLines(const QString &path)
-{
-    QProcess process;
-    process.start(QStringLiteral("pdftotext"),
-                  {QStringLiteral("-layout"), QStringLiteral("-enc"), QStringLiteral("UTF-8"), path,
-                   QStringLiteral("-")});
-    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-        qWarning("pdftotext: %s %s", qPrintable(process.errorString()),
-                 process.readAllStandardError().constData());
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
-    for (QString &line : lines)
-        line = comparable(line).trimmed();
-    return lines;
 }
 
 // The lines under a page's heading, up to the next page's heading.
@@ -77,16 +48,6 @@ QStringList section(const QStringList &lines, int page)
     if (end < 0)
         end = lines.size();
     return lines.mid(start + 1, end - start - 1);
-}
-
-int pdfPageCount(const QString &path)
-{
-    QProcess process;
-    process.start(QStringLiteral("pdfinfo"), {path});
-    process.waitForFinished(30000);
-    static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)"),
-                                          QRegularExpression::MultilineOption);
-    return pages.match(QString::fromUtf8(process.readAllStandardOutput())).captured(1).toInt();
 }
 
 // The line that holds all of `parts`, in this order, or an empty string.

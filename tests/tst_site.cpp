@@ -1,9 +1,12 @@
-// veltra-cli site check and site write against simulated relays, each on a pseudo-terminal of
-// its own: every state a relay can be in, rows that share a port, the history and the site log.
+// veltra-cli site check, site write and site report against simulated relays, each on a
+// pseudo-terminal of its own: every state a relay can be in, rows that share a port, the history,
+// the site log and the record.
 
 #include "clirun.h"
 #include "knownfile.h"
+#include "pdftext.h"
 #include "relaysim.h"
+#include "site/sitelog.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +36,7 @@ private slots:
     void writeOnlyWhereItDiffers();
     void stopFinishesTheRelayBeingWritten();
     void fileFaultsAreReported();
+    void reportRecordsEachRelay();
 };
 
 namespace {
@@ -336,6 +341,100 @@ void TestSite::fileFaultsAreReported()
     QCOMPARE(cli.exitCode(), 1); // it differs: that verdict stands, the log's failure is said
     QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(logPath));
     QCOMPARE(readAll(logPath), logBefore);
+}
+
+void TestSite::reportRecordsEachRelay()
+{
+    QTemporaryDir dir;
+    putDesigns(dir);
+    const QString known = dir.filePath(QStringLiteral("known.DT"));
+    RelaySim same, differs, silent;
+    for (RelaySim *sim : {&same, &differs})
+        QVERIFY(sim->start({QStringLiteral("--settings"), known}));
+    QVERIFY(silent.start({QStringLiteral("--fault"), QStringLiteral("no-reply")}));
+    const QString sitePath = dir.filePath(QStringLiteral("plant.csv"));
+    QVERIFY(put(sitePath, QStringLiteral("名称,場所,ポート,局番号,設定ファイル\n"
+                                         "P1-01,第1電気室,%1,128,known.DT\n"
+                                         "P1-02,第1電気室,%2,128,other.DT\n"
+                                         "P2-01,第2電気室,%3,128,known.DT\n")
+                              .arg(same.portPath(), differs.portPath(), silent.portPath())
+                              .toUtf8()));
+    // An earlier write of P1-02, as site write logs it.
+    const QString logPath = veltra::siteLogPath(sitePath);
+    {
+        veltra::SiteLog log;
+        QCOMPARE(log.open(logPath), veltra::FileProblem::None);
+        veltra::SiteLogEntry entry{
+            QDateTime::fromString(QStringLiteral("2026-04-01T09:30:15+09:00"), Qt::ISODate),
+            QStringLiteral("佐藤"),
+            QStringLiteral("P1-02"),
+            differs.portPath(),
+            QStringLiteral("128"),
+            QString::fromUtf16(veltra::siteoperation::kWrite),
+            {},
+            {},
+            QString::fromUtf16(veltra::siteoperation::kWritten)};
+        QVERIFY(log.append(entry));
+        entry.operation = QString::fromUtf16(veltra::siteoperation::kVerify);
+        entry.result = veltra::siteWriteWord(veltra::RelayWrite::Status::Verified);
+        QVERIFY(log.append(entry));
+    }
+
+    // As over ssh: no display, and no platform named.
+    for (const char *variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        qunsetenv(variable);
+    const QString record = dir.filePath(QStringLiteral("rec.pdf"));
+    const QStringList report{
+        QStringLiteral("site"),       QStringLiteral("report"), sitePath,
+        QStringLiteral("--engineer"), QStringLiteral("山田"),   QStringLiteral("-o")};
+    const Result result = runCli(report + QStringList{record});
+    QCOMPARE(result.code, 12); // the silent relay decides, as for site check
+    QVERIFY2(result.out.startsWith(QStringLiteral("P1-01\tmatch\t")), qPrintable(result.err));
+    QCOMPARE(readAll(logPath).count(",check,"), 3);
+
+    QCOMPARE(pdfPageCount(record), 2); // the summary, then the three relays
+    const QString text = pdfLines(record).join(u'\n');
+    for (const QString &expected :
+         {QStringLiteral("P1-01\\s+第1電気室\\s+\\S+\\s+128 / 128\\s+○ 一致"),
+          QStringLiteral("P1-02\\s+第1電気室\\s+\\S+\\s+128 / 128\\s+△ 相違あり"),
+          QStringLiteral("P2-01\\s+第2電気室\\s+\\S+\\s+128 / \\S+\\s+× 応答なし"),
+          QStringLiteral("回路1\\s+絶縁監視動作感度設定\\s+50\\(mA\\)\\s+30\\(mA\\)"),
+          QStringLiteral("最後の書込\\s+2026-04-01 09:30:15\\s+佐藤\\s+書込済み"),
+          QStringLiteral("最後の照合\\s+2026-04-01 09:30:15\\s+佐藤\\s+書込・照合済み"),
+          QStringLiteral("氏名: 山田"), QStringLiteral("2 / 2")})
+        QVERIFY2(text.contains(QRegularExpression(comparable(expected))), qPrintable(expected));
+    QCOMPARE(text.count(QRegularExpression(QStringLiteral("最後の書込\\s+なし"))), 2);
+
+    // A read-only record, a folder and the site file are refused before anything is sent.
+    const QString kept = dir.filePath(QStringLiteral("kept.pdf"));
+    QVERIFY(put(kept, "an older record"));
+    QVERIFY(QFile::setPermissions(kept, QFileDevice::ReadOwner));
+    for (const QString &target : {kept, dir.path(), sitePath}) {
+        const QByteArray before = readAll(target);
+        const qsizetype asked = same.frames().size();
+        const Result refused = runCli(report + QStringList{target});
+        QCOMPARE(refused.code, 7);
+        QVERIFY2(refused.err.contains(target), qPrintable(refused.err));
+        QCOMPARE(readAll(target), before);
+        QCOMPARE(same.frames().size(), asked);
+    }
+    // A medium that fills up as the record is saved, after the check: the earlier record stays
+    // whole, and the exit says so whatever the check found.
+    const QByteArray earlier = readAll(record);
+    QProcess cli;
+    cli.setChildProcessModifier([] {
+        ::setsid();
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16384, 16384}; // the site log stays below it
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    cli.start(QStringLiteral(VELTRA_CLI), report + QStringList{record});
+    const Result full = finished(cli);
+    QCOMPARE(full.code, 7);
+    QVERIFY2(full.out.startsWith(QStringLiteral("P1-01\tmatch\t")), qPrintable(full.err));
+    QVERIFY2(full.err.contains(QStringLiteral("PDFを保存できませんでした。")),
+             qPrintable(full.err));
+    QCOMPARE(readAll(record), earlier);
 }
 
 QTEST_GUILESS_MAIN(TestSite)

@@ -123,7 +123,7 @@ void TestSiteWindow::checkWriteAndHandOver()
     QCOMPARE(writeFrames(differs), 9);
     QCOMPARE(writeFrames(same), 0);
     QCOMPARE(column(table, SiteWindow::StateColumn)[2], QStringLiteral("書込・照合済み"));
-    QVERIFY(column(table, SiteWindow::LastWriteColumn)[2].contains(QStringLiteral("written")));
+    QVERIFY(column(table, SiteWindow::LastWriteColumn)[2].contains(QStringLiteral("書込済み")));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("plant.history")))
                  .entryList({QStringLiteral("B_*.DT")}, QDir::Files)
                  .size(),

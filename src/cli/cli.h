@@ -71,5 +71,8 @@ QJsonObject portJson(const PresentPort &port);
 
 // Runs one command line (without the program's name); returns the exit code.
 int run(const QStringList &arguments, const Console &console);
+// Whether the command it names paints pages: only such a one needs a QGuiApplication, and with
+// it a platform; every other runs on a QCoreApplication, with no display at all.
+bool paints(const QStringList &arguments);
 
 } // namespace veltra::cli

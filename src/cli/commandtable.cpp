@@ -206,6 +206,23 @@ const QList<CommandRow> &commandTable()
          "no other. The site log gets a check line per relay and a write and a verify line per\n"
          "relay written.\n",
          kSiteNotes},
+        {"site report", "site report SITE.csv -o RECORD.pdf [--tag T]... [--engineer NAME] "
+                        "[--log FILE]",
+         {{"o", "-o RECORD.pdf", "where the record goes (required)"},
+          kTagOption,
+          kEngineerOption,
+          kLogOption},
+         false, 1, 1, 1, &Runner::siteReport,
+         "Checks the relays as site check does, a check line per relay in the site log, prints\n"
+         "site check's line per relay, and saves the site's commissioning record as RECORD.pdf\n"
+         "(A4, Japanese): a first page with one row per relay (tag, place, port, station\n"
+         "expected and read, status) and boxes for the engineer's and the customer's\n"
+         "signatures; then each relay with its design file, both fingerprints, every item that\n"
+         "differs, and its last write and verify as the site log had them. Nothing but read\n"
+         "requests is sent. RECORD.pdf is replaced only by a finished record, never when it is\n"
+         "read-only or one of the site's files; when it cannot be written the exit status is 7,\n"
+         "whatever the check found.\n",
+         kSiteNotes, true},
     };
     // clang-format on
     return table;
@@ -217,6 +234,14 @@ const CommandRow *findCommand(const QString &name)
         if (name == QLatin1String(row.name))
             return &row;
     return nullptr;
+}
+
+const CommandRow *namedCommand(const QStringList &arguments)
+{
+    if (arguments.size() > 1)
+        if (const CommandRow *row = findCommand(arguments[0] + u' ' + arguments[1]))
+            return row;
+    return arguments.isEmpty() ? nullptr : findCommand(arguments.constFirst());
 }
 
 QString commandHelp(const CommandRow &row)

@@ -29,12 +29,15 @@ struct CommandRow
     int maxArguments;  // -1: no limit
     int settingsFiles; // how many of the first arguments name files it reads (settings, site)
     Handler handler;
-    const char *about; // what the command does, above its options
-    const char *notes; // below its options; may be empty
+    const char *about;   // what the command does, above its options
+    const char *notes;   // below its options; may be empty
+    bool paints = false; // renders pages: needs Gui's fonts, which QCoreApplication has not
 };
 
 const QList<CommandRow> &commandTable();
 const CommandRow *findCommand(const QString &name);
+// The command a command line names, by its first word or its first two (site check).
+const CommandRow *namedCommand(const QStringList &arguments);
 // The value an option takes ("P", "N", "FILE.DT"), or nullptr for a switch.
 const char *optionValueName(const char *option);
 

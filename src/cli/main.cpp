@@ -3,10 +3,13 @@
 #include "programstart.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -222,6 +225,17 @@ void catchStops(veltra::cli::StopRequests &stops)
 }
 #endif
 
+QtMessageHandler g_handler = nullptr;
+
+// Gui's start-up remarks on what only a desktop session has (XDG_RUNTIME_DIR under su or a
+// service): nothing a record needs, and it would stand before the command's own words. What
+// names a category of its own, and every error, still goes out.
+void quietStart(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg || qstrcmp(context.category, "default") != 0)
+        g_handler(type, context, text);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -231,7 +245,24 @@ int main(int argc, char *argv[])
     const veltra::RunningMark running;
     static const ConsoleOutputCodePage codePage;
 #endif
-    QCoreApplication app(argc, argv);
+    // The command's words are ASCII in every code page: enough to tell before any application
+    // exists whether it needs Gui's fonts.
+    QStringList words;
+    for (int i = 1; i < std::min(argc, 3); ++i)
+        words << QString::fromLocal8Bit(argv[i]);
+    std::unique_ptr<QCoreApplication> app;
+    if (veltra::cli::paints(words)) {
+#ifndef Q_OS_WIN
+        // It shows nothing: no display needed, over ssh or in a service too.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+        g_handler = qInstallMessageHandler(quietStart);
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(g_handler);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("veltra-cli"));
 
     veltra::cli::StopRequests stops;

@@ -277,7 +277,8 @@ int Runner::run(const QStringList &arguments)
     m_arguments = arguments;
     QStringList words = arguments;
     // A command of two words (site check) reaches the parser as one.
-    if (words.size() > 1 && findCommand(words[0] + u' ' + words[1]))
+    if (const CommandRow *named = namedCommand(words);
+        named && QLatin1String(named->name).contains(u' '))
         words[0] += u' ' + words.takeAt(1);
     const QString name = words.constFirst();
     if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
@@ -339,8 +340,9 @@ std::optional<int> Runner::openOutputs(const CommandRow &command, const QCommand
     const QString logPath = takes("log") ? parser.value(QStringLiteral("log")) : QString();
     const QString target = takes("o") ? parser.value(QStringLiteral("o")) : QString();
     QStringList inputs = parser.positionalArguments().mid(1, command.settingsFiles);
+    const bool site = QLatin1String(command.name).startsWith(QLatin1String("site "));
     // A site command also appends to the site log: the frame log is never that file either.
-    if (QLatin1String(command.name).startsWith(QLatin1String("site ")) && !inputs.isEmpty())
+    if (site && !inputs.isEmpty())
         inputs << siteLogPath(inputs.constFirst());
     const auto refuse = [this](const QString &japanese, FileProblem problem, const QString &file) {
         return fail(kFileError, japanese,
@@ -352,9 +354,15 @@ std::optional<int> Runner::openOutputs(const CommandRow &command, const QCommand
         for (const QString &file : target.isEmpty() ? inputs : inputs + QStringList{target})
             if (sameFile(logPath, file))
                 return refuse(messages::logSaveFailed(), FileProblem::SameAsInput, logPath);
+    // A site's record never replaces the site file or its log (nor a design: siteReport).
+    const QString targetFailed = site ? messages::pdfSaveFailed() : messages::saveFailed();
+    if (site && !target.isEmpty())
+        for (const QString &file : inputs)
+            if (sameFile(target, file))
+                return refuse(targetFailed, FileProblem::SameAsInput, target);
     if (!target.isEmpty())
         if (const FileProblem problem = checkSaveTarget(target); problem != FileProblem::None)
-            return refuse(messages::saveFailed(), problem, target);
+            return refuse(targetFailed, problem, target);
     if (logPath.isEmpty())
         return std::nullopt;
     if (const FileProblem problem = m_logFile.open(logPath); problem != FileProblem::None)
@@ -393,6 +401,12 @@ int Runner::runCommand(const CommandRow &command, const QCommandLineParser &pars
 int run(const QStringList &arguments, const Console &console)
 {
     return Runner(console).run(arguments);
+}
+
+bool paints(const QStringList &arguments)
+{
+    const CommandRow *command = namedCommand(arguments);
+    return command && command->paints;
 }
 
 } // namespace veltra::cli

@@ -82,6 +82,7 @@ public:
     int find(const QCommandLineParser &parser);
     int siteCheck(const QCommandLineParser &parser);
     int siteWrite(const QCommandLineParser &parser);
+    int siteReport(const QCommandLineParser &parser);
 
 private:
     // The command itself, once its arguments are known to be right, and its files are ones it

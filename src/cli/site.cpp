@@ -1,12 +1,14 @@
-// veltra-cli site check and site write: every relay of a plant against its design file, at once
-// where the ports allow, written only where it differs, with an append-only site log beside the
-// site file.
+// veltra-cli site check, site write and site report: every relay of a plant against its design
+// file, at once where the ports allow, written only where it differs, with an append-only site
+// log beside the site file, and the commissioning record made from what was read.
 
 #include "cli/outcomes.h"
 #include "cli/runner.h"
+#include "file/filenames.h"
 #include "site/sitecheck.h"
 #include "site/sitefile.h"
 #include "site/sitelog.h"
+#include "site/siterecord.h"
 #include "site/sitewrite.h"
 
 #include <QDateTime>
@@ -307,6 +309,38 @@ int Runner::siteWrite(const QCommandLineParser &parser)
                          : QStringLiteral("not confirmed; nothing was written\n"));
     }
     return siteLogFailure(run, verdict.exitCode());
+}
+
+int Runner::siteReport(const QCommandLineParser &parser)
+{
+    const QString target = parser.value(QStringLiteral("o"));
+    if (target.isEmpty())
+        return usage(QStringLiteral("site report needs -o RECORD.pdf"));
+    SiteRun run;
+    if (const std::optional<int> refused = openSite(parser, run))
+        return *refused;
+    for (const SiteRelay &relay : run.site.relays)
+        if (sameFile(target, relay.designPath))
+            return fail(kFileError, messages::pdfSaveFailed(),
+                        fileProblemNote(FileProblem::SameAsInput, target) +
+                            QStringLiteral("; nothing was sent"));
+
+    SiteRecord record;
+    record.sitePath = run.site.path;
+    record.engineer = run.engineer;
+    // Read before the check appends to it: the record's own lines are no earlier work.
+    record.log = readSiteLog(run.log.path());
+    record.checks = checkSite(run);
+    record.created = QDateTime::currentDateTime();
+    printChecks(record.checks, false);
+    SiteVerdict verdict;
+    for (const RelayCheck &c : record.checks)
+        verdict.add(c);
+    int code = verdict.exitCode();
+    // The record is what was asked for: without it the check's verdict is not the answer.
+    if (const FileProblem problem = saveSiteRecordPdf(record, target); problem != FileProblem::None)
+        code = fail(kFileError, messages::pdfSaveFailed(), fileProblemNote(problem, target));
+    return siteLogFailure(run, code);
 }
 
 } // namespace veltra::cli

@@ -4,6 +4,7 @@
 
 #include "link/devicelink.h"
 #include "settings/items.h"
+#include "site/sitelog.h"
 
 #include <QStringList>
 
@@ -126,6 +127,56 @@ QString siteStatusText(RelayCheck::Status status)
     Q_UNREACHABLE();
 }
 
+QString siteStatusMark(RelayCheck::Status status)
+{
+    using Status = RelayCheck::Status;
+    switch (status) {
+    case Status::Match:
+        return QStringLiteral("○");
+    case Status::Differs:
+        return QStringLiteral("△");
+    case Status::WrongStation:
+        return QStringLiteral("◇");
+    case Status::NoReply:
+    case Status::DataError:
+    case Status::PortUnusable:
+        return QStringLiteral("×");
+    case Status::NotReached:
+        return QStringLiteral("－");
+    case Status::DesignInvalid:
+        return QStringLiteral("！");
+    }
+    Q_UNREACHABLE();
+}
+
+QString siteCheckDetail(const RelayCheck &check)
+{
+    using Status = RelayCheck::Status;
+    switch (check.status) {
+    case Status::Match:
+        return QStringLiteral("全項目が設定ファイルのとおりです。");
+    case Status::Differs:
+        return QStringLiteral("%1 項目が設定ファイルと異なります。").arg(check.differences.size());
+    case Status::WrongStation:
+        return QStringLiteral("局番号 %1 のVELTRAが応答しました。設定値は比較していません。")
+            .arg(check.stationRead ? stationText(*check.stationRead) : QStringLiteral("—"));
+    case Status::NoReply:
+        return QStringLiteral("時間内に応答がありませんでした。");
+    case Status::DataError:
+        return QStringLiteral("読込で受け付けられない応答がありました。");
+    case Status::PortUnusable:
+        return check.refusal.isEmpty()
+                   ? QStringLiteral("ポートを開けませんでした。")
+                   : QStringLiteral("ポートを開けませんでした: %1").arg(check.refusal);
+    case Status::NotReached:
+        return QStringLiteral("確認の前に中断されました。");
+    case Status::DesignInvalid:
+        return QStringLiteral("設定ファイルがないか、書き込めない値があります。"
+                              "VELTRAには何も送信していません。");
+    }
+    Q_UNREACHABLE();
+}
+
 QString siteWriteText(RelayWrite::Status status)
 {
     using Status = RelayWrite::Status;
@@ -148,6 +199,29 @@ QString siteWriteText(RelayWrite::Status status)
         return QStringLiteral("未書込");
     }
     Q_UNREACHABLE();
+}
+
+QString siteLogResult(const SiteLogEntry &entry)
+{
+    using Check = RelayCheck::Status;
+    using Write = RelayWrite::Status;
+    const QString &word = entry.result;
+    if (entry.operation == QStringView(siteoperation::kCheck)) {
+        for (const Check status :
+             {Check::Match, Check::Differs, Check::WrongStation, Check::NoReply, Check::DataError,
+              Check::PortUnusable, Check::NotReached, Check::DesignInvalid})
+            if (word == siteStatusWord(status))
+                return siteStatusText(status);
+        return word;
+    }
+    if (word == QStringView(siteoperation::kWritten))
+        return QStringLiteral("書込済み");
+    for (const Write status :
+         {Write::Verified, Write::NotTaken, Write::NotVerified, Write::WriteFailed, Write::Refused,
+          Write::HistoryUnsaved, Write::LeftAlone, Write::NotReached})
+        if (word == siteWriteWord(status))
+            return siteWriteText(status);
+    return word;
 }
 
 QString terminalClearQuestion(const QString &device, std::optional<int> station,

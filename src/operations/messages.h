@@ -53,6 +53,10 @@ struct OutcomeMeaning
 
 } // namespace veltra
 
+namespace veltra {
+struct SiteLogEntry;
+} // namespace veltra
+
 namespace veltra::messages {
 
 // The one table of outcomes: a switch over every kind with no default, so that a kind added
@@ -83,11 +87,19 @@ QString terminalWriteQuestion(const QString &device, std::optional<int> station,
 // A site write's one question: each relay to be written on a line of its own (tag, port,
 // station, number of changes), then the question.
 QString siteWriteQuestion(const QList<RelayCheck> &relays);
-// How a relay of a site stands, and what a site write did to it, in a word or two.
-QString siteStatusText(RelayCheck::Status status);
-QString siteWriteText(RelayWrite::Status status);
 QString terminalClearQuestion(const QString &device, std::optional<int> station,
                               bool operationValues);
+// A site relay's status in a word, and a mark of its kind that still tells it on paper in black
+// and white: ○ match, △ differs, ◇ another station, × not read, － not reached, ！ design.
+QString siteStatusText(RelayCheck::Status status);
+QString siteStatusMark(RelayCheck::Status status);
+// What the status means for that relay, in a sentence: how many items differ, which station
+// answered, why its port would not open.
+QString siteCheckDetail(const RelayCheck &check);
+// What a site write did to a relay.
+QString siteWriteText(RelayWrite::Status status);
+// A site log line's result in Japanese; a word this version does not know, as it stands.
+QString siteLogResult(const SiteLogEntry &entry);
 // A load's details: the lines whose labels are not those of their place; empty when none.
 QString misplacedLabels(const QList<int> &pages, const QStringList &lines);
 // "014"

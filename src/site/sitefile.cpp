@@ -4,8 +4,8 @@
 #include "file/settingsfile.h"
 #include "file/sjis.h"
 #include "link/serialport.h"
-#include "settings/items.h"
 #include "settings/fingerprint.h"
+#include "settings/items.h"
 #include "settings/memoryfields.h"
 #include "settings/validation.h"
 

@@ -141,7 +141,7 @@ SiteLogEntry checkLogEntry(const RelayCheck &check, const QString &engineer)
             check.relay.tag,
             check.relay.port,
             check.stationRead ? messages::stationText(*check.stationRead) : QString(),
-            QStringLiteral("check"),
+            QString::fromUtf16(siteoperation::kCheck),
             fingerprint,
             fingerprint,
             siteStatusWord(check.status)};
@@ -153,16 +153,17 @@ QList<SiteLogEntry> writeLogEntries(const RelayWrite &write, const QString &engi
     if (write.status == Status::LeftAlone || write.status == Status::NotReached)
         return {};
     SiteLogEntry entry = checkLogEntry(write.check, engineer);
-    entry.operation = QStringLiteral("write");
+    entry.operation = QString::fromUtf16(siteoperation::kWrite);
     entry.fingerprintAfter = write.check.designFingerprint.value_or(QString());
     const bool everyFrameLeft = write.status == Status::Verified ||
                                 write.status == Status::NotTaken ||
                                 write.status == Status::NotVerified;
-    entry.result = everyFrameLeft ? QStringLiteral("written") : siteWriteWord(write.status);
+    entry.result =
+        everyFrameLeft ? QString::fromUtf16(siteoperation::kWritten) : siteWriteWord(write.status);
     if (!everyFrameLeft)
         return {entry};
     SiteLogEntry verify = entry;
-    verify.operation = QStringLiteral("verify");
+    verify.operation = QString::fromUtf16(siteoperation::kVerify);
     verify.fingerprintAfter = write.fingerprintAfter.value_or(QString());
     verify.result = siteWriteWord(write.status);
     return {entry, verify};

@@ -14,6 +14,15 @@ QString siteLogPath(const QString &sitePath);
 // Where the values a site write replaced are kept: plant.csv's in the folder plant.history.
 QString siteHistoryFolder(const QString &sitePath);
 
+// The operations a site log's lines record, and the result of a write line whose every frame
+// left: the verify line after it says how the relay took them.
+namespace siteoperation {
+inline constexpr char16_t kCheck[] = u"check";
+inline constexpr char16_t kWrite[] = u"write";
+inline constexpr char16_t kVerify[] = u"verify";
+inline constexpr char16_t kWritten[] = u"written";
+} // namespace siteoperation
+
 // One line of a site log: one relay, one operation.
 struct SiteLogEntry
 {

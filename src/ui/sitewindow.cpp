@@ -192,15 +192,17 @@ void SiteWindow::showState(int row, const QString &text, Status colourOf)
 
 void SiteWindow::showLastWrite(int row)
 {
-    const SiteLogEntry *write = lastEntry(m_log, m_results[row].relay.tag, QStringLiteral("write"));
+    const SiteLogEntry *write =
+        lastEntry(m_log, m_results[row].relay.tag, QString::fromUtf16(siteoperation::kWrite));
     const SiteLogEntry *verify =
-        lastEntry(m_log, m_results[row].relay.tag, QStringLiteral("verify"));
+        lastEntry(m_log, m_results[row].relay.tag, QString::fromUtf16(siteoperation::kVerify));
     QString text = QStringLiteral("-");
     if (write) {
-        text = QStringLiteral("%1  %2").arg(
-            write->time.toString(QStringLiteral("yyyy-MM-dd HH:mm")), write->result);
+        text =
+            QStringLiteral("%1  %2").arg(write->time.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                                         messages::siteLogResult(*write));
         if (verify && verify->time >= write->time)
-            text += QStringLiteral(" / ") + verify->result;
+            text += QStringLiteral(" / ") + messages::siteLogResult(*verify);
     }
     m_table->setItem(row, LastWriteColumn, cell(text));
 }
