@@ -20,7 +20,6 @@ using namespace veltra::bench;
 
 namespace {
 
-constexpr double kCharMs = 10.0 * 1000.0 / 9600.0;
 constexpr double kTargetMs = 3500.0; // what the operator is promised
 
 bool failed(const char *what)

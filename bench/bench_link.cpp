@@ -19,8 +19,6 @@ using namespace veltra::bench;
 
 namespace {
 
-// 9600 baud, 7 data bits, even parity, 1 stop bit: 10 bits a character.
-constexpr double kCharMs = 10.0 * 1000.0 / 9600.0;
 constexpr double kTargetRatio = 1.05;
 constexpr double kTargetNetworkRatio = 1.03;
 constexpr double kTargetCpuPercent = 2.0;
@@ -108,7 +106,8 @@ bool readAllRuns(Bench &bench, int runs, int delayMs, ReadAllRuns &out)
         out.wall.push_back(t.wallMs);
         out.cpu.push_back(100.0 * t.cpuMs / t.wallMs);
         // From one request's arrival to the next: its reply, the pause and the tool's own time.
-        const double lineMs = (out.requestChars + out.replyChars) * kCharMs + delayMs + kPacingMs;
+        const double lineMs =
+            transactionFloorMs(out.requestChars, out.replyChars, delayMs, kPacingMs);
         for (qsizetype i = 1; i < frames.size(); ++i)
             out.gapOverhead.push_back(frames[i].value("t_ms").toDouble() -
                                       frames[i - 1].value("t_ms").toDouble() - lineMs);
@@ -146,7 +145,7 @@ bool networkBenchmarks(int runs)
         if (!readAllRuns(bench, runs, 0, read))
             return false;
         const double floor =
-            kPageCount * ((read.requestChars + read.replyChars) * kCharMs + kPacingMs);
+            readAllFloorMs(kPageCount, read.requestChars, read.replyChars, 0, kPacingMs);
         row(names[kind],
             format("%.1f ms median, %.1f ms max", median(read.wall), maximum(read.wall)),
             format("floor %.1f ms; target ≤ %.2f", floor, kTargetNetworkRatio),
@@ -180,8 +179,9 @@ bool linkBenchmarks(int runs, int delayMs)
     const std::vector<double> &readWall = read.wall, &readCpu = read.cpu,
                               &gapOverhead = read.gapOverhead;
     const int requestChars = read.requestChars, replyChars = read.replyChars;
-    const double transactionMs = (requestChars + replyChars) * kCharMs + delayMs + kPacingMs;
-    const double readFloor = kPageCount * transactionMs;
+    const double transactionMs = transactionFloorMs(requestChars, replyChars, delayMs, kPacingMs);
+    const double readFloor =
+        readAllFloorMs(kPageCount, requestChars, replyChars, delayMs, kPacingMs);
     const double readRatioMedian = median(readWall) / readFloor;
     const double readRatioMax = maximum(readWall) / readFloor;
 

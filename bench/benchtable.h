@@ -11,6 +11,25 @@
 
 namespace veltra::bench {
 
+// 9600 baud, 7 data bits, even parity, 1 stop bit: 10 bits a character.
+inline constexpr double kCharMs = 10.0 * 1000.0 / 9600.0;
+
+// One request answered, at the least: both frames on the wire, the relay's turnaround and the
+// pause before the next request.
+inline double transactionFloorMs(int requestChars, int replyChars, double turnaroundMs,
+                                 double pauseMs)
+{
+    return (requestChars + replyChars) * kCharMs + turnaroundMs + pauseMs;
+}
+
+// One read-all, at the least: every page one such transaction. The page count and the pause are
+// the caller's, so that this header needs none of the tool's own.
+inline double readAllFloorMs(int pages, int requestChars, int replyChars, double turnaroundMs,
+                             double pauseMs)
+{
+    return pages * transactionFloorMs(requestChars, replyChars, turnaroundMs, pauseMs);
+}
+
 inline double median(std::vector<double> values)
 {
     if (values.empty())
