@@ -133,6 +133,15 @@ void TestSiteWindow::checkWriteAndHandOver()
     QCOMPARE(lastEntry(log, QStringLiteral("B"), QStringLiteral("verify"))->result,
              QStringLiteral("verified"));
 
+    // The record: every relay read again, and a PDF where the dialog said.
+    const QString pdf = dir.filePath(QStringLiteral("record.pdf"));
+    prompts.pdfNames.enqueue(pdf);
+    const qsizetype framesBefore = same.frames().size();
+    site->findChild<QPushButton *>(QStringLiteral("RecordButton"))->click();
+    QVERIFY(same.frames().size() > framesBefore);
+    QVERIFY(QFile(pdf).size() > 1000);
+    QVERIFY(prompts.proposedPdfNames.constLast().startsWith(QStringLiteral("plant_記録_")));
+
     // A double-click hands B to the main window: its port, its design as the values to write,
     // its station as the one a write must find.
     prompts.answers.enqueue(kAnswerYes); // the load's confirmation

@@ -5,6 +5,7 @@
 #include "operations/userprompts.h"
 #include "settings/fingerprint.h"
 #include "settings/items.h"
+#include "site/siterecord.h"
 #include "ui/mainwindow.h"
 
 #include <QCloseEvent>
@@ -86,10 +87,12 @@ SiteWindow::SiteWindow(MainWindow &main, UserPrompts &prompts, SiteChecker::Line
     m_checkAll = button("CheckAllButton", QStringLiteral("全リレー確認"));
     m_checkOne = button("CheckOneButton", QStringLiteral("選択したリレーを確認 (F5)"));
     m_write = button("WriteButton", QStringLiteral("選択したリレーに書込"));
+    m_record = button("RecordButton", QStringLiteral("記録を出力..."));
     auto *stopButton = button("StopButton", QStringLiteral("中止 (Esc)"));
     connect(m_checkAll, &QPushButton::clicked, this, &SiteWindow::checkAll);
     connect(m_checkOne, &QPushButton::clicked, this, &SiteWindow::checkCurrent);
     connect(m_write, &QPushButton::clicked, this, &SiteWindow::writeSelected);
+    connect(m_record, &QPushButton::clicked, this, &SiteWindow::saveRecord);
     connect(stopButton, &QPushButton::clicked, this, &SiteWindow::stop);
     connect(this, &SiteWindow::busyChanged, stopButton, &QPushButton::setEnabled);
     stopButton->setEnabled(false);
@@ -103,7 +106,7 @@ SiteWindow::SiteWindow(MainWindow &main, UserPrompts &prompts, SiteChecker::Line
     m_problems->hide();
 
     auto *buttons = new QHBoxLayout;
-    for (QPushButton *b : {m_checkAll, m_checkOne, m_write, stopButton})
+    for (QPushButton *b : {m_checkAll, m_checkOne, m_write, m_record, stopButton})
         buttons->addWidget(b);
     buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
@@ -211,7 +214,7 @@ void SiteWindow::setBusy(bool busy)
 {
     m_busy = busy;
     const bool sendable = !busy && m_site.problems.isEmpty() && !m_results.isEmpty();
-    for (QPushButton *b : {m_checkAll, m_checkOne, m_write})
+    for (QPushButton *b : {m_checkAll, m_checkOne, m_write, m_record})
         b->setEnabled(sendable);
     emit busyChanged(busy);
 }
@@ -353,6 +356,25 @@ void SiteWindow::writeSelected()
             .arg(notReached));
     m_table->resizeColumnsToContents();
     setBusy(false);
+}
+
+void SiteWindow::saveRecord()
+{
+    if (m_busy || !m_site.problems.isEmpty())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::optional<QString> path =
+        m_prompts.savePdfFileName(QStringLiteral("%1_記録_%2.pdf")
+                                      .arg(QFileInfo(m_site.path).completeBaseName(),
+                                           now.toString(QStringLiteral("yyyyMMdd_HHmm"))));
+    if (!path)
+        return;
+    // What the record says of the last writes is the log as it stood before this reading.
+    const QList<SiteLogEntry> log = m_log;
+    checkAll();
+    const SiteRecord record{m_site.path, systemUserName(), now, m_results, log};
+    if (saveSiteRecordPdf(record, *path) != FileProblem::None)
+        m_prompts.ShowMessage(messages::pdfSaveFailed(), kStyleNotice);
 }
 
 void SiteWindow::useInMainWindow(int row)

@@ -53,6 +53,8 @@ public:
     void checkAll();
     void checkCurrent();
     void writeSelected();
+    // 記録を出力...: every relay read now, and the commissioning record saved as a PDF.
+    void saveRecord();
     // A row's port, design and station handed to the main window.
     void useInMainWindow(int row);
     // Esc: no relay begins after the one on each line.
@@ -92,6 +94,7 @@ private:
     QPushButton *m_checkAll = nullptr;
     QPushButton *m_checkOne = nullptr;
     QPushButton *m_write = nullptr;
+    QPushButton *m_record = nullptr;
     SiteChecker *m_checker = nullptr; // while a check runs
     SiteWriter *m_writer = nullptr;   // while a write runs
     bool m_busy = false;
