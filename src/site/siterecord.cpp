@@ -293,8 +293,11 @@ void paintSummary(Sheets &sheets, const SiteRecord &record, const Fonts &fonts)
             .arg(counts.join(QStringLiteral("　"))),
     };
     for (const QString &line : lines) {
-        sheets.fitted(QRectF(0, sheets.y, width, kLineHeight), line, fonts.meta);
-        sheets.y += kLineHeight;
+        // The counts of a site of many kinds run on to a second line rather than be cut.
+        const double height =
+            std::max(kLineHeight, sheets.wrappedHeight(line, fonts.meta, width) - kPadding);
+        sheets.wrapped(QRectF(0, sheets.y, width, height), line, fonts.meta);
+        sheets.y += height;
     }
     sheets.y += kGap;
 
