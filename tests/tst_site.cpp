@@ -6,6 +6,7 @@
 #include "knownfile.h"
 #include "pdftext.h"
 #include "relaysim.h"
+#include "ser2net.h"
 #include "site/sitelog.h"
 
 #include <QDir>
@@ -36,6 +37,7 @@ private slots:
     void writeOnlyWhereItDiffers();
     void stopFinishesTheRelayBeingWritten();
     void fileFaultsAreReported();
+    void throughSerialDeviceServers();
     void reportRecordsEachRelay();
 };
 
@@ -435,6 +437,34 @@ void TestSite::reportRecordsEachRelay()
     QVERIFY2(full.err.contains(QStringLiteral("PDFを保存できませんでした。")),
              qPrintable(full.err));
     QCOMPARE(readAll(record), earlier);
+}
+
+void TestSite::throughSerialDeviceServers()
+{
+    QTemporaryDir dir;
+    putDesigns(dir);
+    const QString known = dir.filePath(QStringLiteral("known.DT"));
+    RelaySim raw, telnet;
+    for (RelaySim *sim : {&raw, &telnet})
+        QVERIFY(sim->start({QStringLiteral("--settings"), known}));
+    Ser2net rawServer, telnetServer;
+    QVERIFY2(rawServer.start(raw.portPath()), qPrintable(rawServer.errorString()));
+    QVERIFY2(telnetServer.start(telnet.portPath()), qPrintable(telnetServer.errorString()));
+    const QString sitePath = dir.filePath(QStringLiteral("plant.csv"));
+    QVERIFY(put(sitePath, QStringLiteral("名称,ポート,局番号,設定ファイル\n"
+                                         "R,%1,128,known.DT\nT,%2,128,other.DT\n")
+                              .arg(rawServer.rawUrl(), telnetServer.rfc2217Url())
+                              .toUtf8()));
+    const Result written = runCli(
+        {QStringLiteral("site"), QStringLiteral("write"), sitePath, QStringLiteral("--yes")});
+    QCOMPARE(written.code, 0);
+    QVERIFY2(written.out.startsWith(QStringLiteral("R\tleft-alone\tmatch: ")),
+             qPrintable(written.out));
+    QVERIFY2(written.out.contains(QStringLiteral("\nT\tverified\t")), qPrintable(written.out));
+    QVERIFY(writtenPages(raw).isEmpty());
+    QCOMPARE(writtenPages(telnet).size(), 9);
+    const Result checked = runCli({QStringLiteral("site"), QStringLiteral("check"), sitePath});
+    QCOMPARE(checked.code, 0);
 }
 
 QTEST_GUILESS_MAIN(TestSite)
