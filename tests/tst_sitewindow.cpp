@@ -181,6 +181,17 @@ void TestSiteWindow::escStopsBetweenRelays()
     QVERIFY(pressed);
     QCOMPARE(column(*site->table(), SiteWindow::StateColumn), (QStringList{"一致", "未確認"}));
     QCOMPARE(sim.frames().size(), 9);
+
+    // A site log that cannot be opened: said, and nothing is sent.
+    const QString log = siteLogPath(csv);
+    QVERIFY(QFile::remove(log) && QDir().mkdir(log));
+    QVERIFY(site->openSite(csv));
+    const qsizetype notices = prompts.messages.size();
+    site->checkAll();
+    QCOMPARE(prompts.messages.size(), notices + 1);
+    QVERIFY(prompts.messages.constLast().text.startsWith(
+        QStringLiteral("ログを保存できませんでした。")));
+    QCOMPARE(sim.frames().size(), 9);
 }
 
 QTEST_MAIN(TestSiteWindow)

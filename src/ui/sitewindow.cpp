@@ -20,6 +20,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace veltra {
 namespace {
 
@@ -131,6 +133,7 @@ bool SiteWindow::openSite(const QString &path)
     if (m_busy)
         return false;
     m_site = readSiteFile(path);
+    m_logFile.reset();
     m_log = readSiteLog(siteLogPath(path));
     m_results.clear();
     for (const SiteRelay &relay : m_site.relays) {
@@ -219,13 +222,35 @@ void SiteWindow::setBusy(bool busy)
     emit busyChanged(busy);
 }
 
+bool SiteWindow::openLog()
+{
+    if (m_logFile)
+        return true;
+    auto log = std::make_unique<SiteLog>();
+    if (log->open(siteLogPath(m_site.path)) != FileProblem::None) {
+        m_prompts.ShowMessage(messages::logSaveFailed() + u'\n' +
+                                  QDir::toNativeSeparators(siteLogPath(m_site.path)),
+                              kStyleNotice);
+        return false;
+    }
+    m_logFile = std::move(log);
+    return true;
+}
+
 void SiteWindow::appendLog(const SiteLogEntry &entry)
 {
     m_log << entry;
-    if (!m_logFile.isOpen() || m_logFile.path() != siteLogPath(m_site.path))
-        if (m_logFile.open(siteLogPath(m_site.path)) != FileProblem::None)
-            return;
-    m_logFile.append(entry);
+    if (!m_logFile || !m_logFile->append(entry))
+        m_logIncomplete = true;
+}
+
+void SiteWindow::reportLog()
+{
+    if (!std::exchange(m_logIncomplete, false))
+        return;
+    m_prompts.ShowMessage(messages::logSaveFailed() + u'\n' +
+                              QDir::toNativeSeparators(siteLogPath(m_site.path)),
+                          kStyleNotice);
 }
 
 void SiteWindow::checkAll()
@@ -244,7 +269,7 @@ void SiteWindow::checkCurrent()
 
 void SiteWindow::check(const QList<int> &rows)
 {
-    if (m_busy || !m_site.problems.isEmpty() || rows.isEmpty())
+    if (m_busy || !m_site.problems.isEmpty() || rows.isEmpty() || !openLog())
         return;
     setBusy(true);
     QList<SiteRelay> relays;
@@ -281,11 +306,12 @@ void SiteWindow::check(const QList<int> &rows)
         QStringLiteral("一致 %1 台 / 一致しない・未確認 %2 台").arg(counts[0]).arg(counts[1]));
     m_table->resizeColumnsToContents();
     setBusy(false);
+    reportLog();
 }
 
 void SiteWindow::writeSelected()
 {
-    if (m_busy || !m_site.problems.isEmpty())
+    if (m_busy || !m_site.problems.isEmpty() || !openLog())
         return;
     QList<RelayCheck> chosen;
     for (const QModelIndex &index : m_table->selectionModel()->selectedRows())
@@ -356,11 +382,12 @@ void SiteWindow::writeSelected()
             .arg(notReached));
     m_table->resizeColumnsToContents();
     setBusy(false);
+    reportLog();
 }
 
 void SiteWindow::saveRecord()
 {
-    if (m_busy || !m_site.problems.isEmpty())
+    if (m_busy || !m_site.problems.isEmpty() || !openLog())
         return;
     const QDateTime now = QDateTime::currentDateTime();
     const std::optional<QString> path =

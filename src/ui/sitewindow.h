@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QPlainTextEdit;
@@ -78,7 +79,11 @@ private:
     void showState(int row, const QString &text, RelayCheck::Status colourOf);
     void showLastWrite(int row);
     void setBusy(bool busy);
+    // The site log opened before anything is sent; false, said, when it cannot be.
+    bool openLog();
     void appendLog(const SiteLogEntry &entry);
+    // Says so when a line did not reach the site log.
+    void reportLog();
     int rowOf(const QString &tag) const;
 
     MainWindow &m_main;
@@ -87,7 +92,8 @@ private:
     SiteFile m_site;
     QList<RelayCheck> m_results; // by row
     QList<SiteLogEntry> m_log;
-    SiteLog m_logFile;
+    std::unique_ptr<SiteLog> m_logFile; // this site's, once something was sent
+    bool m_logIncomplete = false;
     QTableWidget *m_table = nullptr;
     QLabel *m_summary = nullptr;
     QPlainTextEdit *m_problems = nullptr;
