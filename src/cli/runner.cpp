@@ -295,9 +295,13 @@ int Runner::run(const QStringList &arguments)
         for (const CommandRow &row : commandTable())
             if (const QString full = QLatin1String(row.name); full.startsWith(name + u' '))
                 second << full.mid(name.size() + 1);
-        if (!second.isEmpty())
+        if (!second.isEmpty()) { // "site takes check, write or report"
+            const QString last = second.takeLast();
+            const QString first = second.join(QStringLiteral(", "));
             return usage(
-                QStringLiteral("%1 takes %2").arg(name, second.join(QStringLiteral(" or "))));
+                QStringLiteral("%1 takes %2")
+                    .arg(name, first.isEmpty() ? last : first + QStringLiteral(" or ") + last));
+        }
         return usage(QStringLiteral("unknown command '%1'").arg(name));
     }
 
