@@ -4,6 +4,7 @@
 
 #include "clirun.h"
 #include "knownfile.h"
+#include "link/portlock.h"
 #include "pdftext.h"
 #include "relaysim.h"
 #include "ser2net.h"
@@ -85,12 +86,15 @@ void TestSite::checkNamesEveryState()
     putDesigns(dir);
     const QString known = dir.filePath(QStringLiteral("known.DT"));
 
-    RelaySim same, differs, silent, garbled;
-    for (RelaySim *sim : {&same, &differs})
+    RelaySim same, differs, silent, garbled, busy;
+    for (RelaySim *sim : {&same, &differs, &busy})
         QVERIFY2(sim->start({QStringLiteral("--settings"), known}), qPrintable(sim->errorString()));
     QVERIFY(silent.start({QStringLiteral("--fault"), QStringLiteral("no-reply")}));
     QVERIFY(garbled.start({QStringLiteral("--fault"), QStringLiteral("bad-checksum")}));
     const QString nowhere = dir.filePath(QStringLiteral("no-such-port"));
+    // Another command of this tool has the port: its relay is not asked.
+    veltra::PortLock held;
+    QVERIFY(held.tryLock(busy.portPath()));
     // Two rows on one port: read in file order, the second seeing another station.
     const QString site = QStringLiteral("名称,場所,ポート,局番号,設定ファイル,備考\r\n"
                                         "A,盤1,%1,128,known.DT,\"a, b\"\r\n"
@@ -98,9 +102,10 @@ void TestSite::checkNamesEveryState()
                                         "B,盤2,%2,128,other.DT,\r\n"
                                         "C,盤3,%3,128,known.DT,\r\n"
                                         "D,盤4,%4,128,known.DT,\r\n"
-                                        "E,盤5,%5,128,known.DT,\r\n")
+                                        "E,盤5,%5,128,known.DT,\r\n"
+                                        "F,盤6,%6,128,known.DT,\r\n")
                              .arg(same.portPath(), differs.portPath(), silent.portPath(),
-                                  garbled.portPath(), nowhere);
+                                  garbled.portPath(), nowhere, busy.portPath());
     const QString sitePath = dir.filePath(QStringLiteral("plant.csv"));
     QVERIFY(put(sitePath, site.toUtf8()));
 
@@ -114,7 +119,8 @@ void TestSite::checkNamesEveryState()
         states << relay[QLatin1String("tag")].toString() + u'=' +
                       relay[QLatin1String("status")].toString();
     QCOMPARE(states, (QStringList{"A=match", "A-old=wrong-station", "B=differs", "C=no-reply",
-                                  "D=data-error", "E=port-unusable"}));
+                                  "D=data-error", "E=port-unusable", "F=port-unusable"}));
+    QVERIFY(busy.frames().isEmpty());
     const QJsonObject b = relays[2].toObject();
     QCOMPARE(b[QLatin1String("station_read")].toString(), QStringLiteral("128"));
     const QJsonArray differences = b[QLatin1String("differences")].toArray();
@@ -138,7 +144,7 @@ void TestSite::checkNamesEveryState()
     const QString logPath = dir.filePath(QStringLiteral("plant.log.csv"));
     QByteArray log = readAll(logPath);
     QVERIFY(log.startsWith("\xEF\xBB\xBF"));
-    QCOMPARE(log.count("\r\n"), 7);
+    QCOMPARE(log.count("\r\n"), 8);
     QVERIFY(log.contains(",山田,B,"));
     QVERIFY(log.contains(",check,"));
     const Result text = runCli({QStringLiteral("site"), QStringLiteral("check"), sitePath,
@@ -149,7 +155,7 @@ void TestSite::checkNamesEveryState()
     const QByteArray after = readAll(logPath);
     QVERIFY(after.startsWith(log));
     QCOMPARE(after.count("\xEF\xBB\xBF"), 1);
-    QCOMPARE(after.count("\r\n"), 8);
+    QCOMPARE(after.count("\r\n"), 9);
     QCOMPARE(readAll(sitePath), site.toUtf8()); // never rewritten
 }
 

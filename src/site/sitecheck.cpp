@@ -62,7 +62,7 @@ public:
                 emit m_checker.relayChecked(*row);
             }
             m_rows.clear();
-            m_settled();
+            finish();
             return;
         }
         next();
