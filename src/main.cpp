@@ -5,8 +5,8 @@
 #include "version.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <QCommandLineParser>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -58,7 +58,6 @@ int main(int argc, char *argv[])
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
         window.openSettingsFileLater(files.constFirst());
     if (parser.isSet(siteOption))
-        QTimer::singleShot(0, &window,
-                           [&] { window.openSiteFile(parser.value(siteOption)); });
+        QTimer::singleShot(0, &window, [&] { window.openSiteFile(parser.value(siteOption)); });
     return app.exec();
 }

@@ -9,6 +9,7 @@
 #include "relaysim.h"
 #include "ser2net.h"
 #include "site/sitelog.h"
+#include "sitefiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,38 +46,6 @@ private slots:
 namespace {
 
 using Result = CliResult;
-
-bool put(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The pages of the write frames a relay received, in order.
-QList<int> writtenPages(const RelaySim &sim)
-{
-    QList<int> pages;
-    for (const QJsonObject &frame : sim.frames())
-        if (frame[QLatin1String("command")].toString().startsWith(u'B'))
-            pages << frame[QLatin1String("page")].toInt();
-    return pages;
-}
-
-// known.DT as the relays hold it, and other.DT, a design that differs from it in one item.
-void putDesigns(const QTemporaryDir &dir)
-{
-    QByteArray other = kKnownFile;
-    other.replace(QByteArray("30(mA),10"), QByteArray("50(mA),10"));
-    QVERIFY(other != kKnownFile);
-    QVERIFY(put(dir.filePath(QStringLiteral("known.DT")), kKnownFile));
-    QVERIFY(put(dir.filePath(QStringLiteral("other.DT")), other));
-}
 
 } // namespace
 

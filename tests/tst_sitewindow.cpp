@@ -4,6 +4,7 @@
 #include "endtoend.h"
 #include "knownfile.h"
 #include "site/sitelog.h"
+#include "sitefiles.h"
 #include "ui/sitewindow.h"
 
 #include <QAction>
@@ -26,26 +27,12 @@ private slots:
 
 namespace {
 
-bool put(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QStringList column(const QTableWidget &table, int column)
 {
     QStringList texts;
     for (int row = 0; row < table.rowCount(); ++row)
         texts << (table.item(row, column) ? table.item(row, column)->text() : QString());
     return texts;
-}
-
-int writeFrames(const RelaySim &sim)
-{
-    int count = 0;
-    for (const QJsonObject &frame : sim.frames())
-        count += frame.value("command").toString().startsWith(u'B');
-    return count;
 }
 
 // A site window opened through ファイル → サイトを開く... on the site file `csv`.
@@ -61,10 +48,8 @@ SiteWindow *openThroughMenu(MainWindow &w, ScriptedPrompts &prompts, const QStri
 void TestSiteWindow::checkWriteAndHandOver()
 {
     QTemporaryDir dir;
-    QByteArray other = kKnownFile;
-    other.replace(QByteArray("30(mA),10"), QByteArray("50(mA),10"));
+    putDesigns(dir);
     const QString known = dir.filePath(QStringLiteral("known.DT"));
-    QVERIFY(put(known, kKnownFile) && put(dir.filePath(QStringLiteral("other.DT")), other));
     RelaySim same, differs, silent, garbled;
     for (RelaySim *sim : {&same, &differs})
         QVERIFY(sim->start({QStringLiteral("--settings"), known}));
@@ -120,8 +105,8 @@ void TestSiteWindow::checkWriteAndHandOver()
                  QStringLiteral("  B  %1  局番号 128  変更 1 項目").arg(differs.portPath())),
              qPrintable(question));
     QVERIFY(!question.contains(QStringLiteral("  A  ")));
-    QCOMPARE(writeFrames(differs), 9);
-    QCOMPARE(writeFrames(same), 0);
+    QCOMPARE(int(writtenPages(differs).size()), 9);
+    QCOMPARE(int(writtenPages(same).size()), 0);
     QCOMPARE(column(table, SiteWindow::StateColumn)[2], QStringLiteral("書込・照合済み"));
     QVERIFY(column(table, SiteWindow::LastWriteColumn)[2].contains(QStringLiteral("書込済み")));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("plant.history")))

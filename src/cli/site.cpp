@@ -269,14 +269,7 @@ int Runner::siteWrite(const QCommandLineParser &parser)
         writes = writer.write(checks, siteHistoryFolder(run.site.path));
     }
 
-    int counts[4] = {}; // written, verified, left alone, not reached
-    for (const RelayWrite &w : writes) {
-        const bool written = !w.outcome.pagesSent.isEmpty();
-        counts[0] += written;
-        counts[1] += w.status == WriteStatus::Verified;
-        counts[2] += !written && w.status != WriteStatus::NotReached;
-        counts[3] += w.status == WriteStatus::NotReached;
-    }
+    const SiteWriteCounts counts = countWrites(writes);
     if (json) {
         QJsonArray array;
         for (const RelayWrite &w : writes) {
@@ -295,10 +288,10 @@ int Runner::siteWrite(const QCommandLineParser &parser)
                     .arg(w.check.relay.tag, siteWriteWord(w.status), writeDetail(w)));
     }
     err(QStringLiteral("written %1, verified %2, left alone %3, not reached %4\n")
-            .arg(counts[0])
-            .arg(counts[1])
-            .arg(counts[2])
-            .arg(counts[3]));
+            .arg(counts.written)
+            .arg(counts.verified)
+            .arg(counts.leftAlone)
+            .arg(counts.notReached));
 
     SiteVerdict verdict;
     for (const RelayWrite &w : writes)

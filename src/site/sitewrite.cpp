@@ -74,6 +74,19 @@ bool needsWrite(const RelayCheck &check)
     return check.status == RelayCheck::Status::Differs;
 }
 
+SiteWriteCounts countWrites(const QList<RelayWrite> &writes)
+{
+    SiteWriteCounts counts;
+    for (const RelayWrite &w : writes) {
+        const bool written = !w.outcome.pagesSent.isEmpty();
+        counts.written += written;
+        counts.verified += w.status == RelayWrite::Status::Verified;
+        counts.leftAlone += !written && w.status != RelayWrite::Status::NotReached;
+        counts.notReached += w.status == RelayWrite::Status::NotReached;
+    }
+    return counts;
+}
+
 QString historyFileName(const QString &folder, const QString &tag, const QDateTime &time)
 {
     // What Windows refuses in a name, and what would make the tag a path anywhere.

@@ -38,6 +38,17 @@ struct RelayWrite
 // the row's station and differs from its design.
 bool needsWrite(const RelayCheck &check);
 
+// What a site write came to, as its summary says it: relays a frame went to, those of them
+// verified, those left as they were, those a stop left unreached.
+struct SiteWriteCounts
+{
+    int written = 0;
+    int verified = 0;
+    int leftAlone = 0;
+    int notReached = 0;
+};
+SiteWriteCounts countWrites(const QList<RelayWrite> &writes);
+
 // The file name a relay's values before a write are kept under in `folder`:
 // TAG_YYYYMMDD_HHMMSS.DT, the tag made safe for any file system, and never the name of a file
 // that is there already.

@@ -368,18 +368,13 @@ void SiteWindow::writeSelected()
     });
     const QList<RelayWrite> writes = writer.write(checks, siteHistoryFolder(m_site.path));
     m_writer = nullptr;
-    int written = 0, verified = 0, notReached = 0;
-    for (const RelayWrite &w : writes) {
-        written += !w.outcome.pagesSent.isEmpty();
-        verified += w.status == RelayWrite::Status::Verified;
-        notReached += w.status == RelayWrite::Status::NotReached;
-    }
+    const SiteWriteCounts counts = countWrites(writes);
     m_summary->setText(
         QStringLiteral("書込 %1 台 (照合済み %2 台)、書込不要・中止 %3 台、未書込 %4 台")
-            .arg(written)
-            .arg(verified)
-            .arg(writes.size() - written - notReached)
-            .arg(notReached));
+            .arg(counts.written)
+            .arg(counts.verified)
+            .arg(counts.leftAlone)
+            .arg(counts.notReached));
     m_table->resizeColumnsToContents();
     setBusy(false);
     reportLog();
